@@ -1,0 +1,73 @@
+// The host's device interface: naming and the host data refresh.
+#include "driver/clsQuorvelUnit.h"
+
+void clsQuorvelUnit::clsDevice_Name(const std::string& Name) {
+  Traced("Let clsDevice_Name", [&](io::ErrorFrame& f) {
+    f.Step([&] {
+      m_Name = Name;
+      m_Status = 0;
+    });
+    f.Step([&] { m_Settings = host::Require(m_Host.utility).CreateSettings(1, 10, "dummy", 0, 0); });
+    f.Step([&] { ReadConfig(); });
+    f.Step([&] { m_dvlCon = host::Require(m_Host.deviceList).Connection(); });
+    f.Step([&] { m_DeviceType = host::Require(m_Host.deviceList).DeviceType(m_Name); });
+    f.Step([&] { m_clsDialog_NewParameter(); });
+    f.Step([&] {
+      m_Info.Address = m_Address;
+      // The naming defaults; UpdateSampling is not run here, so the sample
+      // counts stay as the last derivation left them.
+      m_MinFrequency = kMinFrequency;
+      m_MaxFrequency = kMaxFrequency;
+      m_AttTables.emplace();
+      m_SumPortMask = 0;
+      for (long s = 1; s <= 8; ++s) {
+        PortSettings& p = m_Port(s);
+        p.Frequency = m_MinFrequency;
+        p.MeasTime = 0.001;
+        p.SampleRate = 1000000;
+        p.SubSampleRate = 0;
+      }
+    });
+    f.Step([&] { m_Settings.reset(); });
+  });
+}
+
+void clsQuorvelUnit::m_clsDialog_NewParameter() {
+  // Each step on its own: a failing host look-up is skipped, the rest runs.
+  auto attempt = [](auto&& step) {
+    try {
+      step();
+    } catch (...) {
+    }
+  };
+  attempt([&] { m_Description = host::Require(m_Host.deviceList).Description(m_Name); });
+  // A failing interface look-up keeps the interface code the driver has,
+  // rather than dropping it to 0 and with it every unit access.
+  attempt([&] {
+    const vb::Long code = host::Require(m_Host.deviceList).Interface(m_Name);
+    if (code == kInterfaceVisa) attempt([&] { m_Address = host::Require(m_Host.deviceList).Address(m_Name); });
+    m_Interface = code;
+  });
+  attempt([&] {
+    const host::DeviceRecord record = host::Require(m_Host.deviceList).GetDeviceRecord(m_Name);
+    m_Info.SerialNumber = vb::Trim(record[host::kDeviceRecordSerialNumber]);
+  });
+}
+
+bool clsQuorvelUnit::ReadConfig() {
+  return Traced("ReadConfig", [&](io::ErrorFrame& f) {
+    f.Step([&] { m_LogOption = 0; });
+    const std::string stored =
+        f.Step([&] { return host::Require(m_Settings).ReadValue(m_Name, "Logging Option", "0"); });
+    // Only the whole number 1 sets the option; any other value leaves it clear.
+    if (vb::Val(stored) == 1) m_LogOption |= 1;
+    return true;
+  });
+}
+
+bool clsQuorvelUnit::WriteConfig() {
+  return Traced("WriteConfig", [&](io::ErrorFrame& f) {
+    f.Step([&] { host::Require(m_Settings).WriteValue(m_Name, "Logging Option", (m_LogOption & 1) ? "1" : "0"); });
+    return true;
+  });
+}

@@ -1,0 +1,96 @@
+// Public enumerations and records of the Tavlor_QuorvelUnit component.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "io/Vb.h"
+
+// Measuring channel.
+enum QuorvelPowerPort : long {
+  ppSum = -1,
+  ppDUTAll = 0,
+  ppDUT1 = 1,
+  ppDUT2 = 2,
+  ppDUT3 = 3,
+  ppDUT4 = 4,
+  ppDUT5 = 5,
+  ppDUT6 = 6,
+  ppDUT7 = 7,
+  ppDUT8 = 8,
+  ppGenerator = 9,
+  ppCompanion = 10,
+  ppVideo = 11,
+  ppEnd = 12,
+};
+
+// Port of the switch matrix.
+enum QuorvelPort : long {
+  pDUT1 = 1,
+  pDUT2 = 2,
+  pDUT3 = 3,
+  pDUT4 = 4,
+  pDUT5 = 5,
+  pDUT6 = 6,
+  pDUT7 = 7,
+  pDUT8 = 8,
+  pGenerator = 9,
+  pCompanion = 10,
+  pVectorGenerator = 11,
+  pReceiver = 12,
+  pAntenna = 13,
+  pEnd = 14,
+};
+
+// Attenuators of the unit; 1 to 8 are the DUT ports.
+enum QuorvelAttenuator : long {
+  attDUTAll = 0,
+  attDut1 = 1,
+  attDUT2 = 2,
+  attDUT3 = 3,
+  attDUT4 = 4,
+  attDUT5 = 5,
+  attDUT6 = 6,
+  attDUT7 = 7,
+  attDUT8 = 8,
+  attCompanion = 9,
+  attBypass = 10,
+  attEnd = 11,
+};
+
+// Bits of the error status word.
+enum QuorvelErrorStatus : long {
+  esNONE = 0,
+  esOVERFLOW = 1,
+  esTIMEOUT = 2,
+  esABORT = 4,
+};
+
+// What clsDevice_Info reports to the host.
+struct DeviceInfo {
+  std::string InfoText;
+  std::string FirmwareVersion;
+  std::string SerialNumber;
+  std::string Address;
+};
+
+// Properties of a signal path whose attenuation table is wanted.
+struct AttTableProp {
+  QuorvelPort FromPort = pDUT1;
+  QuorvelPort ToPort = pDUT1;
+  bool Sum = false;
+  bool Rx18 = false;
+  bool ByPass = false;
+  vb::Long Attenuator = 0;
+};
+
+// One cached path attenuation row: attenuation in dB from StartFrq in
+// steps of `step` Hz.
+struct AttTable {
+  AttTableProp TableProp;
+  double StartFrq = 0;
+  double step = 0;
+  vb::Long count = 0;
+  std::vector<double> AttValues;
+  vb::Long key = 0;
+};

@@ -1,0 +1,145 @@
+// clsQuorvelUnit: the driver of one Zentrix8 eight-port RF power
+// measurement and switching unit.
+//
+// How the component's interface maps to C++:
+//  - a method is a member function of the same name; Long is vb::Long
+//    (int32_t), Double double, String std::string, Boolean bool;
+//  - a Property Get is a const member function of the property's name, a
+//    Property Let the overload that takes the new value as last argument
+//    (Frequency(port) / Frequency(port, frq));
+//  - an argument the caller sees changed (ByRef) is a reference;
+//  - a run-time error is a vb::Error exception carrying number, source and
+//    description, as the host's error object would.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "driver/Types.h"
+#include "host/Services.h"
+#include "io/Export.h"
+#include "io/Trace.h"
+#include "io/Vb.h"
+#include "platform/Platform.h"
+
+// The settings of one measuring sensor.
+struct PortSettings {
+  double Frequency = 0;         // Hz
+  double MeasTime = 0;          // s
+  vb::Long SampleRate = 0;      // samples per second, as the sampler can make it
+  vb::Long ClockMode = 0;       // 0 = 250 MHz base clock, 1 = 252 MHz
+  vb::Long DividerFast = 0;     // divider of the base clock
+  vb::Long DividerSlow = 0;     // decimation, 0 = none
+  vb::Long SampleCount = 0;     // samples per measurement
+  double BurstSearchLevel = 0;  // burst search threshold
+  double Attenuation = 0;       // attenuation correction
+  double Gain = 0;              // gain correction
+  bool ExtTrigger = false;      // wait for the external trigger
+  double TriggerOffset = 0;     // s
+  vb::Long SubSampleRate = 0;   // sub-sampling factor; above 1 takes effect
+};
+
+class QUORVEL_API clsQuorvelUnit {
+ public:
+  static constexpr std::string_view kObjectName = "clsQuorvelUnit";
+  static constexpr std::string_view kDefaultAddress = "TCPIP::---.---.---.---::inst0::instr";
+  static constexpr std::string_view kDeviceType = "QuorvelUnit";
+  static constexpr vb::Long kInterfaceVisa = 60;
+  static constexpr double kMinFrequency = 10e6;
+  static constexpr double kMaxFrequency = 18e9;
+
+  // Uses the process-wide host and platform.
+  clsQuorvelUnit();
+  clsQuorvelUnit(host::Services host, platform::Services platform);
+  ~clsQuorvelUnit();
+  clsQuorvelUnit(const clsQuorvelUnit&) = delete;
+  clsQuorvelUnit& operator=(const clsQuorvelUnit&) = delete;
+
+  // --- properties ---------------------------------------------------------
+  // Measuring frequency of a sensor, Hz; port outside 1..8 raises 9.
+  double Frequency(long port) const;
+  void Frequency(long port, double frq);
+
+  // --- unit identity and reset -------------------------------------------
+  void ResetQuorvelUnit();
+
+  // --- the host's device interface ----------------------------------------
+  std::string clsDevice_Name() const { return m_Name; }
+  void clsDevice_Name(const std::string& Name);  // the set-up point
+  std::string clsDevice_Description() const { return m_Description; }
+  std::string clsDevice_DeviceType() const { return m_DeviceType; }
+  vb::Long clsDevice_Interface() const { return m_Interface; }
+  vb::Long clsDevice_Status() const { return m_Status; }
+  DeviceInfo clsDevice_Info() const { return m_Info; }
+  double clsDevice_MaxFrequency() const { return m_MaxFrequency; }
+  double clsDevice_MinFrequency() const { return m_MinFrequency; }
+
+  // --- diagnostics (not part of the component's interface) ----------------
+  // The stored settings of sensor 1..8 and of attenuator 1..10, as they are.
+  const PortSettings& StoredPortSettings(long sensor) const { return m_Port(sensor); }
+  double StoredAttenuator(long attenuator) const { return m_Attenuator(attenuator); }
+  std::string AddressText() const { return m_Address; }
+
+  // --- pure helpers -------------------------------------------------------
+  // Channel (QuorvelPowerPort) to sensor: up to 8 unchanged, 9 -> 7,
+  // 10 -> 6, 11 -> 8, 12 and up -> 0.
+  static vb::Long ChannelToSensor(vb::Long channel);
+  // Sensor to channel: up to 5 unchanged, 6 -> 10, 7 -> 9, 8 -> 11, else 0.
+  static vb::Long SensorToChannel(vb::Long sensor);
+  // Clamps into the Long range, rounding halves to even.
+  static vb::Long ClampToLong(double x);
+
+ private:
+  friend struct clsQuorvelUnitProbe;  // tests look at the private state
+
+  void InitPortDefaults();
+  void UpdateSampling(long port);
+  void ResetUnitCaches();
+  bool ReadConfig();
+  bool WriteConfig();
+  void m_clsDialog_NewParameter();
+
+  // A traced procedure of this object with the standard error handler.
+  template <class F>
+  decltype(auto) Traced(std::string_view name, F&& body, std::function<void()> cleanup = {}) {
+    return io::Traced(Logger(), {kObjectName, name}, std::forward<F>(body), std::move(cleanup));
+  }
+  host::ITraceLogger& Logger() const { return host::Require(m_Host.logger); }
+
+  host::Services m_Host;
+  platform::Services m_Platform;
+
+  // --- the object's state ---------------------------------------------------
+  std::string m_Name;
+  std::shared_ptr<host::ISettings> m_Settings;
+  vb::Long m_DialogType = 0;
+  std::string m_Description;
+  vb::Long m_Interface = kInterfaceVisa;
+  std::string m_DeviceType{kDeviceType};
+  DeviceInfo m_Info;
+  vb::Long m_Status = 0;
+  std::string m_Address{kDefaultAddress};
+  vb::Array<PortSettings, 1, 8> m_Port;
+  double m_MinFrequency = 0;
+  double m_MaxFrequency = 0;
+  std::optional<std::vector<AttTable>> m_AttTables;  // absent until the name is set
+  double m_BeamformingGain = 0;
+  vb::Long m_SumPortMask = 0;
+  vb::Long m_ActivePortMask = 0;
+  vb::Long m_AuxModeMask = 0;
+  bool m_TriggerOutWithIn = false;
+  bool m_TriggerOutWithMeasurement = false;
+  vb::Array<double, 1, 10> m_Attenuator;
+  bool m_OpcDone = false;
+  bool m_OpcPending = false;
+  vb::Long m_ErrStatus = 0;
+  bool m_Abort = false;
+  vb::Long m_SysErrOverflow = 0;
+  vb::Long m_LogOption = 0;
+  std::shared_ptr<host::IDeviceListConnection> m_dvlCon;
+  std::shared_ptr<host::IDeviceDialog> m_clsDialog;
+  host::Subscription m_clsDialogEvents;  // NewParameter of m_clsDialog
+};

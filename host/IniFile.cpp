@@ -1,0 +1,170 @@
+#include "host/IniFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "io/Vb.h"
+
+namespace host {
+
+namespace {
+
+std::string Strip(std::string_view s) {
+  const auto b = s.find_first_not_of(" \t\r");
+  if (b == std::string_view::npos) return {};
+  const auto e = s.find_last_not_of(" \t\r");
+  return std::string(s.substr(b, e - b + 1));
+}
+
+bool SameKey(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  return true;
+}
+
+}  // namespace
+
+IniFile IniFile::Load(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    if (std::filesystem::exists(path))
+      vb::Raise(vb::err::PathFileAccess, "IniFile", "cannot read " + path + ": " + std::strerror(errno));
+    IniFile f;
+    f.path_ = path;
+    return f;
+  }
+  std::stringstream text;
+  text << in.rdbuf();
+  IniFile f = Parse(text.str(), path);
+  f.path_ = path;
+  f.exists_ = true;
+  return f;
+}
+
+IniFile IniFile::Parse(const std::string& text, const std::string& nameForErrors) {
+  IniFile f;
+  std::string section;
+  std::istringstream in(text);
+  std::string raw;
+  long number = 0;
+  while (std::getline(in, raw)) {
+    ++number;
+    if (!raw.empty() && raw.back() == '\r') raw.pop_back();
+    Line line;
+    line.raw = raw;
+    const std::string s = Strip(raw);
+    if (s.empty() || s[0] == ';' || s[0] == '#') {
+      line.section = section;
+    } else if (s.front() == '[') {
+      if (s.back() != ']' || s.size() < 3)
+        vb::Raise(vb::err::InvalidCall, "IniFile",
+                  nameForErrors + ", line " + std::to_string(number) + ": a section header reads [name]");
+      section = Strip(std::string_view(s).substr(1, s.size() - 2));
+      line.section = section;
+      line.header = true;
+    } else {
+      const auto eq = s.find('=');
+      if (eq == std::string::npos || eq == 0)
+        vb::Raise(vb::err::InvalidCall, "IniFile",
+                  nameForErrors + ", line " + std::to_string(number) + ": expected [section] or key = value, found '" +
+                      s + "'");
+      if (section.empty())
+        vb::Raise(vb::err::InvalidCall, "IniFile",
+                  nameForErrors + ", line " + std::to_string(number) + ": key '" + Strip(s.substr(0, eq)) +
+                      "' stands before any [section]");
+      line.section = section;
+      line.key = Strip(std::string_view(s).substr(0, eq));
+      line.value = Strip(std::string_view(s).substr(eq + 1));
+    }
+    f.lines_.push_back(std::move(line));
+  }
+  return f;
+}
+
+std::vector<std::string> IniFile::Sections() const {
+  std::vector<std::string> out;
+  for (const auto& l : lines_)
+    if (l.header) {
+      bool seen = false;
+      for (const auto& s : out) seen = seen || SameKey(s, l.section);
+      if (!seen) out.push_back(l.section);
+    }
+  return out;
+}
+
+std::optional<std::string> IniFile::Get(const std::string& section, const std::string& key) const {
+  for (const auto& l : lines_)
+    if (!l.key.empty() && SameKey(l.section, section) && SameKey(l.key, key)) return l.value;
+  return std::nullopt;
+}
+
+void IniFile::Set(const std::string& section, const std::string& key, const std::string& value) {
+  if (key.empty() || key.find_first_of("=\n\r[") != std::string::npos || value.find_first_of("\n\r") != std::string::npos ||
+      section.find_first_of("]\n\r") != std::string::npos)
+    vb::Raise(vb::err::InvalidCall, "IniFile", "a setting cannot hold line breaks, '=' in its key or ']' in its section");
+  std::size_t lastOfSection = lines_.size();
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    Line& l = lines_[i];
+    if (!SameKey(l.section, section)) continue;
+    if (!l.key.empty() && SameKey(l.key, key)) {
+      l.value = value;
+      l.raw = l.key + " = " + value;
+      return;
+    }
+    if (l.header || !l.key.empty()) lastOfSection = i;
+  }
+  Line line{key + " = " + value, section, key, value, false};
+  if (lastOfSection == lines_.size()) {
+    if (!lines_.empty() && !Strip(lines_.back().raw).empty()) lines_.push_back({"", lines_.back().section, "", "", false});
+    lines_.push_back({"[" + section + "]", section, "", "", true});
+    lines_.push_back(std::move(line));
+  } else {
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(lastOfSection) + 1, std::move(line));
+  }
+}
+
+std::string IniFile::Text() const {
+  std::string out;
+  for (const auto& l : lines_) out += l.raw + "\n";
+  return out;
+}
+
+void IniFile::Save() const {
+  namespace fs = std::filesystem;
+  const fs::path target(path_);
+  std::error_code ec;
+  if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
+  std::string tmp = path_ + ".tmp-XXXXXX";
+  const int fd = ::mkstemp(tmp.data());
+  auto fail = [&](const std::string& what) {
+    if (fd >= 0) ::unlink(tmp.c_str());
+    vb::Raise(vb::err::PathFileAccess, "IniFile", "cannot write " + path_ + ": " + what);
+  };
+  if (fd < 0) fail(std::strerror(errno));
+  const std::string text = Text();
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const std::string why = std::strerror(errno);
+      ::close(fd);
+      fail(why);
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  const bool synced = ::fsync(fd) == 0;
+  const bool closed = ::close(fd) == 0;
+  if (!synced || !closed) fail(std::strerror(errno));
+  if (::rename(tmp.c_str(), path_.c_str()) != 0) fail(std::strerror(errno));
+}
+
+}  // namespace host

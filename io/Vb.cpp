@@ -1,0 +1,298 @@
+#include "io/Vb.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <new>
+#include <system_error>
+
+namespace vb {
+
+Error::Error(long number, std::string source, std::string description)
+    : number_(number), source_(std::move(source)), description_(std::move(description)) {}
+
+std::string StandardText(long number) {
+  switch (number) {
+    case err::InvalidCall: return "Invalid procedure call or argument";
+    case err::Overflow: return "Overflow";
+    case err::OutOfMemory: return "Out of memory";
+    case err::SubscriptOutOfRange: return "Subscript out of range";
+    case err::DivisionByZero: return "Division by zero";
+    case err::InternalError: return "Internal error";
+    case err::FileNotFound: return "File not found";
+    case err::FileAlreadyExists: return "File already exists";
+    case err::PathFileAccess: return "Path/File access error";
+    case err::ObjectNotSet: return "Object variable or With block variable not set";
+    case err::DuplicateKey: return "This key is already associated with an element of this collection";
+    default: return "Application-defined or object-defined error";
+  }
+}
+
+void Raise(long number, std::string_view source, std::string_view description) {
+  throw Error(number, std::string(source),
+              description.empty() ? StandardText(number) : std::string(description));
+}
+
+Error CurrentError() {
+  try {
+    throw;
+  } catch (const Error& e) {
+    return e;
+  } catch (const std::bad_alloc&) {
+    return Error(err::OutOfMemory, "", StandardText(err::OutOfMemory));
+  } catch (const std::exception& e) {
+    return Error(err::InternalError, "", e.what());
+  } catch (...) {
+    return Error(err::InternalError, "", StandardText(err::InternalError));
+  }
+}
+
+// --- numbers -------------------------------------------------------------
+
+double Round(double x) { return std::nearbyint(x); }  // default mode: to nearest, ties to even
+
+Long CLng(double x) {
+  const double r = Round(x);
+  if (!(r >= -2147483648.0 && r <= 2147483647.0)) Raise(err::Overflow);
+  return static_cast<Long>(r);
+}
+
+double Int(double x) { return std::floor(x); }
+
+namespace {
+Long CheckedLong(std::int64_t v) {
+  if (v < std::numeric_limits<Long>::min() || v > std::numeric_limits<Long>::max())
+    Raise(err::Overflow);
+  return static_cast<Long>(v);
+}
+}  // namespace
+
+Long AddLong(Long a, Long b) { return CheckedLong(std::int64_t{a} + b); }
+Long SubLong(Long a, Long b) { return CheckedLong(std::int64_t{a} - b); }
+Long MulLong(Long a, Long b) { return CheckedLong(std::int64_t{a} * b); }
+
+double Divide(double a, double b) {
+  if (b == 0.0) Raise(a == 0.0 || std::isnan(a) ? err::Overflow : err::DivisionByZero);
+  const double q = a / b;
+  if (std::isinf(q)) Raise(err::Overflow);
+  return q;
+}
+
+namespace {
+constexpr bool IsValBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+}  // namespace
+
+double Val(std::string_view text) {
+  // Scan the grammar ourselves (from_chars would also take "inf" and "nan")
+  // and copy the accepted characters without blanks into a small buffer.
+  char small[96];
+  std::string large;
+  std::size_t n = 0;
+  auto put = [&](char c) {
+    if (n < sizeof small) {
+      small[n++] = c;
+    } else {
+      if (large.empty()) large.assign(small, n);
+      large.push_back(c);
+      ++n;
+    }
+  };
+  std::size_t i = 0;
+  const std::size_t len = text.size();
+  auto skip = [&] {
+    while (i < len && IsValBlank(text[i])) ++i;
+  };
+  skip();
+  bool negative = false;
+  if (i < len && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+    skip();
+  }
+  bool digits = false, point = false;
+  while (i < len) {
+    const char c = text[i];
+    if (IsDigit(c)) {
+      put(c);
+      digits = true;
+    } else if (c == '.' && !point) {
+      put(c);
+      point = true;
+    } else if (!IsValBlank(c)) {
+      break;
+    }
+    ++i;
+  }
+  if (!digits) return 0.0;
+  bool negativeExponent = false;
+  if (i < len && (text[i] == 'E' || text[i] == 'e')) {
+    // Only a complete exponent counts: "1e" and "1e+" read as 1.
+    std::size_t j = i + 1;
+    while (j < len && IsValBlank(text[j])) ++j;
+    bool expNegative = false;
+    if (j < len && (text[j] == '+' || text[j] == '-')) {
+      expNegative = text[j] == '-';
+      ++j;
+      while (j < len && IsValBlank(text[j])) ++j;
+    }
+    if (j < len && IsDigit(text[j])) {
+      put('e');
+      if (expNegative) put('-');
+      negativeExponent = expNegative;
+      while (j < len && (IsDigit(text[j]) || IsValBlank(text[j]))) {
+        if (IsDigit(text[j])) put(text[j]);
+        ++j;
+      }
+    }
+  }
+  const char* first = large.empty() ? small : large.data();
+  double value = 0.0;
+  const auto [ptr, ec] = std::from_chars(first, first + n, value);
+  (void)ptr;
+  if (ec == std::errc::result_out_of_range) {
+    if (negativeExponent) return 0.0;  // underflow reads as 0
+    Raise(err::Overflow);
+  }
+  return negative ? -value : value;
+}
+
+namespace {
+
+// Decimal digits and exponent of a finite double, shortest round-trip form:
+// value = 0.d1d2d3... x 10^exponent.
+struct Decimal {
+  std::string digits;  // no leading zeros; "" for zero
+  int exponent = 0;
+};
+
+Decimal ToDecimal(double x) {
+  char buf[64];
+  const auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(x), std::chars_format::scientific);
+  std::string_view s(buf, static_cast<std::size_t>(res.ptr - buf));  // d.ddde+XX
+  const auto e = s.find('e');
+  Decimal d;
+  for (char c : s.substr(0, e))
+    if (IsDigit(c)) d.digits.push_back(c);
+  int exp10 = 0;
+  std::from_chars(s.data() + e + 1 + (s[e + 1] == '+' ? 1 : 0), s.data() + s.size(), exp10);
+  d.exponent = exp10 + 1;
+  while (!d.digits.empty() && d.digits.back() == '0') d.digits.pop_back();
+  if (d.digits.empty()) d.exponent = 0;
+  return d;
+}
+
+// Integer part and exactly `decimals` fraction digits, rounded half away from zero.
+std::pair<std::string, std::string> RoundDecimal(double x, int decimals) {
+  Decimal d = ToDecimal(x);
+  // Digits kept: those before the point (exponent) plus the decimals.
+  const int keep = d.exponent + decimals;
+  std::string kept;
+  if (keep > 0) {
+    kept = d.digits.substr(0, static_cast<std::size_t>(std::min<int>(keep, static_cast<int>(d.digits.size()))));
+    kept.resize(static_cast<std::size_t>(keep), '0');
+  }
+  const bool roundUp = keep >= 0 && static_cast<std::size_t>(keep) < d.digits.size() &&
+                       d.digits[static_cast<std::size_t>(keep)] >= '5';
+  int intDigits = d.exponent;
+  if (roundUp) {
+    int k = static_cast<int>(kept.size()) - 1;
+    while (k >= 0 && kept[static_cast<std::size_t>(k)] == '9') kept[static_cast<std::size_t>(k--)] = '0';
+    if (k >= 0) {
+      ++kept[static_cast<std::size_t>(k)];
+    } else {
+      kept.insert(kept.begin(), '1');
+      ++intDigits;
+    }
+  }
+  // kept holds the number scaled by 10^decimals; split it.
+  std::string all = kept;
+  const int total = intDigits + decimals;
+  if (total > static_cast<int>(all.size())) all.resize(static_cast<std::size_t>(std::max(total, 0)), '0');
+  if (static_cast<int>(all.size()) < decimals) all.insert(0, static_cast<std::size_t>(decimals) - all.size(), '0');
+  std::string integer = all.substr(0, all.size() - static_cast<std::size_t>(decimals));
+  std::string fraction = all.substr(all.size() - static_cast<std::size_t>(decimals));
+  integer.erase(0, std::min(integer.find_first_not_of('0'), integer.size()));
+  if (integer.empty()) integer.assign(1, '0');  // not = "0": GCC 12 -O3 warns falsely (-Wrestrict)
+  return {integer, fraction};
+}
+
+}  // namespace
+
+std::string Format(double x, std::string_view pattern) {
+  if (std::isnan(x)) return "NaN";
+  if (std::isinf(x)) return x > 0 ? "Infinity" : "-Infinity";
+  int decimals = 0;
+  bool optional = false;  // "#" places: trailing zeros dropped
+  if (pattern == "0.#####") {
+    decimals = 5;
+    optional = true;
+  } else if (pattern == "0.000") {
+    decimals = 3;
+  } else if (pattern == "0") {
+    decimals = 0;
+  } else {
+    Raise(err::InvalidCall, "", "Format pattern not supported: " + std::string(pattern));
+  }
+  auto [integer, fraction] = RoundDecimal(x, decimals);
+  if (optional)
+    while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
+  const bool zero = integer == "0" && fraction.find_first_not_of('0') == std::string::npos;
+  std::string out = (x < 0 && !zero) ? "-" : "";
+  out += integer;
+  if (pattern != "0") out += "." + fraction;
+  return out;
+}
+
+// --- texts ---------------------------------------------------------------
+
+std::string Trim(std::string_view s) {
+  const auto b = s.find_first_not_of(' ');
+  if (b == std::string_view::npos) return {};
+  const auto e = s.find_last_not_of(' ');
+  return std::string(s.substr(b, e - b + 1));
+}
+
+std::vector<std::string> Split(std::string_view s, std::string_view delimiter) {
+  std::vector<std::string> parts;
+  if (s.empty()) return parts;
+  if (delimiter.empty()) {
+    parts.emplace_back(s);
+    return parts;
+  }
+  std::size_t start = 0;
+  for (;;) {
+    const auto pos = s.find(delimiter, start);
+    if (pos == std::string_view::npos) {
+      parts.emplace_back(s.substr(start));
+      return parts;
+    }
+    parts.emplace_back(s.substr(start, pos - start));
+    start = pos + delimiter.size();
+  }
+}
+
+std::string Replace(std::string_view s, std::string_view find, std::string_view with) {
+  if (find.empty()) return std::string(s);
+  std::string out;
+  out.reserve(s.size());
+  std::size_t start = 0;
+  for (;;) {
+    const auto pos = s.find(find, start);
+    if (pos == std::string_view::npos) break;
+    out.append(s.substr(start, pos - start)).append(with);
+    start = pos + find.size();
+  }
+  out.append(s.substr(start));
+  return out;
+}
+
+bool ContainsNoCase(std::string_view s, std::string_view find) {
+  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+  return std::search(s.begin(), s.end(), find.begin(), find.end(),
+                     [&](char a, char b) { return lower(a) == lower(b); }) != s.end() ||
+         find.empty();
+}
+
+}  // namespace vb

@@ -1,0 +1,75 @@
+#include "platform/Headless.h"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <fstream>
+#include <mutex>
+
+namespace platform {
+
+long HeadlessMessageBox::Show(const std::string& text, long style, const std::string& title) {
+  shown_.push_back({text, style, title});
+  if (!answers_.empty()) {
+    const long a = answers_.front();
+    answers_.pop_front();
+    return a;
+  }
+  switch (style & 7) {
+    case vbYesNo: return vbYes;
+    default: return vbOK;
+  }
+}
+
+void HeadlessEventPump::DoEvents() {
+  ++count_;
+  // Take the due callbacks out first: a callback may post new ones or pump again.
+  std::vector<std::function<void()>> due;
+  for (auto it = pending_.begin(); it != pending_.end();) {
+    if (it->at <= count_) {
+      due.push_back(std::move(it->callback));
+      it = pending_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (auto& cb : due) cb();
+}
+
+void HeadlessEventPump::PostAt(long n, std::function<void()> callback) {
+  pending_.push_back({count_ + (n < 1 ? 1 : n), std::move(callback)});
+}
+
+namespace {
+std::mutex g_mutex;
+Services g_services;
+}  // namespace
+
+Services DefaultServices() {
+  std::lock_guard lock(g_mutex);
+  if (!g_services.messageBox) g_services.messageBox = std::make_shared<HeadlessMessageBox>();
+  if (!g_services.mouse) g_services.mouse = std::make_shared<HeadlessMousePointer>();
+  if (!g_services.events) g_services.events = std::make_shared<HeadlessEventPump>();
+  return g_services;
+}
+
+void SetDefaultServices(Services services) {
+  std::lock_guard lock(g_mutex);
+  g_services = std::move(services);
+}
+
+long CurrentThreadId() { return static_cast<long>(::syscall(SYS_gettid)); }
+
+void BreakIfDebuggerAttached() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("TracerPid:", 0) == 0) {
+      if (std::stol(line.substr(10)) != 0) std::raise(SIGTRAP);
+      return;
+    }
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,64 @@
+// Our stand-ins for the window system the driver leans on: message boxes,
+// the screen's mouse pointer and the window-event pump (DoEvents).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "io/Export.h"
+
+namespace platform {
+
+// Message box buttons, icons and answers, with VB's values.
+enum MsgBoxStyle : long {
+  vbOKOnly = 0,
+  vbOKCancel = 1,
+  vbYesNo = 4,
+  vbCritical = 16,
+  vbQuestion = 32,
+  vbExclamation = 48,
+  vbInformation = 64,
+};
+enum MsgBoxResult : long { vbOK = 1, vbCancel = 2, vbYes = 6, vbNo = 7 };
+
+// Mouse pointers, with VB's values.
+enum MousePointer : long { vbDefault = 0, vbHourglass = 11, vbCustom = 99 };
+
+class QUORVEL_API IMessageBox {
+ public:
+  virtual ~IMessageBox() = default;
+  // style = buttons + icon; the answer is one of MsgBoxResult.
+  virtual long Show(const std::string& text, long style, const std::string& title) = 0;
+};
+
+class QUORVEL_API IMousePointer {
+ public:
+  virtual ~IMousePointer() = default;
+  virtual long Get() = 0;
+  virtual void Set(long pointer) = 0;
+};
+
+class QUORVEL_API IEventPump {
+ public:
+  virtual ~IEventPump() = default;
+  // Runs pending window events; they may call back into the driver.
+  virtual void DoEvents() = 0;
+};
+
+struct Services {
+  std::shared_ptr<IMessageBox> messageBox;
+  std::shared_ptr<IMousePointer> mouse;
+  std::shared_ptr<IEventPump> events;
+};
+
+// The process-wide platform: those installed with SetDefaultServices, or a
+// headless one (message boxes answer their default button).
+QUORVEL_API Services DefaultServices();
+QUORVEL_API void SetDefaultServices(Services services);
+
+// Id of the calling thread, as trace records carry it.
+QUORVEL_API long CurrentThreadId();
+// Stops in an attached debugger; does nothing when none is attached.
+QUORVEL_API void BreakIfDebuggerAttached();
+
+}  // namespace platform

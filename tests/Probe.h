@@ -1,0 +1,46 @@
+// Test access to the driver's private state and operations.
+#pragma once
+
+#include <memory>
+
+#include "driver/clsQuorvelUnit.h"
+#include "host/RecordingHost.h"
+#include "platform/Headless.h"
+
+struct clsQuorvelUnitProbe {
+  static PortSettings& Port(clsQuorvelUnit& u, long s) { return u.m_Port(s); }
+  static double& Attenuator(clsQuorvelUnit& u, long a) { return u.m_Attenuator(a); }
+  static void UpdateSampling(clsQuorvelUnit& u, long port) { u.UpdateSampling(port); }
+  static void InitPortDefaults(clsQuorvelUnit& u) { u.InitPortDefaults(); }
+  static void ResetUnitCaches(clsQuorvelUnit& u) { u.ResetUnitCaches(); }
+  static bool ReadConfig(clsQuorvelUnit& u) { return u.ReadConfig(); }
+  static bool WriteConfig(clsQuorvelUnit& u) { return u.WriteConfig(); }
+  static void SetSettings(clsQuorvelUnit& u, std::shared_ptr<host::ISettings> s) { u.m_Settings = std::move(s); }
+  static bool HasSettings(const clsQuorvelUnit& u) { return u.m_Settings != nullptr; }
+  static bool HasConnection(const clsQuorvelUnit& u) { return u.m_dvlCon != nullptr; }
+  static vb::Long& LogOption(clsQuorvelUnit& u) { return u.m_LogOption; }
+  static vb::Long& Status(clsQuorvelUnit& u) { return u.m_Status; }
+  static vb::Long& ErrStatus(clsQuorvelUnit& u) { return u.m_ErrStatus; }
+  static vb::Long& SumPortMask(clsQuorvelUnit& u) { return u.m_SumPortMask; }
+  static vb::Long& SysErrOverflow(clsQuorvelUnit& u) { return u.m_SysErrOverflow; }
+  static bool& Abort(clsQuorvelUnit& u) { return u.m_Abort; }
+  static bool& OpcDone(clsQuorvelUnit& u) { return u.m_OpcDone; }
+  static bool& OpcPending(clsQuorvelUnit& u) { return u.m_OpcPending; }
+  static std::optional<std::vector<AttTable>>& AttTables(clsQuorvelUnit& u) { return u.m_AttTables; }
+  static void NewParameter(clsQuorvelUnit& u) { u.m_clsDialog_NewParameter(); }
+};
+
+// A driver on a recording host and a headless platform.
+struct DriverFixture {
+  std::shared_ptr<host::RecordingHost> host = host::RecordingHost::Create();
+  platform::HeadlessPlatform platform;
+  std::unique_ptr<clsQuorvelUnit> unit;
+
+  DriverFixture() { unit = std::make_unique<clsQuorvelUnit>(host->services(), platform.services()); }
+  host::RecordingHost::Device& AddDevice(const std::string& name) {
+    auto& d = host->devices[name];
+    d.address = "TCPIP::127.0.0.1::inst0::INSTR";
+    d.description = "Zentrix8 on the bench";
+    return d;
+  }
+};

@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include "TempDir.h"
+#include "driver/clsQuorvelUnit.h"
+#include "host/ReferenceHost.h"
+#include "platform/Headless.h"
+
+namespace {
+
+using host::IniFile;
+using host::ReferenceHost;
+
+vb::Error CaughtFrom(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const vb::Error& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no error raised";
+  return vb::Error(0, "", "");
+}
+
+constexpr const char* kConfig =
+    "; bench set-up\n"
+    "[Host]\n"
+    "Trace = 1\n"
+    "\n"
+    "[Bench A]\n"
+    "Description = Zentrix8 in rack 3\n"
+    "Interface = 60\n"
+    "Address = TCPIP::192.0.2.10::inst0::INSTR\n"
+    "SerialNumber =  77 \n"
+    "Logging Option = 1\n"
+    "\n"
+    "[Bench B]\n"
+    "Interface = 12\n"
+    "Available = 0\n";
+
+TEST(ReferenceHost, DeviceListFromTheFile) {
+  TempDir dir;
+  TempDir::Write(dir / "q.ini", std::string(kConfig));
+  auto h = ReferenceHost::Open(dir / "q.ini");
+  EXPECT_EQ(h->DeviceNames(), (std::vector<std::string>{"Bench A", "Bench B"}));
+  EXPECT_EQ(h->Description("Bench A"), "Zentrix8 in rack 3");
+  EXPECT_EQ(h->Interface("Bench A"), 60);
+  EXPECT_EQ(h->Address("Bench A"), "TCPIP::192.0.2.10::inst0::INSTR");
+  EXPECT_EQ(h->GetDeviceRecord("Bench A")[8], "77");
+  EXPECT_EQ(h->DeviceType("Bench A"), "QuorvelUnit");
+  EXPECT_TRUE(h->IsAvailable("Bench A"));
+  EXPECT_FALSE(h->IsAvailable("Bench B"));
+  EXPECT_EQ(h->Interface("Bench B"), 12);
+  EXPECT_TRUE(h->TraceEnabled());
+  EXPECT_EQ(h->GetText(32000), "Power Measurement");
+  EXPECT_EQ(CaughtFrom([&] { h->Address("Bench C"); }).Number(), vb::err::InvalidCall);
+}
+
+TEST(ReferenceHost, AMissingFileMeansOneDefaultDevice) {
+  TempDir dir;
+  auto h = ReferenceHost::Open(dir / "none.ini");
+  EXPECT_EQ(h->DeviceNames(), (std::vector<std::string>{"Zentrix8"}));
+  EXPECT_EQ(h->Interface("Zentrix8"), 60);
+  EXPECT_TRUE(h->IsAvailable("Zentrix8"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "none.ini"));  // reading creates nothing
+}
+
+TEST(ReferenceHost, SettingsRoundTripKeepsTheRestOfTheFile) {
+  TempDir dir;
+  TempDir::Write(dir / "q.ini", kConfig);
+  auto h = ReferenceHost::Open(dir / "q.ini");
+  auto s = h->CreateSettings(1, 10, "dummy", 0, 0);
+  EXPECT_EQ(s->ReadValue("Bench A", "Logging Option", "0"), "1");
+  EXPECT_EQ(s->ReadValue("Bench B", "Logging Option", "0"), "0");
+  s->WriteValue("Bench A", "Logging Option", "0");
+  s->WriteValue("Bench B", "Logging Option", "1");
+  s->WriteValue("New Unit", "Logging Option", "1");
+
+  const std::string text = TempDir::Read(dir / "q.ini");
+  EXPECT_NE(text.find("; bench set-up\n"), std::string::npos);
+  EXPECT_NE(text.find("Description = Zentrix8 in rack 3\n"), std::string::npos);
+  auto again = ReferenceHost::Open(dir / "q.ini");
+  auto s2 = again->CreateSettings(1, 10, "dummy", 0, 0);
+  EXPECT_EQ(s2->ReadValue("Bench A", "Logging Option", "x"), "0");
+  EXPECT_EQ(s2->ReadValue("Bench B", "Logging Option", "x"), "1");
+  EXPECT_EQ(s2->ReadValue("New Unit", "Logging Option", "x"), "1");
+  EXPECT_EQ(again->Address("Bench A"), "TCPIP::192.0.2.10::inst0::INSTR");
+}
+
+TEST(ReferenceHost, AMalformedFileNamesFileAndLine) {
+  const struct {
+    const char* text;
+    const char* fragment;
+  } cases[] = {
+      {"[A]\nInterface = 60\nthis is not a setting\n", "line 3"},
+      {"Address = x\n[A]\n", "line 1"},
+      {"[A]\n[B\n", "line 2"},
+      {"[A]\n= 5\n", "line 2"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    TempDir::Write(dir / "bad.ini", c.text);
+    const vb::Error e = CaughtFrom([&] { ReferenceHost::Open(dir / "bad.ini"); });
+    EXPECT_NE(e.Description().find(dir / "bad.ini"), std::string::npos) << e.Description();
+    EXPECT_NE(e.Description().find(c.fragment), std::string::npos) << e.Description();
+  }
+}
+
+TEST(ReferenceHost, AFailedWriteLeavesTheFileAndTheStoredValuesAsTheyWere) {
+  TempDir dir;
+  TempDir::Write(dir / "q.ini", kConfig);
+  auto h = ReferenceHost::Open(dir / "q.ini");
+  // A file-size limit makes the write fail for root too (as a full disk would).
+  struct rlimit old {};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit tiny = old;
+  tiny.rlim_cur = 16;
+  ::setrlimit(RLIMIT_FSIZE, &tiny);
+  const vb::Error e = CaughtFrom([&] { h->WriteSetting("Bench A", "Logging Option", "0"); });
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(e.Number(), vb::err::PathFileAccess);
+  EXPECT_NE(e.Description().find(dir / "q.ini"), std::string::npos) << e.Description();
+  EXPECT_EQ(TempDir::Read(dir / "q.ini"), kConfig);
+  EXPECT_EQ(h->ReadSetting("Bench A", "Logging Option", "x"), "1");
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& f : std::filesystem::directory_iterator(dir.path())) ++files;
+  EXPECT_EQ(files, 1u);  // the temporary is gone
+}
+
+TEST(ReferenceHost, AWriteThatCannotBeStoredRaisesAndLeavesTheFile) {
+  // Works as root too: a value with a line break could not be read back.
+  TempDir dir;
+  TempDir::Write(dir / "q.ini", kConfig);
+  auto h = ReferenceHost::Open(dir / "q.ini");
+  EXPECT_EQ(CaughtFrom([&] { h->WriteSetting("Bench A", "Logging Option", "1\n[Evil]"); }).Number(),
+            vb::err::InvalidCall);
+  EXPECT_EQ(TempDir::Read(dir / "q.ini"), kConfig);
+}
+
+TEST(ReferenceHost, DataSetNamesMapToFilesUnderTheDataFolder) {
+  TempDir dir;
+  TempDir::Write(dir / "q.ini", "[Host]\nDataFolder = " + (dir / "data") + "\n");
+  auto h = ReferenceHost::Open(dir / "q.ini");
+  EXPECT_EQ(h->Paths()->BaseFolder(), (dir / "data") + "/");
+  EXPECT_EQ(h->DataSetPath(h->Paths()->BaseFolder() + "Setups\\Zentrix8\\Zentrix DUT1 to Rx 10dB"),
+            (dir / "data/Setups/Zentrix8/Zentrix DUT1 to Rx 10dB.csv"));
+  EXPECT_EQ(h->DataSetPath("Setups\\Zentrix8\\x"), (dir / "data/Setups/Zentrix8/x.csv"));
+  EXPECT_EQ(h->DataSetPath("/elsewhere/x"), "/elsewhere/x.csv");
+  for (const char* bad : {"..\\..\\etc\\passwd", "Setups\\..\\x", "/tmp/../etc/x", "", "folder\\"})
+    EXPECT_EQ(CaughtFrom([&] { h->DataSetPath(bad); }).Number(), vb::err::InvalidCall) << bad;
+}
+
+TEST(ReferenceHost, DataSetsAreWrittenAsCsvAndNeverOverwritten) {
+  TempDir dir;
+  TempDir::Write(dir / "q.ini", "[Host]\nDataFolder = " + (dir / "data") + "\n");
+  auto h = ReferenceHost::Open(dir / "q.ini");
+  const std::string name = h->Paths()->BaseFolder() + "Setups\\Zentrix8\\Zentrix DUT2 to Rx";
+  EXPECT_FALSE(h->DataSetExists(name, 41, 9));
+  auto ds = h->CreateDataSet(41, 10, name, 9, true);
+  ds->SetRowCount(2);
+  ds->SetCell(0, 0, 10e6);
+  ds->SetCell(1, 0, -1.25);
+  ds->SetCell(0, 1, 20e6);
+  ds->SetCell(1, 1, -1.5);
+  EXPECT_EQ(CaughtFrom([&] { ds->SetCell(0, 2, 1); }).Number(), vb::err::SubscriptOutOfRange);
+  ds->Store(false);
+  EXPECT_TRUE(h->DataSetExists(name, 41, 9));
+  const std::string file = dir / "data/Setups/Zentrix8/Zentrix DUT2 to Rx.csv";
+  EXPECT_EQ(TempDir::Read(file), "Frequency (Hz),Attenuation (dB)\n10000000,-1.25\n20000000,-1.5\n");
+
+  auto again = h->CreateDataSet(41, 10, name, 9, true);
+  again->SetRowCount(1);
+  EXPECT_EQ(CaughtFrom([&] { again->Store(false); }).Number(), vb::err::FileAlreadyExists);
+  EXPECT_EQ(TempDir::Read(file), "Frequency (Hz),Attenuation (dB)\n10000000,-1.25\n20000000,-1.5\n");
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir / "data/Setups/Zentrix8")) ++files;
+  EXPECT_EQ(files, 1u);  // no temporary left behind
+}
+
+TEST(ReferenceHost, TracesAndErrorsGoToTheLogFile) {
+  TempDir dir;
+  TempDir::Write(dir / "q.ini", "[Host]\nTrace = 1\nLogFile = " + (dir / "log.txt") + "\n[Z]\n");
+  auto h = ReferenceHost::Open(dir / "q.ini");
+  platform::HeadlessPlatform plat;
+  clsQuorvelUnit unit(h->services(), plat.services());
+  unit.clsDevice_Name("Z");
+  EXPECT_EQ(h->ReportError(vb::Error(4012, "clsQuorvelUnit", "WriteCmdVISA Cmd: *IDN?"), 12, 3), 0);
+  const std::string log = TempDir::Read(dir / "log.txt");
+  EXPECT_NE(log.find("TRACE start Tavlor_QuorvelUnit.clsQuorvelUnit.Let clsDevice_Name"), std::string::npos) << log;
+  EXPECT_NE(log.find("TRACE end Tavlor_QuorvelUnit.clsQuorvelUnit.Let clsDevice_Name"), std::string::npos);
+  EXPECT_NE(log.find("ERROR 4012 (clsQuorvelUnit) WriteCmdVISA Cmd: *IDN?"), std::string::npos);
+}
+
+TEST(ReferenceHost, WaitRunsTheEventPumpAndStopRequestsStick) {
+  TempDir dir;
+  platform::HeadlessPlatform plat;
+  auto h = ReferenceHost::Open(dir / "none.ini", plat.events);
+  bool clicked = false;
+  plat.events->Post([&] { clicked = true; });
+  h->Wait(20);
+  EXPECT_TRUE(clicked);
+  EXPECT_GE(plat.events->Count(), 1);
+  EXPECT_FALSE(h->StopRequested());
+  h->RequestStop();
+  EXPECT_TRUE(h->StopRequested());
+  EXPECT_GE(h->NoValue(), 1e37);
+}
+
+TEST(ReferenceHost, ConfigPathPrefersTheOptionThenTheEnvironment) {
+  EXPECT_EQ(ReferenceHost::ConfigPath("/x/y.ini"), "/x/y.ini");
+  ::setenv("QUORVEL_CONFIG", "/from/env.ini", 1);
+  EXPECT_EQ(ReferenceHost::ConfigPath(), "/from/env.ini");
+  ::unsetenv("QUORVEL_CONFIG");
+  ::setenv("XDG_CONFIG_HOME", "/xdg", 1);
+  EXPECT_EQ(ReferenceHost::ConfigPath(), "/xdg/quorvel/quorvel.ini");
+  ::unsetenv("XDG_CONFIG_HOME");
+}
+
+}  // namespace
