@@ -1,5 +1,6 @@
 // The host's device interface: naming and the host data refresh.
 #include "driver/clsQuorvelUnit.h"
+#include "io/modMain.h"
 
 void clsQuorvelUnit::clsDevice_Name(const std::string& Name) {
   Traced("Let clsDevice_Name", [&](io::ErrorFrame& f) {
@@ -45,7 +46,10 @@ void clsQuorvelUnit::m_clsDialog_NewParameter() {
   // rather than dropping it to 0 and with it every unit access.
   attempt([&] {
     const vb::Long code = host::Require(m_Host.deviceList).Interface(m_Name);
-    if (code == kInterfaceVisa) attempt([&] { m_Address = host::Require(m_Host.deviceList).Address(m_Name); });
+    if (code == kInterfaceVisa) {
+      attempt([&] { m_Address = host::Require(m_Host.deviceList).Address(m_Name); });
+      if (!m_VisaForm) m_VisaForm = std::make_unique<io::frmVISA>();
+    }
     m_Interface = code;
   });
   attempt([&] {
@@ -70,4 +74,58 @@ bool clsQuorvelUnit::WriteConfig() {
     f.Step([&] { host::Require(m_Settings).WriteValue(m_Name, "Logging Option", (m_LogOption & 1) ? "1" : "0"); });
     return true;
   });
+}
+
+void clsQuorvelUnit::clsDevice_Status(vb::Long Status) {
+  if (Status == m_Status) return;
+  m_Status = Status;
+  clsDevice_Check();
+  if (m_Status == 1) clsDevice_Initialize();
+}
+
+void clsQuorvelUnit::clsDevice_Check() {
+  Traced("clsDevice_Check", [&](io::ErrorFrame& f) { f.Step([&] { CheckDevicePhysical(m_Status); }); });
+}
+
+void clsQuorvelUnit::clsDevice_Initialize() {
+  const auto describe = [&](const vb::Error& e) { return "QuorvelUnit-" + m_Name + ": " + e.Description(); };
+  Traced(
+      "clsDevice_Initialize",
+      [&](io::ErrorFrame&) {
+        if (m_Interface != kInterfaceVisa) return;
+        try {
+          m_OpcDone = m_OpcPending = false;
+          m_ErrStatus = 0;
+          m_SysErrOverflow = 0;
+          m_Abort = false;
+          WriteCmd(BuildCmd(modMain::cmdReset, modMain::ckSetting, 0));
+          auto identify = [&] {
+            WriteCmd(std::string("*IDN?") + '\n');
+            return vb::Split(ReadAnswer(), ",");
+          };
+          std::vector<std::string> fields = identify();
+          if (fields.size() < 2) {
+            // Reconnect once and ask again.
+            Visa().Close();
+            if (m_Platform.events) m_Platform.events->DoEvents();
+            Visa().Open();
+            Visa().Options().SetBool(io::kOptionTermCharEnabled, true);
+            fields = identify();
+          }
+          if (fields.size() < 2) vb::Raise(4011);
+          // Maker and model are not kept; a short answer is an index error.
+          if (fields.size() < 3) vb::Raise(vb::err::SubscriptOutOfRange);
+          m_Info.SerialNumber = vb::Trim(fields[2]);
+          if (fields.size() < 4) vb::Raise(vb::err::SubscriptOutOfRange);
+          m_Info.FirmwareVersion = vb::Trim(fields[3]);
+          m_Status = 1;
+        } catch (const vb::Error& e) {
+          // A unit that cannot be reached leaves the driver quietly in simulation.
+          const long n = e.Number();
+          if (n != io::ERROR_VISA_OPEN && n != io::ERROR_VISA_IO && n != 4999) throw;
+          m_Status = 0;
+          clsDevice_Check();
+        }
+      },
+      io::FrameOptions{{}, describe});
 }

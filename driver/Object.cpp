@@ -2,11 +2,16 @@
 #include <cmath>
 
 #include "driver/clsQuorvelUnit.h"
+#include "io/modMain.h"
 
 clsQuorvelUnit::clsQuorvelUnit() : clsQuorvelUnit(host::DefaultServices(), platform::DefaultServices()) {}
 
 clsQuorvelUnit::clsQuorvelUnit(host::Services host, platform::Services platform)
-    : m_Host(std::move(host)), m_Platform(std::move(platform)) {
+    : m_Host(std::move(host)),
+      m_Platform(std::move(platform)),
+      m_Cmd({m_Status, m_Interface, m_OpcDone, m_OpcPending, m_Abort, m_ErrStatus, m_SysErrOverflow, m_LogOption,
+             m_VisaForm},
+            m_Host, m_Platform, kObjectName) {
   m_Settings.reset();
   m_DeviceType = std::string(kDeviceType);
   m_Address = std::string(kDefaultAddress);
@@ -23,11 +28,16 @@ clsQuorvelUnit::clsQuorvelUnit(host::Services host, platform::Services platform)
 }
 
 clsQuorvelUnit::~clsQuorvelUnit() {
-  // Nothing may escape a destructor; the host's objects are released here.
+  // Nothing may escape a destructor: every error is ignored.
   try {
     m_clsDialogEvents.Reset();
   } catch (...) {
   }
+  try {
+    if (m_Status == 1 && m_VisaForm) m_VisaForm->cwVisa1.Close();
+  } catch (...) {
+  }
+  m_VisaForm.reset();
   m_clsDialog.reset();
   m_dvlCon.reset();
 }
@@ -116,21 +126,11 @@ void clsQuorvelUnit::ResetUnitCaches() {
   m_SumPortMask = 0;
 }
 
-void clsQuorvelUnit::ResetQuorvelUnit() {
-  Traced("ResetQuorvelUnit", [&](io::ErrorFrame& f) {
-    // The abort and the reset command reach a unit only while one is
-    // connected; the port defaults and flags are restored in every state.
-    f.Step([&] {
-      m_OpcDone = m_OpcPending = false;
-      m_ErrStatus = 0;
-      m_SysErrOverflow = 0;
-      m_Abort = false;
-    });
-    f.Step([&] { InitPortDefaults(); });
-    f.Step([&] {
-      m_OpcDone = m_OpcPending = false;
-      m_ErrStatus = 0;
-      m_SysErrOverflow = 0;
-    });
-  });
+std::string clsQuorvelUnit::BuildCmd(long index, long kind, long port, double value, std::string_view mode) {
+  return modMain::BuildCommand(index, kind, port, value, mode, "", host::Require(m_Host.time).NoValue());
+}
+
+io::IVisaControl& clsQuorvelUnit::Visa() {
+  if (!m_VisaForm) vb::Raise(vb::err::ObjectNotSet);
+  return m_VisaForm->cwVisa1;
 }

@@ -20,7 +20,9 @@
 
 #include "driver/Types.h"
 #include "host/Services.h"
+#include "io/CommandLayer.h"
 #include "io/Export.h"
+#include "io/frmVISA.h"
 #include "io/Trace.h"
 #include "io/Vb.h"
 #include "platform/Platform.h"
@@ -66,6 +68,14 @@ class QUORVEL_API clsQuorvelUnit {
   // --- unit identity and reset -------------------------------------------
   void ResetQuorvelUnit();
 
+  // --- measurement control --------------------------------------------------
+  void MeasurementAbort();
+
+  // --- error status ---------------------------------------------------------
+  vb::Long GetErrorStatus(bool ClearErrStatus = false);
+  std::string GetErrorDescription(vb::Long Quorvel_ErrStatus) const;
+  std::string GetSystemError();
+
   // --- the host's device interface ----------------------------------------
   std::string clsDevice_Name() const { return m_Name; }
   void clsDevice_Name(const std::string& Name);  // the set-up point
@@ -73,6 +83,9 @@ class QUORVEL_API clsQuorvelUnit {
   std::string clsDevice_DeviceType() const { return m_DeviceType; }
   vb::Long clsDevice_Interface() const { return m_Interface; }
   vb::Long clsDevice_Status() const { return m_Status; }
+  void clsDevice_Status(vb::Long Status);
+  void clsDevice_Check();
+  void clsDevice_Initialize();
   DeviceInfo clsDevice_Info() const { return m_Info; }
   double clsDevice_MaxFrequency() const { return m_MaxFrequency; }
   double clsDevice_MinFrequency() const { return m_MinFrequency; }
@@ -102,10 +115,29 @@ class QUORVEL_API clsQuorvelUnit {
   bool WriteConfig();
   void m_clsDialog_NewParameter();
 
+  // The unit's presence and the raw event status (the hidden form's control).
+  void CheckDevicePhysical(vb::Long wanted);
+  vb::Long ReadEventStatus() { return m_Cmd.ReadEventStatus(); }
+  io::IVisaControl& Visa();
+
+  // The command layer.
+  void WriteCmd(const std::string& cmd) { m_Cmd.WriteCmd(cmd); }
+  std::string RequestCmd(const std::string& query) { return m_Cmd.RequestCmd(query); }
+  double RequestCmdValue(const std::string& query) { return m_Cmd.RequestCmdValue(query); }
+  bool RequestCmdFlag(const std::string& query) { return m_Cmd.RequestCmdFlag(query); }
+  void RequestCmdValueList(const std::string& query, std::vector<double>& values, double waitTime, double divisor) {
+    m_Cmd.RequestCmdValueList(query, values, waitTime, divisor);
+  }
+  std::string ReadAnswer() { return m_Cmd.ReadAnswer(); }
+  bool WaitForCompletion() { return m_Cmd.WaitForCompletion(); }
+  std::string QueryRaw(const std::string& query) { return m_Cmd.QueryRaw(query); }
+  // A catalogue command with the host's no-value marker.
+  std::string BuildCmd(long index, long kind, long port, double value = 4e10, std::string_view mode = {});
+
   // A traced procedure of this object with the standard error handler.
   template <class F>
-  decltype(auto) Traced(std::string_view name, F&& body, std::function<void()> cleanup = {}) {
-    return io::Traced(Logger(), {kObjectName, name}, std::forward<F>(body), std::move(cleanup));
+  decltype(auto) Traced(std::string_view name, F&& body, io::FrameOptions options = {}) {
+    return io::Traced(Logger(), {kObjectName, name}, std::forward<F>(body), std::move(options));
   }
   host::ITraceLogger& Logger() const { return host::Require(m_Host.logger); }
 
@@ -121,6 +153,7 @@ class QUORVEL_API clsQuorvelUnit {
   std::string m_DeviceType{kDeviceType};
   DeviceInfo m_Info;
   vb::Long m_Status = 0;
+  std::unique_ptr<io::frmVISA> m_VisaForm;  // made when the host reports interface 60
   std::string m_Address{kDefaultAddress};
   vb::Array<PortSettings, 1, 8> m_Port;
   double m_MinFrequency = 0;
@@ -142,4 +175,6 @@ class QUORVEL_API clsQuorvelUnit {
   std::shared_ptr<host::IDeviceListConnection> m_dvlCon;
   std::shared_ptr<host::IDeviceDialog> m_clsDialog;
   host::Subscription m_clsDialogEvents;  // NewParameter of m_clsDialog
+
+  io::CommandLayer m_Cmd;  // works on the fields above
 };

@@ -14,14 +14,15 @@ void WriteTraceRecord(host::ITraceLogger& logger, std::string_view status, const
 
 void ErrorFrame::HandleCurrent(long statement) {
   const vb::Error error = vb::CurrentError();
-  if (cleanup_) cleanup_();
+  if (options_.cleanup) options_.cleanup();
   const long verdict = logger_.ReportError(error, platform::CurrentThreadId(), statement);
   if (verdict == host::kVerdictRetry) {
     platform::BreakIfDebuggerAttached();
     return;
   }
   raised_ = true;
-  throw vb::Error(error.Number(), std::string(site_.object), std::string(site_.name) + error.Description());
+  throw vb::Error(error.Number(), std::string(site_.object),
+                  options_.describe ? options_.describe(error) : std::string(site_.name) + error.Description());
 }
 
 }  // namespace io

@@ -37,10 +37,18 @@ struct TraceSite {
 // with tracing off nothing is built.
 QUORVEL_API void WriteTraceRecord(host::ITraceLogger& logger, std::string_view status, const TraceSite& site);
 
+// How a procedure's handler differs from the standard one, where its owner
+// says so: a clean-up before the report, and the description the error is
+// raised again with (standard: the procedure's name in front).
+struct FrameOptions {
+  std::function<void()> cleanup;
+  std::function<std::string(const vb::Error&)> describe;
+};
+
 class QUORVEL_API ErrorFrame {
  public:
-  ErrorFrame(host::ITraceLogger& logger, TraceSite site, std::function<void()> cleanup = {})
-      : logger_(logger), site_(site), cleanup_(std::move(cleanup)) {}
+  ErrorFrame(host::ITraceLogger& logger, TraceSite site, FrameOptions options = {})
+      : logger_(logger), site_(site), options_(std::move(options)) {}
   ErrorFrame(const ErrorFrame&) = delete;
   ErrorFrame& operator=(const ErrorFrame&) = delete;
 
@@ -78,16 +86,16 @@ class QUORVEL_API ErrorFrame {
 
   host::ITraceLogger& logger_;
   TraceSite site_;
-  std::function<void()> cleanup_;
+  FrameOptions options_;
   long statements_ = 0;
   bool raised_ = false;
 };
 
 // A traced procedure: start record, body under the standard handler, end record.
 template <class F>
-decltype(auto) Traced(host::ITraceLogger& logger, TraceSite site, F&& body, std::function<void()> cleanup = {}) {
+decltype(auto) Traced(host::ITraceLogger& logger, TraceSite site, F&& body, FrameOptions options = {}) {
   WriteTraceRecord(logger, "start", site);
-  ErrorFrame frame(logger, site, std::move(cleanup));
+  ErrorFrame frame(logger, site, std::move(options));
   if constexpr (std::is_void_v<std::invoke_result_t<F&, ErrorFrame&>>) {
     frame.Body(body);
     WriteTraceRecord(logger, "end", site);
@@ -100,8 +108,8 @@ decltype(auto) Traced(host::ITraceLogger& logger, TraceSite site, F&& body, std:
 
 // A procedure with the standard handler but without trace records.
 template <class F>
-decltype(auto) Handled(host::ITraceLogger& logger, TraceSite site, F&& body, std::function<void()> cleanup = {}) {
-  ErrorFrame frame(logger, site, std::move(cleanup));
+decltype(auto) Handled(host::ITraceLogger& logger, TraceSite site, F&& body, FrameOptions options = {}) {
+  ErrorFrame frame(logger, site, std::move(options));
   return frame.Body(body);
 }
 

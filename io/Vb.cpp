@@ -85,72 +85,58 @@ constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 }  // namespace
 
 double Val(std::string_view text) {
-  // Scan the grammar ourselves (from_chars would also take "inf" and "nan")
-  // and copy the accepted characters without blanks into a small buffer.
-  char small[96];
-  std::string large;
-  std::size_t n = 0;
-  auto put = [&](char c) {
-    if (n < sizeof small) {
-      small[n++] = c;
-    } else {
-      if (large.empty()) large.assign(small, n);
-      large.push_back(c);
-      ++n;
-    }
-  };
-  std::size_t i = 0;
-  const std::size_t len = text.size();
-  auto skip = [&] {
-    while (i < len && IsValBlank(text[i])) ++i;
-  };
-  skip();
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p < end && IsValBlank(*p)) ++p;
   bool negative = false;
-  if (i < len && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-    skip();
+  if (p < end && (*p == '+' || *p == '-')) {
+    negative = *p == '-';
+    ++p;
+    while (p < end && IsValBlank(*p)) ++p;
   }
-  bool digits = false, point = false;
-  while (i < len) {
-    const char c = text[i];
-    if (IsDigit(c)) {
-      put(c);
+  // Scan the number (from_chars alone would also take "inf" and "nan").
+  const char* const first = p;
+  bool digits = false, point = false, blanks = false;
+  for (; p < end; ++p) {
+    if (IsDigit(*p)) {
       digits = true;
-    } else if (c == '.' && !point) {
-      put(c);
+    } else if (*p == '.' && !point) {
       point = true;
-    } else if (!IsValBlank(c)) {
+    } else if (IsValBlank(*p)) {
+      blanks = true;
+    } else {
       break;
     }
-    ++i;
   }
   if (!digits) return 0.0;
+  const char* last = p;
   bool negativeExponent = false;
-  if (i < len && (text[i] == 'E' || text[i] == 'e')) {
+  if (p < end && (*p == 'E' || *p == 'e')) {
     // Only a complete exponent counts: "1e" and "1e+" read as 1.
-    std::size_t j = i + 1;
-    while (j < len && IsValBlank(text[j])) ++j;
-    bool expNegative = false;
-    if (j < len && (text[j] == '+' || text[j] == '-')) {
-      expNegative = text[j] == '-';
-      ++j;
-      while (j < len && IsValBlank(text[j])) ++j;
+    const char* q = p + 1;
+    while (q < end && IsValBlank(*q)) ++q;
+    if (q < end && (*q == '+' || *q == '-')) {
+      negativeExponent = *q == '-';
+      ++q;
+      while (q < end && IsValBlank(*q)) ++q;
     }
-    if (j < len && IsDigit(text[j])) {
-      put('e');
-      if (expNegative) put('-');
-      negativeExponent = expNegative;
-      while (j < len && (IsDigit(text[j]) || IsValBlank(text[j]))) {
-        if (IsDigit(text[j])) put(text[j]);
-        ++j;
-      }
+    if (q < end && IsDigit(*q)) {
+      while (q < end && (IsDigit(*q) || IsValBlank(*q))) ++q;
+      blanks = blanks || std::find_if(p, q, IsValBlank) != q;
+      last = q;
     }
   }
-  const char* first = large.empty() ? small : large.data();
+  while (last > first && IsValBlank(last[-1])) --last;
   double value = 0.0;
-  const auto [ptr, ec] = std::from_chars(first, first + n, value);
-  (void)ptr;
+  std::errc ec;
+  if (!blanks) {
+    ec = std::from_chars(first, last, value).ec;  // the usual case: read in place
+  } else {
+    std::string compact;
+    for (const char* c = first; c < last; ++c)
+      if (!IsValBlank(*c)) compact.push_back(*c);
+    ec = std::from_chars(compact.data(), compact.data() + compact.size(), value).ec;
+  }
   if (ec == std::errc::result_out_of_range) {
     if (negativeExponent) return 0.0;  // underflow reads as 0
     Raise(err::Overflow);

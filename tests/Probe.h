@@ -6,6 +6,7 @@
 #include "driver/clsQuorvelUnit.h"
 #include "host/RecordingHost.h"
 #include "platform/Headless.h"
+#include "visa/ScriptedVisa.h"
 
 struct clsQuorvelUnitProbe {
   static PortSettings& Port(clsQuorvelUnit& u, long s) { return u.m_Port(s); }
@@ -28,6 +29,11 @@ struct clsQuorvelUnitProbe {
   static bool& OpcPending(clsQuorvelUnit& u) { return u.m_OpcPending; }
   static std::optional<std::vector<AttTable>>& AttTables(clsQuorvelUnit& u) { return u.m_AttTables; }
   static void NewParameter(clsQuorvelUnit& u) { u.m_clsDialog_NewParameter(); }
+  static vb::Long& Interface(clsQuorvelUnit& u) { return u.m_Interface; }
+  static bool HasVisaForm(const clsQuorvelUnit& u) { return u.m_VisaForm != nullptr; }
+  static void CheckDevicePhysical(clsQuorvelUnit& u, vb::Long wanted) { u.CheckDevicePhysical(wanted); }
+  static vb::Long ReadEventStatus(clsQuorvelUnit& u) { return u.ReadEventStatus(); }
+  static io::CommandLayer& Cmd(clsQuorvelUnit& u) { return u.m_Cmd; }
 };
 
 // A driver on a recording host and a headless platform.
@@ -42,5 +48,26 @@ struct DriverFixture {
     d.address = "TCPIP::127.0.0.1::inst0::INSTR";
     d.description = "Zentrix8 on the bench";
     return d;
+  }
+};
+
+// A driver connected to the scripted VISA double ("SCRIPTED::Z1"): named,
+// and the presence check has opened the session.
+struct ConnectedDriver : DriverFixture {
+  std::shared_ptr<visa::ScriptedVisa> visa = visa::ScriptedVisa::Create();
+  io::VisaRegistration registration = visa->Install("SCRIPTED::");
+
+  explicit ConnectedDriver(bool connect = true) {
+    AddDevice("Z1").address = "SCRIPTED::Z1";
+    unit->clsDevice_Name("Z1");
+    if (connect) clsQuorvelUnitProbe::CheckDevicePhysical(*unit, 1);
+    host->traces.clear();
+  }
+  io::CommandLayer& cmd() { return clsQuorvelUnitProbe::Cmd(*unit); }
+  // The ESR answers of a completion wait: `zeros` polls without completion, then done.
+  void ExpectCompletion(int zeros, const std::string& systemError = "0,\"No error\"\n") {
+    for (int i = 0; i < zeros; ++i) visa->Expect("*ESR?", {"0\n"});
+    visa->Expect("*ESR?", {"1\n"});
+    visa->Expect(":SYSTEM:ERR:ALL?", {systemError});
   }
 };

@@ -51,7 +51,7 @@ TEST(TraceFrame, AnErrorIsReportedOnceAndRaisedWithTheProcedureNameInFront) {
           f.Step([] { vb::Raise(4012, "", "VISA Cmd: :ABORT"); });
           ADD_FAILURE() << "went on after the error";
         },
-        [&] { cleaned = true; });
+        io::FrameOptions{[&] { cleaned = true; }, {}});
   });
   EXPECT_EQ(e.Number(), 4012);
   EXPECT_EQ(e.Source(), "clsQuorvelUnit");
@@ -110,6 +110,18 @@ TEST(TraceFrame, AnErrorOutsideAStepIsHandledAsTheBody) {
   EXPECT_EQ(e.Description(), "ReadConfigdisk");
   ASSERT_EQ(host->errors.size(), 1u);
   EXPECT_EQ(host->errors[0].statement, 0);
+}
+
+TEST(TraceFrame, AProcedureMayDescribeTheRaisedErrorItsOwnWay) {
+  auto host = RecordingHost::Create();
+  const vb::Error e = CaughtFrom([&] {
+    io::Traced(
+        *host, {"clsQuorvelUnit", "clsDevice_Initialize"}, [](io::ErrorFrame&) { vb::Raise(4011); },
+        io::FrameOptions{{}, [](const vb::Error& err) { return "QuorvelUnit-Z1: " + err.Description(); }});
+  });
+  EXPECT_EQ(e.Number(), 4011);
+  EXPECT_EQ(e.Description(), "QuorvelUnit-Z1: Application-defined or object-defined error");
+  EXPECT_EQ(host->errors.size(), 1u);
 }
 
 TEST(TraceFrame, HandledFramesReRaiseWithoutTraceRecords) {

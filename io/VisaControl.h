@@ -1,0 +1,147 @@
+// The VISA control the driver talks through, as an abstract interface with
+// exactly the operations the driver uses.  Each operation carries the
+// dispatch id under which the driver has always known it.
+//
+// The implementation is chosen from the resource string when the session
+// opens: transports and the simulator register a factory for a resource
+// prefix in the VisaRegistry, so the driver never names one.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "io/Export.h"
+
+namespace io {
+
+// Dispatch ids of the control's operations.
+inline constexpr long kDispResourceName = 202;  // property put: the VISA resource
+inline constexpr long kDispOpen = 285;          // open the session
+inline constexpr long kDispClose = 206;         // close the session
+inline constexpr long kDispOptions = 205;       // property get: the session options object
+inline constexpr long kDispWrite = 260;         // write a text or a byte block
+inline constexpr long kDispRead = 257;          // read an answer (optionally at most N bytes)
+inline constexpr long kDispStatus = 287;        // property get: status of the last transfer
+inline constexpr long kDispSetBuffer = 300;     // set up the session's buffers (mask, size)
+
+// Properties of the session options object, as our transports read them.
+inline constexpr long kOptionTermCharEnabled = 10;   // Boolean: a read ends at the line feed
+inline constexpr long kOptionWriteBufferSize = 12;   // Integer: bytes per write
+inline constexpr long kOptionSendEnd = 2;            // Boolean: a write ends the message (END)
+
+// Buffer mask of dispatch 300: the formatted-I/O input (16) and output (32) buffers.
+inline constexpr long kBufferFormattedIn = 16;
+inline constexpr long kBufferFormattedOut = 32;
+
+// Status values: 0 success, positive success with a warning, negative failure.
+inline constexpr long kVisaSuccess = 0;
+inline constexpr long kVisaErrorInvalidObject = -1073807346;     // no session
+inline constexpr long kVisaErrorResourceNotFound = -1073807343;  // nothing answers at the resource
+inline constexpr long kVisaErrorTimeout = -1073807339;           // no answer in time
+inline constexpr long kVisaErrorIo = -1073807298;                // the transfer failed
+inline constexpr long kVisaErrorConnectionLost = -1073807194;    // the peer went away
+
+class QUORVEL_API IVisaOptions {
+ public:
+  virtual ~IVisaOptions() = default;
+  virtual void SetBool(long property, bool value) = 0;
+  virtual void SetInteger(long property, long value) = 0;
+};
+
+class QUORVEL_API IVisaControl {
+ public:
+  virtual ~IVisaControl() = default;
+  virtual void SetResourceName(const std::string& resource) = 0;  // 202
+  virtual std::string ResourceName() const = 0;                    // 202 (get)
+  // 285.  Raises a vb::Error when no session can be opened.
+  virtual void Open() = 0;
+  virtual void Close() = 0;                                        // 206
+  virtual IVisaOptions& Options() = 0;                             // 205
+  virtual void Write(std::string_view text) = 0;                   // 260, a String
+  virtual void WriteBlock(std::span<const std::uint8_t> block) = 0;  // 260, a Byte array
+  virtual std::string Read() = 0;                                  // 257
+  virtual std::string Read(long maxBytes) = 0;                     // 257 with a byte count
+  virtual long Status() const = 0;                                 // 287
+  virtual void SetBuffer(long mask, long size) = 0;                // 300
+  // Why the last transfer failed, in words a person can act on ("" when it did not).
+  virtual std::string LastErrorText() const = 0;
+};
+
+// Makes the control for a resource string.
+using VisaFactory = std::function<std::shared_ptr<IVisaControl>(const std::string& resource)>;
+
+// Keeps a factory registered; unregisters when destroyed.
+class QUORVEL_API VisaRegistration {
+ public:
+  VisaRegistration() = default;
+  explicit VisaRegistration(long id) : id_(id) {}
+  VisaRegistration(VisaRegistration&& o) noexcept : id_(o.id_) { o.id_ = 0; }
+  VisaRegistration& operator=(VisaRegistration&& o) noexcept;
+  VisaRegistration(const VisaRegistration&) = delete;
+  VisaRegistration& operator=(const VisaRegistration&) = delete;
+  ~VisaRegistration();
+
+ private:
+  long id_ = 0;
+};
+
+class QUORVEL_API VisaRegistry {
+ public:
+  static VisaRegistry& Instance();
+  // The factory serves resources that start with `prefix` (case-insensitive);
+  // the longest matching prefix wins, the latest registration among equals.
+  [[nodiscard]] VisaRegistration Register(std::string prefix, VisaFactory factory);
+  // Null when no factory serves the resource.
+  std::shared_ptr<IVisaControl> Create(const std::string& resource) const;
+  void Unregister(long id);
+
+ private:
+  struct Entry {
+    long id;
+    std::string prefix;
+    VisaFactory factory;
+  };
+  mutable std::vector<Entry> entries_;
+  long nextId_ = 1;
+};
+
+// The control the driver's hidden form holds (cwVisa1): it keeps the
+// resource name and, when the session opens, takes the implementation the
+// registry gives for it and passes every operation on.
+class QUORVEL_API CWVisa : public IVisaControl {
+ public:
+  void SetResourceName(const std::string& resource) override { resource_ = resource; }
+  std::string ResourceName() const override { return resource_; }
+  void Open() override;
+  void Close() override;
+  IVisaOptions& Options() override;
+  void Write(std::string_view text) override;
+  void WriteBlock(std::span<const std::uint8_t> block) override;
+  std::string Read() override;
+  std::string Read(long maxBytes) override;
+  long Status() const override;
+  void SetBuffer(long mask, long size) override;
+  std::string LastErrorText() const override;
+  // The implementation in use (null before the first open).
+  const std::shared_ptr<IVisaControl>& Implementation() const { return impl_; }
+
+ private:
+  class DetachedOptions : public IVisaOptions {
+   public:
+    void SetBool(long, bool) override {}
+    void SetInteger(long, long) override {}
+  };
+  void NoSession();
+  std::string resource_;
+  std::shared_ptr<IVisaControl> impl_;
+  DetachedOptions detached_;
+  long status_ = kVisaSuccess;  // our own status while there is no implementation
+  std::string error_;
+};
+
+}  // namespace io

@@ -1,0 +1,25 @@
+#include "AllocationCounter.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace {
+std::atomic<bool> g_counting{false};
+std::atomic<std::size_t> g_count{0};
+}  // namespace
+
+AllocationCounter::AllocationCounter() {
+  g_count = 0;
+  g_counting = true;
+}
+AllocationCounter::~AllocationCounter() { g_counting = false; }
+std::size_t AllocationCounter::count() const { return g_count; }
+
+void* operator new(std::size_t size) {
+  if (g_counting) ++g_count;
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }

@@ -1,0 +1,10 @@
+// Counts the allocations made through operator new while it lives.
+#pragma once
+
+#include <cstddef>
+
+struct AllocationCounter {
+  AllocationCounter();
+  ~AllocationCounter();
+  std::size_t count() const;
+};
