@@ -129,3 +129,69 @@ void clsQuorvelUnit::clsDevice_Initialize() {
       },
       io::FrameOptions{{}, describe});
 }
+
+namespace {
+// One tab list for every driver object: refilled only by a service dialog.
+std::vector<host::TabEntry>& SharedTabs() {
+  static std::vector<host::TabEntry> tabs;
+  return tabs;
+}
+constexpr vb::Long kDialogContext = 4108;
+constexpr vb::Long kServiceDialog = 4;
+}  // namespace
+
+const std::vector<host::TabEntry>& clsQuorvelUnit::TabList() { return SharedTabs(); }
+
+void clsQuorvelUnit::clsDevice_ShowDeviceDialog(vb::Long DialogType, std::shared_ptr<host::ISettings> Settings,
+                                                const std::string&) {
+  const auto describe = [&](const vb::Error& e) { return "QuorvelUnit-" + m_Name + ": " + e.Description(); };
+  Traced(
+      "clsDevice_ShowDeviceDialog",
+      [&](io::ErrorFrame& f) {
+        f.Step([&] {
+          m_clsDialog = host::Require(m_Host.deviceList).DeviceDialog(m_Name);
+          // The host announces changed device data through this event.
+          m_clsDialogEvents = host::Require(m_clsDialog).OnNewParameter([this] {
+            try {
+              m_clsDialog_NewParameter();
+            } catch (...) {
+            }
+          });
+        });
+        m_Settings = std::move(Settings);
+        if (DialogType == 0) {
+          f.Step([&] { ReadConfig(); });
+          f.Step([&] { WriteConfig(); });
+        } else if (DialogType == kServiceDialog) {
+          m_DialogType = kServiceDialog;
+          f.Step([&] {
+            m_TestForm = CreateServiceForm();
+            m_TestForm->SetParams(DialogType, *this);
+          });
+          f.Step([&] {
+            const std::string title = host::Require(m_Host.text).GetText(host::kTextMeasurementPage);
+            SharedTabs() = {{title, m_TestForm->FrameHandle(ServiceFrame::fraTest)},
+                            {"Burstsearch", m_TestForm->FrameHandle(ServiceFrame::fraBurstsearch)},
+                            {"Firmware Update", m_TestForm->FrameHandle(ServiceFrame::fraFWUpdate)}};
+            m_clsDialog->SetCaption(title);
+            m_TestForm->SetHelpContextID(kDialogContext);
+          });
+        }
+        f.Step([&] {
+          m_clsDialog->SetTabs(SharedTabs());
+          m_clsDialog->SetContext(kDialogContext);
+          m_clsDialog->ShowDialog(DialogType);
+        });
+      },
+      io::FrameOptions{{}, describe});
+}
+
+void clsQuorvelUnit::clsDevice_StartTest() {
+  Traced("clsDevice_StartTest", [](io::ErrorFrame&) {});
+}
+
+void clsQuorvelUnit::clsDevice_StopTest() {
+  Traced("clsDevice_StopTest", [&](io::ErrorFrame& f) {
+    if (m_Status == 1) f.Step([&] { ResetQuorvelUnit(); });
+  });
+}

@@ -21,3 +21,27 @@ void clsQuorvelUnit::MeasurementAbort() {
     m_Abort = true;
   });
 }
+
+void clsQuorvelUnit::MeasurementInit(long port) {
+  Traced("MeasurementInit", [&](io::ErrorFrame& f) {
+    m_ErrStatus = esNONE;
+    m_Abort = false;
+    m_SysErrOverflow = 0;
+    f.Step([&] { WriteCmd(BuildCmd(modMain::cmdMeasurementInit, modMain::ckSetting, ChannelToSensor(port))); });
+  });
+}
+
+void clsQuorvelUnit::BurstSearchInit(long port) {
+  Traced("BurstSearchInit", [&](io::ErrorFrame& f) {
+    m_ErrStatus = esNONE;
+    m_Abort = false;  // the overflow port mask stays
+    f.Step([&] { WriteCmd(BuildCmd(modMain::cmdBurstSearchInit, modMain::ckSetting, ChannelToSensor(port))); });
+  });
+}
+
+MeasuredValue clsQuorvelUnit::Measure(long port) {
+  MeasuredValue result;
+  result.Unit = host::Require(m_Host.units).MakeUnit("dBm", 0);
+  result.Value = GetRMS(port);
+  return result;
+}

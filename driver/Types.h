@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "host/Device.h"
+#include "host/UnitService.h"
 #include "io/Vb.h"
 
 // Measuring channel.
@@ -66,12 +68,12 @@ enum QuorvelErrorStatus : long {
   esABORT = 4,
 };
 
-// What clsDevice_Info reports to the host.
-struct DeviceInfo {
-  std::string InfoText;
-  std::string FirmwareVersion;
-  std::string SerialNumber;
-  std::string Address;
+using host::DeviceInfo;
+
+// A measured value for the host: the number and the host's unit record.
+struct MeasuredValue {
+  double Value = 0;
+  host::UnitRecord Unit;
 };
 
 // Properties of a signal path whose attenuation table is wanted.

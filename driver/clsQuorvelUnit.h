@@ -18,7 +18,9 @@
 #include <string_view>
 #include <vector>
 
+#include "driver/ServiceForm.h"
 #include "driver/Types.h"
+#include "host/Device.h"
 #include "host/Services.h"
 #include "io/CommandLayer.h"
 #include "io/Export.h"
@@ -44,7 +46,7 @@ struct PortSettings {
   vb::Long SubSampleRate = 0;   // sub-sampling factor; above 1 takes effect
 };
 
-class QUORVEL_API clsQuorvelUnit {
+class QUORVEL_API clsQuorvelUnit : public host::clsDevice {
  public:
   static constexpr std::string_view kObjectName = "clsQuorvelUnit";
   static constexpr std::string_view kDefaultAddress = "TCPIP::---.---.---.---::inst0::instr";
@@ -56,7 +58,7 @@ class QUORVEL_API clsQuorvelUnit {
   // Uses the process-wide host and platform.
   clsQuorvelUnit();
   clsQuorvelUnit(host::Services host, platform::Services platform);
-  ~clsQuorvelUnit();
+  ~clsQuorvelUnit() override;
   clsQuorvelUnit(const clsQuorvelUnit&) = delete;
   clsQuorvelUnit& operator=(const clsQuorvelUnit&) = delete;
 
@@ -64,12 +66,39 @@ class QUORVEL_API clsQuorvelUnit {
   // Measuring frequency of a sensor, Hz; port outside 1..8 raises 9.
   double Frequency(long port) const;
   void Frequency(long port, double frq);
+  // The object as the host's device interface.
+  host::clsDevice& Device() { return *this; }
 
-  // --- unit identity and reset -------------------------------------------
+  // --- unit identity, reset and part data ------------------------------------
   void ResetQuorvelUnit();
+  void SetPart(vb::Long PartNo, vb::Long value);
+  vb::Long GetPart(vb::Long PartNo);
+  double GetTAZ();
+  static vb::Long GetAttNr(vb::Long PathNr, double att);
+  static vb::Long GetPathNr(AttTableProp& prop);
 
   // --- measurement control --------------------------------------------------
+  void BurstSearchInit(long port);
+  void MeasurementInit(long port);
   void MeasurementAbort();
+  MeasuredValue Measure(long port);
+
+  // --- results ----------------------------------------------------------------
+  vb::Long GetTrace(long port, std::vector<double>& values);
+  double GetTraceMin(long port);
+  double GetTraceMax(long port);
+  double GetMediumUtilization(long port);
+  double GetRMS(long port);
+  vb::Long GetBurstCount(long port);
+  vb::Long GetBurstStartTime(long port, std::vector<double>& values);
+  vb::Long GetBurstOnTime(long port, std::vector<double>& values);
+  vb::Long GetBurstLevel(long port, std::vector<double>& values);
+  vb::Long GetBurstMaxLevelIndex(long port);
+  double GetDutyCycle(long port);
+  void SetCalMinVideoLevel(double level);
+  double GetCalMinVideoLevel();
+  void SetCalMaxVideoLevel(double level);
+  double GetCalMaxVideoLevel();
 
   // --- error status ---------------------------------------------------------
   vb::Long GetErrorStatus(bool ClearErrStatus = false);
@@ -77,18 +106,33 @@ class QUORVEL_API clsQuorvelUnit {
   std::string GetSystemError();
 
   // --- the host's device interface ----------------------------------------
-  std::string clsDevice_Name() const { return m_Name; }
-  void clsDevice_Name(const std::string& Name);  // the set-up point
-  std::string clsDevice_Description() const { return m_Description; }
-  std::string clsDevice_DeviceType() const { return m_DeviceType; }
-  vb::Long clsDevice_Interface() const { return m_Interface; }
-  vb::Long clsDevice_Status() const { return m_Status; }
-  void clsDevice_Status(vb::Long Status);
-  void clsDevice_Check();
-  void clsDevice_Initialize();
-  DeviceInfo clsDevice_Info() const { return m_Info; }
-  double clsDevice_MaxFrequency() const { return m_MaxFrequency; }
-  double clsDevice_MinFrequency() const { return m_MinFrequency; }
+  std::string clsDevice_Name() const override { return m_Name; }
+  void clsDevice_Name(const std::string& Name) override;  // the set-up point
+  std::string clsDevice_Description() const override { return m_Description; }
+  std::string clsDevice_DeviceType() const override { return m_DeviceType; }
+  vb::Long clsDevice_Interface() const override { return m_Interface; }
+  vb::Long clsDevice_Address() const override { return 0; }  // the VISA resource is not reported here
+  void clsDevice_Status(vb::Long Status) override;
+  vb::Long clsDevice_Status() const override { return m_Status; }
+  DeviceInfo clsDevice_Info() const override { return m_Info; }
+  double clsDevice_MaxFrequency() const override { return m_MaxFrequency; }
+  double clsDevice_MinFrequency() const override { return m_MinFrequency; }
+  void clsDevice_ShowDeviceDialog(vb::Long DialogType, std::shared_ptr<host::ISettings> Settings,
+                                  const std::string& Text) override;
+  void clsDevice_Initialize() override;
+  void clsDevice_Check() override;
+  void clsDevice_WriteSettingsFile(std::shared_ptr<host::ISettings>&, const std::string&) override {}
+  void clsDevice_ReadSettingsFile(std::shared_ptr<host::ISettings>&, const std::string&) override {}
+  void clsDevice_StartTest() override;
+  void clsDevice_StopTest() override;
+  std::vector<vb::Long> clsDevice_GetInterfaces(const std::string&) override { return {kInterfaceVisa}; }
+  std::string clsDevice_GetSettingsString(std::shared_ptr<host::ISettings>&, const std::string&) override {
+    return {};
+  }
+  // The pages handed to host dialogs, shared by every driver object.
+  static const std::vector<host::TabEntry>& TabList();
+  // The service form of the last device dialog of type 4 (null before one).
+  IServiceForm* TestForm() const { return m_TestForm.get(); }
 
   // --- diagnostics (not part of the component's interface) ----------------
   // The stored settings of sensor 1..8 and of attenuator 1..10, as they are.
@@ -114,6 +158,10 @@ class QUORVEL_API clsQuorvelUnit {
   bool ReadConfig();
   bool WriteConfig();
   void m_clsDialog_NewParameter();
+  static void RoundAttenuatorStep(AttTableProp& prop);
+  double ValueQuery(std::string_view name, long index, long sensor);
+  vb::Long ListQuery(std::string_view name, long index, long port, std::vector<double>& values, double waitTime,
+                     double divisor);
 
   // The unit's presence and the raw event status (the hidden form's control).
   void CheckDevicePhysical(vb::Long wanted);
@@ -155,6 +203,7 @@ class QUORVEL_API clsQuorvelUnit {
   vb::Long m_Status = 0;
   std::unique_ptr<io::frmVISA> m_VisaForm;  // made when the host reports interface 60
   std::string m_Address{kDefaultAddress};
+  std::unique_ptr<IServiceForm> m_TestForm;
   vb::Array<PortSettings, 1, 8> m_Port;
   double m_MinFrequency = 0;
   double m_MaxFrequency = 0;

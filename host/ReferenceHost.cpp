@@ -245,6 +245,12 @@ void ReferenceHost::WriteSetting(const std::string& section, const std::string& 
   ini_ = std::move(next);
 }
 
+void ReferenceHost::OverrideDeviceValue(const std::string& device, const std::string& key, const std::string& value) {
+  std::lock_guard lock(mutex_);
+  // The default entry of a missing file becomes a real section for this run.
+  ini_.Set(device, key, value);
+}
+
 void ReferenceHost::AppendLog(const std::string& line) {
   std::error_code ec;
   const fs::path p(logFile_);

@@ -58,6 +58,9 @@ class QUORVEL_API ReferenceHost : public std::enable_shared_from_this<ReferenceH
   // Where a data set name lands: "\" separators become "/", a relative name
   // goes under the data folder, ".csv" is added; ".." is refused (error 5).
   std::string DataSetPath(const std::string& name) const;
+  // Changes a device entry for this run only (the file is left as it is),
+  // e.g. an address given on the command line.
+  void OverrideDeviceValue(const std::string& device, const std::string& key, const std::string& value);
   // The user's Ctrl-C: StopRequested answers true from now on.
   void RequestStop() { stop_ = true; }
   void ClearStop() { stop_ = false; }

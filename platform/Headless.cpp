@@ -3,6 +3,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <fstream>
 #include <mutex>
@@ -57,6 +58,11 @@ Services DefaultServices() {
 void SetDefaultServices(Services services) {
   std::lock_guard lock(g_mutex);
   g_services = std::move(services);
+}
+
+long NewWindowHandle() {
+  static std::atomic<long> next{0x10000};
+  return next.fetch_add(4);
 }
 
 long CurrentThreadId() { return static_cast<long>(::syscall(SYS_gettid)); }

@@ -56,6 +56,9 @@ struct Services {
 QUORVEL_API Services DefaultServices();
 QUORVEL_API void SetDefaultServices(Services services);
 
+// A new window handle, unique in the process.
+QUORVEL_API long NewWindowHandle();
+
 // Id of the calling thread, as trace records carry it.
 QUORVEL_API long CurrentThreadId();
 // Stops in an attached debugger; does nothing when none is attached.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <sstream>
 
 #include "TempDir.h"
@@ -69,6 +70,128 @@ TEST(QuorvelInfo, HelpGoesToStandardOutput) {
   const CliResult r = RunCli({"--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("usage: quorvel"), std::string::npos);
+}
+
+}  // namespace
+
+// --- the commands that talk to a unit, against the scripted double ----------
+
+#include "visa/ScriptedVisa.h"
+
+namespace {
+
+struct CliOnDouble {
+  TempDir dir;
+  std::shared_ptr<visa::ScriptedVisa> visa = visa::ScriptedVisa::Create();
+  io::VisaRegistration registration = visa->Install("SCRIPTED::");
+
+  CliOnDouble() { TempDir::Write(dir / "q.ini", "[Host]\nDataFolder = " + (dir / "data") + "\n[Bench]\n"); }
+  void ExpectConnect() {
+    visa->Expect("*CLS;*RST;*OPC");
+    visa->Expect("*ESR?", {"1\n"}).Expect(":SYSTEM:ERR:ALL?", {"0,\"No error\"\n"});
+    visa->Expect("*IDN?\n", {"Tavlor,Zentrix8,SN0815,3.1.4\n"});
+  }
+  void ExpectCompletion() { visa->Expect("*ESR?", {"1\n"}).Expect(":SYSTEM:ERR:ALL?", {"0,\"No error\"\n"}); }
+  CliResult Run(std::vector<std::string> args) {
+    std::vector<std::string> all = {"--config", dir / "q.ini", "--address", "SCRIPTED::bench"};
+    all.insert(all.end(), args.begin(), args.end());
+    return RunCli(all);
+  }
+};
+
+TEST(QuorvelUnitCommands, IdnShowsSerialAndFirmware) {
+  CliOnDouble fx;
+  fx.ExpectConnect();
+  const CliResult r = fx.Run({"idn"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Serial       SN0815\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Firmware     3.1.4\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Address      SCRIPTED::bench\n"), std::string::npos) << r.out;
+  EXPECT_EQ(fx.visa->Problems(), "");
+  EXPECT_FALSE(fx.visa->IsOpen());  // closed when the tool is done
+}
+
+TEST(QuorvelUnitCommands, MeasureShowsRmsAndTraceExtremes) {
+  CliOnDouble fx;
+  fx.ExpectConnect();
+  fx.visa->Expect("*CLS;:INIT:IMM;*OPC");
+  fx.ExpectCompletion();
+  fx.visa->Expect("*CLS;:SENS6:RMS:INIT;*OPC");
+  fx.ExpectCompletion();
+  fx.visa->Expect(":SENS6:RMS?", {"-10.5\n"});
+  fx.visa->Expect(":SENS6:TRAC:MAX?", {"-3.25\n"}).Expect(":SENS6:TRAC:MIN?", {"-40\n"});
+  const CliResult r = fx.Run({"measure", "--channel", "10"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("RMS          -10.500 dBm"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Trace max    -3.250 dBm"), std::string::npos);
+  EXPECT_NE(r.out.find("Trace min    -40.000 dBm"), std::string::npos);
+  EXPECT_EQ(fx.visa->Problems(), "");
+}
+
+TEST(QuorvelUnitCommands, AnUnreadableValueMakesTheErrorStatusUnclean) {
+  CliOnDouble fx;
+  fx.ExpectConnect();
+  fx.visa->Expect("*CLS;:INIT:IMM;*OPC");
+  fx.ExpectCompletion();
+  fx.visa->Expect("*CLS;:SENS1:RMS:INIT;*OPC");
+  fx.ExpectCompletion();
+  fx.visa->Expect(":SENS1:RMS?", {"-10.5\n"});
+  fx.visa->Expect(":SENS1:TRAC:MAX?", {"OVERFLOW\n"}).Expect(":SENS1:TRAC:MIN?", {"-40\n"});
+  const CliResult r = fx.Run({"measure"});
+  EXPECT_EQ(r.status, 4);
+  EXPECT_NE(r.err.find("error status is 1 (Overflow)"), std::string::npos) << r.err;
+}
+
+TEST(QuorvelUnitCommands, ErrorsAndReset) {
+  CliOnDouble fx;
+  fx.ExpectConnect();
+  fx.visa->Expect(":SYSTEM:ERR:ALL?", {"-113,\"Undefined header\"\n"});
+  CliResult r = fx.Run({"errors"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Error status 0\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Unit errors  -113,'Undefined header'"), std::string::npos) << r.out;
+
+  fx.ExpectConnect();
+  fx.visa->Expect(":ABORT").Expect("*CLS;*RST;*OPC");
+  r = fx.Run({"reset"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Reset        done"), std::string::npos);
+  EXPECT_EQ(fx.visa->Problems(), "");
+}
+
+TEST(QuorvelUnitCommands, NoUnitMeansPlainWordsNotZeros) {
+  CliOnDouble fx;
+  for (const char* command : {"idn", "measure", "errors", "reset"}) {
+    const CliResult r = RunCli({"--config", fx.dir / "q.ini", "--address", "NOBODY::here", command});
+    EXPECT_EQ(r.status, 3) << command;
+    EXPECT_NE(r.err.find("no unit answered at NOBODY::here; simulation: values are neutral"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out.find("dBm"), std::string::npos) << command;
+  }
+}
+
+TEST(QuorvelUnitCommands, BadChannelIsRefused) {
+  for (const char* bad : {"12", "-2", "x", "1.5"}) {
+    const CliResult r = RunCli({"measure", "--channel", bad});
+    EXPECT_EQ(r.status, 2) << bad;
+    EXPECT_NE(r.err.find("--channel takes"), std::string::npos) << r.err;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(QuorvelUnitCommands, CtrlCBecomesTheHostsStopRequestAndTheWaitGivesUp) {
+  CliOnDouble fx;
+  fx.ExpectConnect();
+  fx.visa->Expect("*CLS;:INIT:IMM;*OPC");
+  fx.visa->Expect("*ESR?", {"0\n"}).Then([] { std::raise(SIGINT); });
+  const CliResult r = fx.Run({"measure"});
+  EXPECT_EQ(r.status, 130);
+  EXPECT_NE(r.err.find("stopped by the user"), std::string::npos) << r.err;
+  EXPECT_EQ(fx.visa->Problems(), "");  // nothing more was sent after the stop
+  EXPECT_EQ(std::signal(SIGINT, SIG_DFL), SIG_DFL);  // the tool's handler is gone again
 }
 
 }  // namespace

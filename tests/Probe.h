@@ -34,6 +34,9 @@ struct clsQuorvelUnitProbe {
   static void CheckDevicePhysical(clsQuorvelUnit& u, vb::Long wanted) { u.CheckDevicePhysical(wanted); }
   static vb::Long ReadEventStatus(clsQuorvelUnit& u) { return u.ReadEventStatus(); }
   static io::CommandLayer& Cmd(clsQuorvelUnit& u) { return u.m_Cmd; }
+  static void RoundAttenuatorStep(AttTableProp& p) { clsQuorvelUnit::RoundAttenuatorStep(p); }
+  static vb::Long DialogType(const clsQuorvelUnit& u) { return u.m_DialogType; }
+  static bool HasSettingsObject(const clsQuorvelUnit& u) { return u.m_Settings != nullptr; }
 };
 
 // A driver on a recording host and a headless platform.

@@ -26,12 +26,17 @@ io::VisaRegistration ScriptedVisa::Install(const std::string& prefix) {
 }
 
 ScriptedVisa& ScriptedVisa::Expect(const std::string& command, std::vector<std::string> answerPieces) {
-  expected_.push_back({command, 0, false, std::move(answerPieces)});
+  expected_.push_back({command, 0, false, std::move(answerPieces), {}});
+  return *this;
+}
+
+ScriptedVisa& ScriptedVisa::Then(std::function<void()> action) {
+  if (!expected_.empty()) expected_.back().action = std::move(action);
   return *this;
 }
 
 ScriptedVisa& ScriptedVisa::ExpectBlock(std::size_t bytes) {
-  expected_.push_back({"", bytes, true, {}});
+  expected_.push_back({"", bytes, true, {}, {}});
   return *this;
 }
 
@@ -116,6 +121,7 @@ void ScriptedVisa::Match(const std::string& shown, bool block, std::size_t bytes
     Problem("unexpected write " + shown + " (expected " +
             (e.block ? "a block of " + std::to_string(e.blockBytes) + " bytes" : Shown(e.command)) + ")");
   for (auto& p : e.pieces) pending_.push_back(std::move(p));
+  if (e.action) e.action();
 }
 
 void ScriptedVisa::Write(std::string_view text) {

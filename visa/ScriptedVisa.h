@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -27,6 +28,9 @@ class QUORVEL_API ScriptedVisa : public io::IVisaControl, public std::enable_sha
   // --- script ----------------------------------------------------------------
   // The next write must be `command`; its answer, in pieces, is read after it.
   ScriptedVisa& Expect(const std::string& command, std::vector<std::string> answerPieces = {});
+  // Runs `action` when the last expected write arrives (a test's hook into
+  // the middle of a driver call, e.g. a Ctrl-C while it waits).
+  ScriptedVisa& Then(std::function<void()> action);
   // The next write is a byte block of `bytes` bytes.
   ScriptedVisa& ExpectBlock(std::size_t bytes);
   // Open fails (raises) with this status.
@@ -75,6 +79,7 @@ class QUORVEL_API ScriptedVisa : public io::IVisaControl, public std::enable_sha
     std::size_t blockBytes = 0;
     bool block = false;
     std::vector<std::string> pieces;
+    std::function<void()> action;
   };
   class Options_ : public io::IVisaOptions {
    public:

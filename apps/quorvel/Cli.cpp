@@ -1,5 +1,8 @@
 #include "quorvel/Cli.h"
 
+#include <atomic>
+#include <csignal>
+#include <functional>
 #include <iomanip>
 #include <map>
 #include <memory>
@@ -16,26 +19,59 @@ namespace quorvel {
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: quorvel [options] [command]\n"
+// Exit statuses.
+constexpr int kOk = 0;
+constexpr int kFailed = 1;       // the driver raised an error
+constexpr int kUsage = 2;        // bad command line
+constexpr int kNoUnit = 3;       // no unit answered: simulation
+constexpr int kUnitErrors = 4;   // the unit's error status was not clean
+constexpr int kInterrupted = 130;
+
+constexpr const char* kUsageText =
+    "usage: quorvel [options] [command [command options]]\n"
     "\n"
     "commands:\n"
-    "  info            name the unit from the device list and show its state (default)\n"
+    "  info                 show the unit's settings as the driver holds them (default;\n"
+    "                       does not connect)\n"
+    "  idn                  connect and show serial number and firmware version\n"
+    "  measure [--channel N]\n"
+    "                       connect, measure and show RMS, trace maximum and minimum in dBm\n"
+    "                       (channel 1-8 DUT, 9 generator, 10 companion, 11 video, -1 sum;\n"
+    "                       default 1)\n"
+    "  errors               connect and show the error status and the unit's error queue\n"
+    "  reset                connect and reset the unit\n"
     "\n"
     "options:\n"
-    "  --config FILE   device list and settings (default: $QUORVEL_CONFIG or\n"
-    "                  ~/.config/quorvel/quorvel.ini; a missing file means one\n"
-    "                  default device entry)\n"
-    "  --device NAME   device of the list to use (default: the first)\n"
-    "  -h, --help      this text\n";
+    "  --config FILE        device list and settings (default: $QUORVEL_CONFIG or\n"
+    "                       ~/.config/quorvel/quorvel.ini; a missing file means one\n"
+    "                       default device entry)\n"
+    "  --device NAME        device of the list to use (default: the first)\n"
+    "  --address RESOURCE   VISA resource of the unit for this run, e.g.\n"
+    "                       TCPIP::192.0.2.10::inst0::INSTR\n"
+    "  -h, --help           this text\n"
+    "\n"
+    "exit status: 0 done, 1 the driver reported an error, 2 bad command line,\n"
+    "3 no unit answered (simulation), 4 the unit reported errors, 130 interrupted\n";
 
 struct Options {
   std::string config;
   std::string device;
+  std::string address;
   std::string command = "info";
+  long channel = 1;
 };
 
-// Parses the arguments; returns false with a message for bad input.
+bool ParseLong(const std::string& text, long& out) {
+  try {
+    std::size_t used = 0;
+    out = std::stol(text, &used);
+    return used == text.size();
+  } catch (...) {
+    return false;
+  }
+}
+
+// Parses the arguments; false with a message for bad input.
 bool Parse(const std::vector<std::string>& args, Options& o, std::string& error) {
   bool commandSeen = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -52,6 +88,19 @@ bool Parse(const std::vector<std::string>& args, Options& o, std::string& error)
       if (!value(o.config)) return false;
     } else if (a == "--device") {
       if (!value(o.device)) return false;
+    } else if (a == "--address") {
+      if (!value(o.address)) return false;
+      if (o.address.empty()) {
+        error = "option --address needs a VISA resource";
+        return false;
+      }
+    } else if (a == "--channel") {
+      std::string text;
+      if (!value(text)) return false;
+      if (!ParseLong(text, o.channel) || o.channel < -1 || o.channel > 11) {
+        error = "--channel takes -1 (sum) or 0 to 11, not '" + text + "'";
+        return false;
+      }
     } else if (a == "-h" || a == "--help") {
       o.command = "help";
       commandSeen = true;
@@ -69,15 +118,107 @@ bool Parse(const std::vector<std::string>& args, Options& o, std::string& error)
   return true;
 }
 
-std::string Hz(double f) {
-  if (f >= 1e9) return modMain::FormatCommandNumber(f / 1e9) + " GHz";
-  if (f >= 1e6) return modMain::FormatCommandNumber(f / 1e6) + " MHz";
-  return modMain::FormatCommandNumber(f) + " Hz";
-}
-
 std::string Num(double v) { return modMain::FormatCommandNumber(v); }
 
-void PrintInfo(clsQuorvelUnit& unit, std::ostream& out) {
+std::string Hz(double f) {
+  if (f >= 1e9) return Num(f / 1e9) + " GHz";
+  if (f >= 1e6) return Num(f / 1e6) + " MHz";
+  return Num(f) + " Hz";
+}
+
+std::string Dbm(double v) { return vb::Format(v, "0.000") + " dBm"; }
+
+// Ctrl-C becomes the host's stop request; a second one ends the program.
+std::atomic<host::ReferenceHost*> g_interruptible{nullptr};
+
+extern "C" void OnInterrupt(int) {
+  if (host::ReferenceHost* h = g_interruptible.load()) h->RequestStop();
+  std::signal(SIGINT, SIG_DFL);
+}
+
+class InterruptGuard {
+ public:
+  explicit InterruptGuard(host::ReferenceHost& h) {
+    g_interruptible = &h;
+    previous_ = std::signal(SIGINT, OnInterrupt);
+  }
+  ~InterruptGuard() {
+    std::signal(SIGINT, previous_);
+    g_interruptible = nullptr;
+  }
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+ private:
+  void (*previous_)(int) = SIG_DFL;
+};
+
+// One run of the tool: the host, the platform and the named driver object.
+class Session {
+ public:
+  Session(const Options& o, std::ostream& out, std::ostream& err) : o_(o), out_(out), err_(err) {}
+
+  // Opens the host and names the driver; false (with the message written) when that fails.
+  bool Open(int& status) {
+    host_ = host::ReferenceHost::Open(host::ReferenceHost::ConfigPath(o_.config), platform_.events);
+    const std::vector<std::string> names = host_->DeviceNames();
+    name_ = o_.device.empty() ? names.front() : o_.device;
+    bool known = false;
+    for (const auto& n : names) known = known || n == name_;
+    if (!known) {
+      err_ << "quorvel: no device named '" << name_ << "' in " << host_->ConfigFile() << " (devices:";
+      for (const auto& n : names) err_ << " " << n;
+      err_ << ")\n";
+      status = kUsage;
+      return false;
+    }
+    if (!o_.address.empty()) {
+      host_->OverrideDeviceValue(name_, "Address", o_.address);
+      host_->OverrideDeviceValue(name_, "Interface", "60");
+    }
+    unit_ = std::make_unique<clsQuorvelUnit>(host_->services(), platform_.services());
+    unit_->clsDevice_Name(name_);
+    return true;
+  }
+
+  // Connects (check and identification); false when no unit answered.
+  bool Connect() {
+    unit_->clsDevice_Status(1);
+    if (unit_->clsDevice_Status() == 1) return true;
+    err_ << "quorvel: no unit answered at " << unit_->AddressText() << "; simulation: values are neutral\n";
+    return false;
+  }
+
+  // The exit status for the error status the unit left; prints it when not clean.
+  int ErrorStatusVerdict() {
+    if (host_->StopRequested()) {
+      err_ << "quorvel: stopped by the user\n";
+      return kInterrupted;
+    }
+    const vb::Long status = unit_->GetErrorStatus();
+    if (status == esNONE) return kOk;
+    err_ << "quorvel: the unit's error status is " << status << " (" << unit_->GetErrorDescription(status) << ")\n";
+    return kUnitErrors;
+  }
+
+  clsQuorvelUnit& unit() { return *unit_; }
+  host::ReferenceHost& host() { return *host_; }
+  std::ostream& out() { return out_; }
+  const Options& options() const { return o_; }
+
+ private:
+  const Options& o_;
+  std::ostream& out_;
+  std::ostream& err_;
+  platform::HeadlessPlatform platform_;
+  std::shared_ptr<host::ReferenceHost> host_;
+  std::unique_ptr<clsQuorvelUnit> unit_;
+  std::string name_;
+};
+
+int Info(Session& s) {
+  clsQuorvelUnit& unit = s.unit();
+  std::ostream& out = s.out();
   const DeviceInfo info = unit.clsDevice_Info();
   out << "Device       " << unit.clsDevice_Name() << " (" << unit.clsDevice_DeviceType() << ")\n";
   if (!unit.clsDevice_Description().empty()) out << "Description  " << unit.clsDevice_Description() << "\n";
@@ -92,12 +233,16 @@ void PrintInfo(clsQuorvelUnit& unit, std::ostream& out) {
 
   const char* head[] = {"Sensor", "Frequency/Hz", "MeasTime/s", "Rate/(1/s)", "Clock", "DivFast", "DivSlow",
                         "Samples", "BurstLvl", "Atten", "Gain", "ExtTrig", "TrigOffs/s", "SubSample"};
-  const int width[] = {7, 13, 11, 11, 7, 8, 8, 9, 9, 7, 6, 8, 11, 9};
-  for (std::size_t i = 0; i < std::size(head); ++i) out << std::left << std::setw(width[i]) << head[i];
-  out << "\n";
-  for (long s = 1; s <= 8; ++s) {
-    const PortSettings& p = unit.StoredPortSettings(s);
-    const std::string cells[] = {"DUT" + std::to_string(s),
+  const int width[] = {7, 13, 11, 11, 7, 8, 8, 9, 9, 7, 6, 8, 11, 0};
+  auto row = [&](const auto& cells) {
+    std::ostringstream line;
+    for (std::size_t i = 0; i < std::size(width); ++i) line << std::left << std::setw(width[i]) << cells[i];
+    out << line.str() << "\n";
+  };
+  row(head);
+  for (long sensor = 1; sensor <= 8; ++sensor) {
+    const PortSettings& p = unit.StoredPortSettings(sensor);
+    const std::string cells[] = {"DUT" + std::to_string(sensor),
                                  Num(p.Frequency),
                                  Num(p.MeasTime),
                                  std::to_string(p.SampleRate),
@@ -111,12 +256,62 @@ void PrintInfo(clsQuorvelUnit& unit, std::ostream& out) {
                                  p.ExtTrigger ? "yes" : "no",
                                  Num(p.TriggerOffset),
                                  std::to_string(p.SubSampleRate)};
-    for (std::size_t i = 0; i < std::size(cells); ++i) out << std::left << std::setw(width[i]) << cells[i];
-    out << "\n";
+    row(cells);
   }
   out << "\nAttenuators  ";
   for (long a = 1; a <= 8; ++a) out << "DUT" << a << " " << Num(unit.StoredAttenuator(a)) << "  ";
   out << "COMP " << Num(unit.StoredAttenuator(9)) << "  BYP " << Num(unit.StoredAttenuator(10)) << "\n";
+  return kOk;
+}
+
+int Idn(Session& s) {
+  if (!s.Connect()) return kNoUnit;
+  const DeviceInfo info = s.unit().clsDevice_Info();
+  std::string firmware = info.FirmwareVersion;
+  while (!firmware.empty() && (firmware.back() == '\n' || firmware.back() == '\r')) firmware.pop_back();
+  s.out() << "Device       " << s.unit().clsDevice_Name() << "\n"
+          << "Address      " << s.unit().AddressText() << "\n"
+          << "Serial       " << info.SerialNumber << "\n"
+          << "Firmware     " << firmware << "\n";
+  return kOk;
+}
+
+int Measure(Session& s) {
+  if (!s.Connect()) return kNoUnit;
+  clsQuorvelUnit& unit = s.unit();
+  const long channel = s.options().channel;
+  unit.MeasurementInit(channel);
+  const MeasuredValue rms = unit.Measure(channel);
+  const double max = unit.GetTraceMax(channel);
+  const double min = unit.GetTraceMin(channel);
+  s.out() << "Channel      " << channel << "\n"
+          << "RMS          " << Dbm(rms.Value) << "\n"
+          << "Trace max    " << Dbm(max) << "\n"
+          << "Trace min    " << Dbm(min) << "\n";
+  return s.ErrorStatusVerdict();
+}
+
+int Errors(Session& s) {
+  if (!s.Connect()) return kNoUnit;
+  clsQuorvelUnit& unit = s.unit();
+  const vb::Long status = unit.GetErrorStatus();
+  const std::string description = unit.GetErrorDescription(status);
+  s.out() << "Error status " << status << (description.empty() ? "" : " (" + description + ")") << "\n"
+          << "Unit errors  " << unit.GetSystemError() << "\n";
+  return kOk;
+}
+
+int Reset(Session& s) {
+  if (!s.Connect()) return kNoUnit;
+  s.unit().ResetQuorvelUnit();
+  s.out() << "Reset        done\n";
+  return kOk;
+}
+
+const std::map<std::string, std::function<int(Session&)>>& Commands() {
+  static const std::map<std::string, std::function<int(Session&)>> commands = {
+      {"info", Info}, {"idn", Idn}, {"measure", Measure}, {"errors", Errors}, {"reset", Reset}};
+  return commands;
 }
 
 }  // namespace
@@ -125,37 +320,27 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   Options o;
   std::string error;
   if (!Parse(args, o, error)) {
-    err << "quorvel: " << error << "\n\n" << kUsage;
-    return 2;
+    err << "quorvel: " << error << "\n\n" << kUsageText;
+    return kUsage;
   }
   if (o.command == "help") {
-    out << kUsage;
-    return 0;
+    out << kUsageText;
+    return kOk;
   }
-  if (o.command != "info") {
-    err << "quorvel: unknown command '" << o.command << "'\n\n" << kUsage;
-    return 2;
+  const auto command = Commands().find(o.command);
+  if (command == Commands().end()) {
+    err << "quorvel: unknown command '" << o.command << "'\n\n" << kUsageText;
+    return kUsage;
   }
   try {
-    platform::HeadlessPlatform plat;
-    auto hostImpl = host::ReferenceHost::Open(host::ReferenceHost::ConfigPath(o.config), plat.events);
-    const std::vector<std::string> names = hostImpl->DeviceNames();
-    std::string name = o.device.empty() ? names.front() : o.device;
-    bool known = false;
-    for (const auto& n : names) known = known || n == name;
-    if (!known) {
-      err << "quorvel: no device named '" << name << "' in " << hostImpl->ConfigFile() << " (devices:";
-      for (const auto& n : names) err << " " << n;
-      err << ")\n";
-      return 2;
-    }
-    clsQuorvelUnit unit(hostImpl->services(), plat.services());
-    unit.clsDevice_Name(name);
-    PrintInfo(unit, out);
-    return 0;
+    Session session(o, out, err);
+    int status = kOk;
+    if (!session.Open(status)) return status;
+    InterruptGuard interrupts(session.host());
+    return command->second(session);
   } catch (const vb::Error& e) {
     err << "quorvel: error " << e.Number() << ": " << e.Description() << "\n";
-    return 1;
+    return kFailed;
   }
 }
 

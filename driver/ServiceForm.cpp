@@ -1,0 +1,31 @@
+#include "driver/ServiceForm.h"
+
+#include <mutex>
+
+#include "platform/Platform.h"
+
+namespace {
+std::mutex g_mutex;
+ServiceFormFactory g_factory;
+}  // namespace
+
+void SetServiceFormFactory(ServiceFormFactory factory) {
+  std::lock_guard lock(g_mutex);
+  g_factory = std::move(factory);
+}
+
+std::unique_ptr<IServiceForm> CreateServiceForm() {
+  ServiceFormFactory factory;
+  {
+    std::lock_guard lock(g_mutex);
+    factory = g_factory;
+  }
+  return factory ? factory() : std::make_unique<HeadlessServiceForm>();
+}
+
+HeadlessServiceForm::HeadlessServiceForm()
+    : handles_{platform::NewWindowHandle(), platform::NewWindowHandle(), platform::NewWindowHandle()} {}
+
+void HeadlessServiceForm::SetParams(vb::Long, clsQuorvelUnit& quorvelUnit) { driver_ = &quorvelUnit; }
+
+long HeadlessServiceForm::FrameHandle(ServiceFrame frame) const { return handles_[static_cast<int>(frame)]; }

@@ -1,0 +1,51 @@
+// The driver's service form as the driver sees it.  The dialog front-end
+// registers a factory for the real form; without one the driver makes a
+// headless form that has frame handles and keeps the firmware progress text.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "io/Export.h"
+#include "io/Vb.h"
+
+class clsQuorvelUnit;
+
+enum class ServiceFrame { fraTest, fraBurstsearch, fraFWUpdate };
+
+class QUORVEL_API IServiceForm {
+ public:
+  virtual ~IServiceForm() = default;
+  // Keeps the driver and fills the form; Mode is accepted and not used.
+  virtual void SetParams(vb::Long Mode, clsQuorvelUnit& quorvelUnit) = 0;
+  // Window handle of a frame handed to the host's dialog as a page.
+  virtual long FrameHandle(ServiceFrame frame) const = 0;
+  virtual void SetHelpContextID(vb::Long context) = 0;
+  // Caption of the firmware tab's progress label (lb_fw_status).
+  virtual void SetFirmwareStatus(const std::string& caption) = 0;
+};
+
+using ServiceFormFactory = std::function<std::unique_ptr<IServiceForm>()>;
+
+// The dialog front-end's factory; an empty one restores the headless form.
+QUORVEL_API void SetServiceFormFactory(ServiceFormFactory factory);
+QUORVEL_API std::unique_ptr<IServiceForm> CreateServiceForm();
+
+class QUORVEL_API HeadlessServiceForm : public IServiceForm {
+ public:
+  HeadlessServiceForm();
+  void SetParams(vb::Long Mode, clsQuorvelUnit& quorvelUnit) override;
+  long FrameHandle(ServiceFrame frame) const override;
+  void SetHelpContextID(vb::Long context) override { helpContext_ = context; }
+  void SetFirmwareStatus(const std::string& caption) override { firmwareStatus_ = caption; }
+  const std::string& FirmwareStatus() const { return firmwareStatus_; }
+  vb::Long HelpContextID() const { return helpContext_; }
+  clsQuorvelUnit* Driver() const { return driver_; }
+
+ private:
+  long handles_[3];
+  vb::Long helpContext_ = 0;
+  std::string firmwareStatus_;
+  clsQuorvelUnit* driver_ = nullptr;
+};
