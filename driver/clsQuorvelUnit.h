@@ -83,6 +83,60 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice {
   void MeasurementAbort();
   MeasuredValue Measure(long port);
 
+  // --- per-port settings ------------------------------------------------------
+  // Port 0 addresses every sensor, -1 the sensors of the sum; a member of a
+  // non-empty sum stands for the whole sum.  Get members return the stored
+  // value, or with fromDevice ask the unit without storing the answer.
+  void SetAttenuator(double att, long port = attDUTAll, bool send = false);
+  void SendAttenuator(long port = attDUTAll);
+  double GetAttenuator(long port, bool fromDevice);
+  void SetMeasTime(double time, long port = ppDUTAll, bool send = false);
+  void SendMeasTime(long port = ppDUTAll);
+  double GetMeasTime(long port, bool fromDevice);
+  vb::Long GetSampleCount(long port, bool fromDevice);
+  void SetBurstSearchLevel(double level, long port = ppDUTAll, bool send = false);
+  void SendBurstSearchLevel(long port = ppDUTAll);
+  double GetBurstSearchLevel(long port, bool fromDevice);
+  void SetAttenuation(double att, long port = ppDUTAll, bool send = false);
+  void SendAttenuation(long port = ppDUTAll);
+  double GetAttenuation(long port, bool fromDevice);
+  void SetBeamformingGain(double bfgain, bool send = false);
+  void SendBeamformingGain();
+  double GetBeamformingGain(bool fromDevice);
+  void SetGain(double Gain, long port = ppDUTAll, bool send = false);
+  void SendGain(long port = ppDUTAll);
+  double GetGain(long port, bool fromDevice);
+  void SetFrequency(double frq, long port = ppDUTAll, bool send = false);
+  void SendFrequency(long port = ppDUTAll);
+  double GetFrequency(long port, bool fromDevice);
+  void SetActivePortClr();
+  void SetActivePort(long port, bool active = true, bool send = false);
+  void SendActivePorts();
+  std::vector<vb::Long> GetActivePorts(bool fromDevice);
+
+  // --- sampling, summing and trigger ------------------------------------------
+  void SetSubSampleRate(vb::Long rate, long port = ppDUTAll, bool send = false);
+  void SetSampleRate(vb::Long rate, long port = ppDUTAll, bool send = false);
+  void SendSampleRate(long port = ppDUTAll);
+  vb::Long GetSampleRate(long port, bool fromDevice);
+  void SetSumPorts(std::vector<long>& ports);
+  void SendSumPorts();
+  std::vector<vb::Long> GetSumPorts(bool fromDevice);
+  void SetExtTrigger(bool state, long port = ppDUTAll, bool send = false);
+  void SendExtTrigger(long port = ppDUTAll);
+  bool GetExtTrigger(long port, bool fromDevice);
+  void SetTriggerOffset(double time, long port = ppDUTAll, bool send = false);
+  void SendTriggerOffset(long port = ppDUTAll);
+  double GetTriggerOffset(long port, bool fromDevice);
+  void SendTriggerOut();
+  void SetTriggerOutWithIn(bool value, bool send = false);
+  void SendTriggerOutWithIn();
+  bool GetTriggerOutWithIn(bool fromDevice);
+  void SetTriggerOutWithMeasurement(bool value, bool send = false);
+  void SendTriggerOutWithMeasurement();
+  bool GetTriggerOutWithMeasurement(bool fromDevice);
+  void SendAllSettings();
+
   // --- results ----------------------------------------------------------------
   vb::Long GetTrace(long port, std::vector<double>& values);
   double GetTraceMin(long port);
@@ -139,6 +193,9 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice {
   const PortSettings& StoredPortSettings(long sensor) const { return m_Port(sensor); }
   double StoredAttenuator(long attenuator) const { return m_Attenuator(attenuator); }
   std::string AddressText() const { return m_Address; }
+  vb::Long StoredSumPortMask() const { return m_SumPortMask; }
+  vb::Long StoredActivePortMask() const { return m_ActivePortMask; }
+  vb::Long StoredAuxModeMask() const { return m_AuxModeMask; }
 
   // --- pure helpers -------------------------------------------------------
   // Channel (QuorvelPowerPort) to sensor: up to 8 unchanged, 9 -> 7,
@@ -159,6 +216,11 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice {
   bool WriteConfig();
   void m_clsDialog_NewParameter();
   static void RoundAttenuatorStep(AttTableProp& prop);
+  // The sensors a port argument addresses (see the settings members).
+  std::vector<vb::Long> GetPortList(long port) const;
+  // One setting command per listed sensor, with the value the field holds.
+  template <class Field>
+  void SendPerSensor(long port, long index, Field field);
   double ValueQuery(std::string_view name, long index, long sensor);
   vb::Long ListQuery(std::string_view name, long index, long port, std::vector<double>& values, double waitTime,
                      double divisor);

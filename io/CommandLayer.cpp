@@ -73,7 +73,8 @@ void CommandLayer::WriteCmd(const std::string& cmd) {
 std::string CommandLayer::RequestCmd(const std::string& query) {
   return Traced("RequestCmd", [&](ErrorFrame& fr) {
     std::string result;
-    if (Connected()) {
+    // An empty query (a port without a command) is never sent: no answer.
+    if (Connected() && !query.empty()) {
       const bool go = fr.Step([&] { return WaitForCompletion(); });
       if (go && (f_.m_ErrStatus & (kTimeout | kAbort)) == 0) result = fr.Step([&] { return QueryRaw(query); });
     }
@@ -115,7 +116,7 @@ void CommandLayer::RequestCmdValueList(const std::string& query, std::vector<dou
   Traced("RequestCmdValueList", [&](ErrorFrame& fr) {
     std::string answer;
     bool tooLong = false;
-    if (Connected()) {
+    if (Connected() && !query.empty()) {
       f_.m_Abort = false;
       const bool go = fr.Step([&] { return WaitForCompletion(); });
       if (go && (f_.m_ErrStatus & (kTimeout | kAbort)) == 0) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <sstream>
 
@@ -192,6 +193,88 @@ TEST(QuorvelUnitCommands, CtrlCBecomesTheHostsStopRequestAndTheWaitGivesUp) {
   EXPECT_NE(r.err.find("stopped by the user"), std::string::npos) << r.err;
   EXPECT_EQ(fx.visa->Problems(), "");  // nothing more was sent after the stop
   EXPECT_EQ(std::signal(SIGINT, SIG_DFL), SIG_DFL);  // the tool's handler is gone again
+}
+
+}  // namespace
+
+namespace {
+
+TEST(QuorvelSettings, ConfigShowsWhatTheOptionsStored) {
+  TempDir dir;
+  const CliResult r = RunCli({"config", "--config", dir / "none.ini", "--sum", "2,3", "--channel", "2", "--frequency",
+                              "2.4e9", "--meas-time", "0.01"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("DUT2   2400000000   0.01       1000000    250MHz 250     0       10001"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("DUT3   2400000000   0.01"), std::string::npos);
+  EXPECT_NE(r.out.find("DUT4   10000000     0.001"), std::string::npos);
+  EXPECT_NE(r.out.find("Sum          2,3\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Active       2,3\n"), std::string::npos);
+}
+
+TEST(QuorvelSettings, ConfigAsJson) {
+  TempDir dir;
+  const CliResult r = RunCli({"config", "--json", "--config", dir / "none.ini", "--sample-rate", "84000000"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.front(), '{');
+  EXPECT_EQ(r.out.substr(r.out.size() - 2), "}\n");
+  EXPECT_NE(r.out.find("\"sampleRate\":84000000,\"clockMode\":1,\"dividerFast\":3"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"attenuators\":[31.75,31.75,31.75,31.75,31.75,31.75,31.75,31.75,31.75,31.75]"),
+            std::string::npos);
+  EXPECT_NE(r.out.find("\"triggerOutWithIn\":false"), std::string::npos);
+}
+
+TEST(QuorvelSettings, BadSettingValuesAreRefused) {
+  const struct {
+    std::vector<std::string> args;
+    const char* fragment;
+  } cases[] = {
+      {{"config", "--frequency", "abc"}, "--frequency takes a number"},
+      {{"config", "--frequency", "-5"}, "--frequency must be above 0"},
+      {{"config", "--meas-time", "0"}, "--meas-time takes seconds"},
+      {{"config", "--sample-rate", "1.5"}, "--sample-rate takes whole samples"},
+      {{"config", "--sample-rate", "3e9"}, "--sample-rate takes whole samples"},
+      {{"config", "--sum", "2,x"}, "--sum takes channels"},
+      {{"config", "--sum", "0"}, "--sum takes channels"},
+      {{"config", "--attenuation", "1e999"}, "--attenuation takes a number"},
+  };
+  for (const auto& c : cases) {
+    const CliResult r = RunCli(c.args);
+    EXPECT_EQ(r.status, 2) << c.fragment;
+    EXPECT_NE(r.err.find(c.fragment), std::string::npos) << r.err;
+  }
+}
+
+TEST(QuorvelSettings, SendAllPushesTheStoredConfiguration) {
+  CliOnDouble fx;
+  fx.ExpectConnect();
+  // The sum and the frequency go out when given, then the whole configuration.
+  for (int s = 1; s <= 8; ++s)
+    fx.visa->Expect(":SENS" + std::to_string(s) + ":MEAS " + (s == 4 || s == 5 ? "SUM" : "OFF"));
+  fx.visa->Expect(":SENS4:FREQ 900000000").Expect(":SENS5:FREQ 900000000");
+  fx.visa->AcceptFurtherWrites();
+  const CliResult r = fx.Run({"send-all", "--sum", "4,5", "--channel", "4", "--frequency", "9e8"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Settings     sent"), std::string::npos);
+  EXPECT_EQ(fx.visa->Problems(), "");
+  const auto& w = fx.visa->Writes();
+  EXPECT_EQ(std::count(w.begin(), w.end(), ":SENS4:FREQ 900000000"), 1 + 2);  // given, then once per sum member
+  EXPECT_EQ(std::count(w.begin(), w.end(), ":SUMP:BURS:SEAR 30"), 1);
+  EXPECT_EQ(w.back(), ":CONF:TRIG:OUTP 0");
+}
+
+TEST(QuorvelSettings, MeasureAppliesItsSettingsFirst) {
+  CliOnDouble fx;
+  fx.ExpectConnect();
+  fx.visa->Expect(":SENS3:FREQ 2400000000").Expect(":SENS3:SAMP:COUNT 10001");
+  fx.visa->Expect("*CLS;:INIT:IMM;*OPC");
+  fx.ExpectCompletion();
+  fx.visa->Expect("*CLS;:SENS3:RMS:INIT;*OPC");
+  fx.ExpectCompletion();
+  fx.visa->Expect(":SENS3:RMS?", {"-1\n"}).Expect(":SENS3:TRAC:MAX?", {"0\n"}).Expect(":SENS3:TRAC:MIN?", {"-2\n"});
+  const CliResult r = fx.Run({"measure", "--channel", "3", "--frequency", "2.4e9", "--meas-time", "0.01"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(fx.visa->Problems(), "");
 }
 
 }  // namespace

@@ -41,6 +41,9 @@ class QUORVEL_API ScriptedVisa : public io::IVisaControl, public std::enable_sha
   // From now on every read that finds no answer pending gets this piece,
   // which never ends in a line feed: a unit that streams without end.
   void StreamWithoutLineFeed(std::string piece) { stream_ = std::move(piece); }
+  // Once the script is used up, further writes are taken without complaint
+  // (for tests that look at what was sent, not at its order).
+  void AcceptFurtherWrites() { acceptFurther_ = true; }
   // The status after Open (0 = the session works).
   void StatusAfterOpen(long status) { statusAfterOpen_ = status; }
 
@@ -108,6 +111,7 @@ class QUORVEL_API ScriptedVisa : public io::IVisaControl, public std::enable_sha
   long status_ = io::kVisaSuccess;
   std::string error_;
   bool open_ = false;
+  bool acceptFurther_ = false;
   long opens_ = 0, writeCount_ = 0, reads_ = 0;
   std::vector<std::string> transcript_;
   std::vector<std::string> writes_;

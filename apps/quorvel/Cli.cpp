@@ -1,7 +1,10 @@
 #include "quorvel/Cli.h"
 
 #include <atomic>
+#include <charconv>
+#include <cmath>
 #include <csignal>
+#include <optional>
 #include <functional>
 #include <iomanip>
 #include <map>
@@ -40,6 +43,17 @@ constexpr const char* kUsageText =
     "                       default 1)\n"
     "  errors               connect and show the error status and the unit's error queue\n"
     "  reset                connect and reset the unit\n"
+    "  config [--json]      show every stored setting: sensors, sum and active masks,\n"
+    "                       attenuators, trigger flags (does not connect)\n"
+    "  send-all             connect and send the stored configuration to the unit\n"
+    "\n"
+    "settings (for measure, config and send-all; they address --channel, which is\n"
+    "1 for measure and 0, every sensor, otherwise):\n"
+    "  --frequency HZ       measuring frequency, e.g. 2.4e9\n"
+    "  --meas-time S        measuring time in seconds\n"
+    "  --sample-rate N      samples per second (moved to a rate the sampler can make)\n"
+    "  --attenuation DB     attenuation correction\n"
+    "  --sum LIST           sensors to sum, e.g. 2,3 (the first one leads)\n"
     "\n"
     "options:\n"
     "  --config FILE        device list and settings (default: $QUORVEL_CONFIG or\n"
@@ -58,8 +72,24 @@ struct Options {
   std::string device;
   std::string address;
   std::string command = "info";
-  long channel = 1;
+  std::optional<long> channel;
+  std::optional<double> frequency, measTime, attenuation;
+  std::optional<vb::Long> sampleRate;
+  std::optional<std::vector<long>> sum;
+  bool json = false;
+  // The channel settings and measurements address.
+  long Channel() const { return channel.value_or(command == "measure" ? 1 : 0); }
+  bool HasSettings() const { return frequency || measTime || attenuation || sampleRate || sum; }
 };
+
+// A number as the whole text, "." as decimal point (2.4e9, 0.01, -3).
+bool ParseNumber(const std::string& text, double& out) {
+  const char* first = text.data();
+  const char* last = first + text.size();
+  if (first != last && *first == '+') ++first;
+  const auto [ptr, ec] = std::from_chars(first, last, out);
+  return ec == std::errc() && ptr == last && first != last && std::isfinite(out);
+}
 
 bool ParseLong(const std::string& text, long& out) {
   try {
@@ -96,11 +126,61 @@ bool Parse(const std::vector<std::string>& args, Options& o, std::string& error)
       }
     } else if (a == "--channel") {
       std::string text;
+      long channel = 0;
       if (!value(text)) return false;
-      if (!ParseLong(text, o.channel) || o.channel < -1 || o.channel > 11) {
+      if (!ParseLong(text, channel) || channel < -1 || channel > 11) {
         error = "--channel takes -1 (sum) or 0 to 11, not '" + text + "'";
         return false;
       }
+      o.channel = channel;
+    } else if (a == "--frequency" || a == "--meas-time" || a == "--attenuation" || a == "--sample-rate") {
+      std::string text;
+      double v = 0;
+      if (!value(text)) return false;
+      if (!ParseNumber(text, v)) {
+        error = a + " takes a number, not '" + text + "'";
+        return false;
+      }
+      if (a == "--frequency") {
+        if (v <= 0) {
+          error = "--frequency must be above 0 Hz";
+          return false;
+        }
+        o.frequency = v;
+      } else if (a == "--meas-time") {
+        if (v <= 0 || v > 100) {
+          error = "--meas-time takes seconds above 0 and at most 100";
+          return false;
+        }
+        o.measTime = v;
+      } else if (a == "--attenuation") {
+        o.attenuation = v;
+      } else {
+        if (v < 1 || v > 252e6 || v != std::floor(v)) {
+          error = "--sample-rate takes whole samples per second from 1 to 252000000";
+          return false;
+        }
+        o.sampleRate = static_cast<vb::Long>(v);
+      }
+    } else if (a == "--sum") {
+      std::string text;
+      if (!value(text)) return false;
+      std::vector<long> ports;
+      for (const std::string& part : vb::Split(text, ",")) {
+        long p = 0;
+        if (!ParseLong(part, p) || p < 1 || p > 11) {
+          error = "--sum takes channels 1 to 11 separated by commas, not '" + text + "'";
+          return false;
+        }
+        ports.push_back(p);
+      }
+      if (ports.empty()) {
+        error = "--sum needs at least one channel";
+        return false;
+      }
+      o.sum = ports;
+    } else if (a == "--json") {
+      o.json = true;
     } else if (a == "-h" || a == "--help") {
       o.command = "help";
       commandSeen = true;
@@ -216,6 +296,97 @@ class Session {
   std::string name_;
 };
 
+int Info(Session& s);
+
+// Stores the settings given on the command line; sends them when connected.
+void ApplySettings(Session& s) {
+  const Options& o = s.options();
+  clsQuorvelUnit& u = s.unit();
+  const bool send = u.clsDevice_Status() == 1;
+  if (o.sum) {
+    std::vector<long> ports = *o.sum;
+    u.SetSumPorts(ports);
+    if (send) u.SendSumPorts();
+  }
+  const long ch = o.Channel();
+  if (o.frequency) u.SetFrequency(*o.frequency, ch, send);
+  if (o.sampleRate) u.SetSampleRate(*o.sampleRate, ch, send);
+  if (o.measTime) u.SetMeasTime(*o.measTime, ch, send);
+  if (o.attenuation) u.SetAttenuation(*o.attenuation, ch, send);
+}
+
+std::string JsonString(std::string_view text) {
+  std::string out = "\"";
+  for (char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string MaskList(vb::Long mask, long first, long last) {
+  std::string out;
+  for (long n = first; n <= last; ++n)
+    if (mask & (vb::Long{1} << n)) out += (out.empty() ? "" : ",") + std::to_string(n);
+  return out.empty() ? "-" : out;
+}
+
+int Config(Session& s) {
+  ApplySettings(s);
+  clsQuorvelUnit& u = s.unit();
+  std::ostream& out = s.out();
+  if (s.options().json) {
+    out << "{\"device\":" << JsonString(u.clsDevice_Name()) << ",\"sensors\":[";
+    for (long n = 1; n <= 8; ++n) {
+      const PortSettings& p = u.StoredPortSettings(n);
+      out << (n > 1 ? "," : "") << "{\"sensor\":" << n << ",\"frequency\":" << Num(p.Frequency)
+          << ",\"measTime\":" << Num(p.MeasTime) << ",\"sampleRate\":" << p.SampleRate
+          << ",\"clockMode\":" << p.ClockMode << ",\"dividerFast\":" << p.DividerFast
+          << ",\"dividerSlow\":" << p.DividerSlow << ",\"sampleCount\":" << p.SampleCount
+          << ",\"subSampleRate\":" << p.SubSampleRate << ",\"burstSearchLevel\":" << Num(p.BurstSearchLevel)
+          << ",\"attenuation\":" << Num(p.Attenuation) << ",\"gain\":" << Num(p.Gain)
+          << ",\"extTrigger\":" << (p.ExtTrigger ? "true" : "false") << ",\"triggerOffsetSamples\":"
+          << Num(p.TriggerOffset) << "}";
+    }
+    out << "],\"attenuators\":[";
+    for (long a = 1; a <= 10; ++a) out << (a > 1 ? "," : "") << Num(u.StoredAttenuator(a));
+    out << "],\"sumPortMask\":" << u.StoredSumPortMask() << ",\"activePortMask\":" << u.StoredActivePortMask()
+        << ",\"auxModeMask\":" << u.StoredAuxModeMask() << ",\"beamformingGain\":" << Num(u.GetBeamformingGain(false))
+        << ",\"triggerOutWithIn\":" << (u.GetTriggerOutWithIn(false) ? "true" : "false")
+        << ",\"triggerOutWithMeasurement\":" << (u.GetTriggerOutWithMeasurement(false) ? "true" : "false") << "}\n";
+    return kOk;
+  }
+  Info(s);
+  out << "Sum          " << MaskList(u.StoredSumPortMask(), 1, 8) << "\n"
+      << "Active       " << MaskList(u.StoredActivePortMask(), 1, 8) << "\n"
+      << "Aux modes    " << MaskList(u.StoredAuxModeMask(), 9, 11) << "\n"
+      << "Beamforming  " << Num(u.GetBeamformingGain(false)) << "\n"
+      << "Trigger out  with input " << (u.GetTriggerOutWithIn(false) ? "on" : "off") << ", with measurement "
+      << (u.GetTriggerOutWithMeasurement(false) ? "on" : "off") << "\n";
+  return kOk;
+}
+
+int SendAll(Session& s) {
+  if (!s.Connect()) return kNoUnit;
+  ApplySettings(s);
+  s.unit().SendAllSettings();
+  s.out() << "Settings     sent\n";
+  return s.ErrorStatusVerdict();
+}
+
 int Info(Session& s) {
   clsQuorvelUnit& unit = s.unit();
   std::ostream& out = s.out();
@@ -279,7 +450,8 @@ int Idn(Session& s) {
 int Measure(Session& s) {
   if (!s.Connect()) return kNoUnit;
   clsQuorvelUnit& unit = s.unit();
-  const long channel = s.options().channel;
+  ApplySettings(s);
+  const long channel = s.options().Channel();
   unit.MeasurementInit(channel);
   const MeasuredValue rms = unit.Measure(channel);
   const double max = unit.GetTraceMax(channel);
@@ -310,7 +482,8 @@ int Reset(Session& s) {
 
 const std::map<std::string, std::function<int(Session&)>>& Commands() {
   static const std::map<std::string, std::function<int(Session&)>> commands = {
-      {"info", Info}, {"idn", Idn}, {"measure", Measure}, {"errors", Errors}, {"reset", Reset}};
+      {"info", Info},     {"idn", Idn},       {"measure", Measure},  {"errors", Errors},
+      {"reset", Reset},   {"config", Config}, {"send-all", SendAll}};
   return commands;
 }
 
@@ -320,7 +493,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   Options o;
   std::string error;
   if (!Parse(args, o, error)) {
-    err << "quorvel: " << error << "\n\n" << kUsageText;
+    err << "quorvel: " << error << "\n(quorvel --help lists the commands and options)\n";
     return kUsage;
   }
   if (o.command == "help") {
@@ -329,7 +502,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   }
   const auto command = Commands().find(o.command);
   if (command == Commands().end()) {
-    err << "quorvel: unknown command '" << o.command << "'\n\n" << kUsageText;
+    err << "quorvel: unknown command '" << o.command << "'\n(quorvel --help lists the commands and options)\n";
     return kUsage;
   }
   try {

@@ -1,0 +1,216 @@
+// Sampling, summing and trigger settings, and SendAllSettings.
+#include <algorithm>
+
+#include "driver/clsQuorvelUnit.h"
+#include "io/modMain.h"
+
+using modMain::ckQuery;
+using modMain::ckSetting;
+
+namespace {
+vb::Long Bit(long n) { return (n >= 0 && n <= 30) ? (vb::Long{1} << n) : 0; }
+constexpr vb::Long kMaxReportedRate = 10000000;  // the unit reports at most 10 MHz
+}  // namespace
+
+// --- sample rate -------------------------------------------------------------------
+
+void clsQuorvelUnit::SetSampleRate(vb::Long rate, long port, bool send) {
+  for (const vb::Long s : GetPortList(port)) {
+    m_Port(s).SampleRate = rate;
+    UpdateSampling(s);  // moves the rate to one the sampler can make
+  }
+  if (send) {
+    SendMeasTime(port);
+    SendSampleRate(port);
+  }
+}
+
+void clsQuorvelUnit::SetSubSampleRate(vb::Long rate, long port, bool send) {
+  for (const vb::Long s : GetPortList(port)) {
+    m_Port(s).SubSampleRate = rate;
+    UpdateSampling(s);
+  }
+  if (send) {
+    SendMeasTime(port);
+    SendSampleRate(port);
+  }
+}
+
+void clsQuorvelUnit::SendSampleRate(long port) {
+  for (const vb::Long s : GetPortList(port)) {
+    const PortSettings& p = m_Port(s);
+    static constexpr const char* kClock[] = {"C250", "C252", "CEXTERNAL"};
+    if (p.ClockMode >= 0 && p.ClockMode <= 2)
+      WriteCmd(BuildCmd(modMain::cmdClock, ckSetting, s, 4e10, kClock[p.ClockMode]));
+    WriteCmd(BuildCmd(modMain::cmdDividerFast, ckSetting, s, p.DividerFast));
+    WriteCmd(BuildCmd(modMain::cmdDividerSlow, ckSetting, s, p.DividerSlow));
+    const bool decimated = p.SampleRate >= 1000000 && p.DividerSlow > 0;
+    WriteCmd(BuildCmd(modMain::cmdSampleMode, ckSetting, s, 4e10, decimated ? "MAX" : "SAMP"));
+  }
+}
+
+vb::Long clsQuorvelUnit::GetSampleRate(long port, bool fromDevice) {
+  const vb::Long s = ChannelToSensor(port);
+  if (fromDevice) {
+    const double rate = RequestCmdValue(BuildCmd(modMain::cmdSampleRate, ckQuery, s));
+    return vb::CLng(std::min<double>(rate, kMaxReportedRate));
+  }
+  return m_Port(s).SampleRate;
+}
+
+// --- the sum -----------------------------------------------------------------------
+
+void clsQuorvelUnit::SetSumPorts(std::vector<long>& ports) {
+  const auto lead = std::find_if(ports.begin(), ports.end(), [](long e) { return e > 0; });
+  if (lead == ports.end()) {
+    m_SumPortMask = 0;
+    return;
+  }
+  const vb::Long f = ChannelToSensor(*lead);
+  UpdateSampling(f);
+  vb::Long mask = 0;
+  for (const long e : ports) {
+    if (e <= 0) continue;
+    const vb::Long s = ChannelToSensor(e);
+    mask |= Bit(s);
+    if ((m_ActivePortMask & Bit(s)) == 0) {
+      m_ActivePortMask |= Bit(s);
+      if (e >= ppGenerator && e <= ppVideo) m_AuxModeMask |= Bit(e);
+    }
+  }
+  m_SumPortMask = mask;
+  // The members follow the lead sensor's sampling, frequency and trigger;
+  // attenuation, gain and sub-sampling stay their own.
+  const PortSettings& from = m_Port(f);
+  for (auto it = std::next(lead); it != ports.end(); ++it) {
+    if (*it <= 0) continue;
+    PortSettings& to = m_Port(ChannelToSensor(*it));
+    to.MeasTime = from.MeasTime;
+    to.SampleRate = from.SampleRate;
+    to.BurstSearchLevel = from.BurstSearchLevel;
+    to.Frequency = from.Frequency;
+    to.ExtTrigger = from.ExtTrigger;
+    to.TriggerOffset = from.TriggerOffset;
+    to.ClockMode = from.ClockMode;
+    to.DividerSlow = from.DividerSlow;
+    to.DividerFast = from.DividerFast;
+    to.SampleCount = from.SampleCount;
+  }
+}
+
+void clsQuorvelUnit::SendSumPorts() {
+  for (vb::Long s = 1; s <= 8; ++s) {
+    const char* mode = (m_SumPortMask & Bit(s)) ? "SUM" : (m_ActivePortMask & Bit(s)) ? "SING" : "OFF";
+    WriteCmd(BuildCmd(modMain::cmdMeasMode, ckSetting, s, 4e10, mode));
+  }
+}
+
+std::vector<vb::Long> clsQuorvelUnit::GetSumPorts(bool fromDevice) {
+  std::vector<vb::Long> sum;
+  if (!fromDevice) {
+    if (m_SumPortMask == 0) return {-1};
+    return GetPortList(ppSum);
+  }
+  for (vb::Long s = 1; s <= 8; ++s) {
+    const std::string answer = RequestCmd(BuildCmd(modMain::cmdMeasMode, ckQuery, s));
+    if (io::CommandLayer::IsNumericAnswer(answer) && vb::CLng(vb::Val(answer)) != 0) sum.push_back(s);
+  }
+  if (sum.empty()) sum.push_back(-1);
+  return sum;
+}
+
+// --- external trigger and trigger offset -----------------------------------------
+
+void clsQuorvelUnit::SetExtTrigger(bool state, long port, bool send) {
+  for (const vb::Long s : GetPortList(port)) m_Port(s).ExtTrigger = state;
+  if (send) SendExtTrigger(port);
+}
+
+void clsQuorvelUnit::SendExtTrigger(long port) {
+  for (const vb::Long s : GetPortList(port))
+    WriteCmd(BuildCmd(modMain::cmdExtTrigger, ckSetting, s, m_Port(s).ExtTrigger ? 1 : 0));
+}
+
+bool clsQuorvelUnit::GetExtTrigger(long port, bool fromDevice) {
+  const vb::Long s = ChannelToSensor(port);
+  if (fromDevice) return RequestCmdFlag(BuildCmd(modMain::cmdExtTrigger, ckQuery, s));
+  return m_Port(s).ExtTrigger;
+}
+
+void clsQuorvelUnit::SetTriggerOffset(double time, long port, bool send) {
+  // Stored as a whole number of samples.
+  for (const vb::Long s : GetPortList(port)) m_Port(s).TriggerOffset = vb::CLng(m_Port(s).SampleRate * time);
+  if (send) SendTriggerOffset(port);
+}
+
+void clsQuorvelUnit::SendTriggerOffset(long port) {
+  for (const vb::Long s : GetPortList(port)) {
+    const double offset = m_Port(s).TriggerOffset;
+    WriteCmd(BuildCmd(modMain::cmdTriggerOffset, ckSetting, s, offset));
+    WriteCmd(BuildCmd(modMain::cmdSampleOperation, ckSetting, s, 4e10, offset == 0 ? "ONCE" : "LOOP"));
+  }
+}
+
+double clsQuorvelUnit::GetTriggerOffset(long port, bool fromDevice) {
+  const vb::Long s = ChannelToSensor(port);
+  const double samples =
+      fromDevice ? RequestCmdValue(BuildCmd(modMain::cmdTriggerOffset, ckQuery, s)) : m_Port(s).TriggerOffset;
+  const vb::Long rate = m_Port(s).SampleRate;
+  if (rate == 0) vb::Raise(vb::err::DivisionByZero);  // also for 0 samples: seconds need a rate
+  return samples / rate;
+}
+
+// --- trigger output ----------------------------------------------------------------
+
+void clsQuorvelUnit::SendTriggerOut() { WriteCmd(BuildCmd(modMain::cmdTriggerOut, ckSetting, -1, 1)); }
+
+void clsQuorvelUnit::SetTriggerOutWithIn(bool value, bool send) {
+  m_TriggerOutWithIn = value;
+  if (send) SendTriggerOutWithIn();
+}
+
+void clsQuorvelUnit::SendTriggerOutWithIn() {
+  WriteCmd(BuildCmd(modMain::cmdTriggerOutWithIn, ckSetting, 0, m_TriggerOutWithIn ? 1 : 0));
+}
+
+bool clsQuorvelUnit::GetTriggerOutWithIn(bool fromDevice) {
+  if (fromDevice) return RequestCmdFlag(BuildCmd(modMain::cmdTriggerOutWithIn, ckQuery, 0));
+  return m_TriggerOutWithIn;
+}
+
+void clsQuorvelUnit::SetTriggerOutWithMeasurement(bool value, bool send) {
+  m_TriggerOutWithMeasurement = value;
+  if (send) SendTriggerOutWithMeasurement();
+}
+
+void clsQuorvelUnit::SendTriggerOutWithMeasurement() {
+  WriteCmd(BuildCmd(modMain::cmdTriggerOutWithMeasurement, ckSetting, 0, m_TriggerOutWithMeasurement ? 1 : 0));
+}
+
+bool clsQuorvelUnit::GetTriggerOutWithMeasurement(bool fromDevice) {
+  if (fromDevice) return RequestCmdFlag(BuildCmd(modMain::cmdTriggerOutWithMeasurement, ckQuery, 0));
+  return m_TriggerOutWithMeasurement;
+}
+
+// --- everything at once ------------------------------------------------------------
+
+void clsQuorvelUnit::SendAllSettings() {
+  Traced("SendAllSettings", [&](io::ErrorFrame& f) {
+    for (long p = 1; p <= 8; ++p) {
+      f.Step([&] { SendFrequency(p); });
+      f.Step([&] { SendGain(p); });
+      f.Step([&] { SendSampleRate(p); });
+      f.Step([&] { SendMeasTime(p); });
+      f.Step([&] { SendBurstSearchLevel(p); });
+      f.Step([&] { SendAttenuation(p); });
+      f.Step([&] { SendExtTrigger(p); });
+      f.Step([&] { SendTriggerOffset(p); });
+    }
+    f.Step([&] { SendActivePorts(); });
+    f.Step([&] { SendSumPorts(); });
+    f.Step([&] { SendBeamformingGain(); });
+    f.Step([&] { SendBurstSearchLevel(ppSum); });
+    f.Step([&] { SendTriggerOutWithIn(); });
+    m_ErrStatus = 0;  // only when everything was sent
+  });
+}
