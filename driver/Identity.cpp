@@ -65,7 +65,7 @@ vb::Long clsQuorvelUnit::GetAttNr(vb::Long PathNr, double att) {
   }
 }
 
-vb::Long clsQuorvelUnit::GetPathNr(AttTableProp& prop) {
+vb::Long clsQuorvelUnit::GetPathNr(const AttTableProp& prop) {
   const QuorvelPort from = prop.FromPort, to = prop.ToPort;
   if (from <= 8) {
     switch (to) {

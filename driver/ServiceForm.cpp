@@ -29,3 +29,9 @@ HeadlessServiceForm::HeadlessServiceForm()
 void HeadlessServiceForm::SetParams(vb::Long, clsQuorvelUnit& quorvelUnit) { driver_ = &quorvelUnit; }
 
 long HeadlessServiceForm::FrameHandle(ServiceFrame frame) const { return handles_[static_cast<int>(frame)]; }
+
+void HeadlessServiceForm::SetFirmwareStatus(const std::string& caption) {
+  firmwareStatus_ = caption;
+  firmwareHistory_.push_back(caption);
+  if (onFirmwareStatus) onFirmwareStatus(caption);
+}

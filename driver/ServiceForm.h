@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "io/Export.h"
 #include "io/Vb.h"
@@ -38,8 +39,11 @@ class QUORVEL_API HeadlessServiceForm : public IServiceForm {
   void SetParams(vb::Long Mode, clsQuorvelUnit& quorvelUnit) override;
   long FrameHandle(ServiceFrame frame) const override;
   void SetHelpContextID(vb::Long context) override { helpContext_ = context; }
-  void SetFirmwareStatus(const std::string& caption) override { firmwareStatus_ = caption; }
+  void SetFirmwareStatus(const std::string& caption) override;
   const std::string& FirmwareStatus() const { return firmwareStatus_; }
+  // Every caption the label showed, oldest first (a progress sink may watch it).
+  const std::vector<std::string>& FirmwareStatusHistory() const { return firmwareHistory_; }
+  std::function<void(const std::string&)> onFirmwareStatus;
   vb::Long HelpContextID() const { return helpContext_; }
   clsQuorvelUnit* Driver() const { return driver_; }
 
@@ -47,5 +51,6 @@ class QUORVEL_API HeadlessServiceForm : public IServiceForm {
   long handles_[3];
   vb::Long helpContext_ = 0;
   std::string firmwareStatus_;
+  std::vector<std::string> firmwareHistory_;
   clsQuorvelUnit* driver_ = nullptr;
 };

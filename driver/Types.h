@@ -44,6 +44,18 @@ enum QuorvelPort : long {
   pEnd = 14,
 };
 
+// Switch states of the unit's signal paths.
+enum QuorvelPath : long {
+  ptDUT1Rx, ptDUT2Rx, ptDUT3Rx, ptDUT4Rx, ptDUT5Rx, ptDUT6Rx, ptDUT7Rx, ptDUT8Rx,
+  ptDUT1RxSum, ptDUT2RxSum, ptDUT3RxSum, ptDUT4RxSum, ptDUT5RxSum, ptDUT6RxSum, ptDUT7RxSum, ptDUT8RxSum,
+  ptDUT1Rx18G, ptDUT2Rx18G, ptDUT3Rx18G, ptDUT4Rx18G, ptDUT5Rx18G, ptDUT6Rx18G, ptDUT7Rx18G, ptDUT8Rx18G,
+  ptDUT1Power, ptDUT2Power, ptDUT3Power, ptDUT4Power, ptDUT5Power, ptDUT6Power, ptDUT7Power, ptDUT8Power,
+  ptGenOn, ptGenOff, ptGenRx, ptGenDUT, ptVGenOn, ptVGenOff,
+  ptCompBypassRx, ptCompBypassGen, ptCompBypassOff, ptCompOn, ptCompOff,
+  ptCompExtensionOn, ptCompExtensionOff, ptCompExtensionDUT4,
+  ptEnd,
+};
+
 // Attenuators of the unit; 1 to 8 are the DUT ports.
 enum QuorvelAttenuator : long {
   attDUTAll = 0,
@@ -84,6 +96,7 @@ struct AttTableProp {
   bool Rx18 = false;
   bool ByPass = false;
   vb::Long Attenuator = 0;
+  bool operator==(const AttTableProp&) const = default;
 };
 
 // One cached path attenuation row: attenuation in dB from StartFrq in

@@ -75,7 +75,9 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice {
   vb::Long GetPart(vb::Long PartNo);
   double GetTAZ();
   static vb::Long GetAttNr(vb::Long PathNr, double att);
-  static vb::Long GetPathNr(AttTableProp& prop);
+  static vb::Long GetPathNr(const AttTableProp& prop);
+  // Rounds the attenuator down to its path's step (100, 10 or 1 dB).
+  static void RoundAttenuatorStep(AttTableProp& prop);
 
   // --- measurement control --------------------------------------------------
   void BurstSearchInit(long port);
@@ -136,6 +138,30 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice {
   void SendTriggerOutWithMeasurement();
   bool GetTriggerOutWithMeasurement(bool fromDevice);
   void SendAllSettings();
+
+  // --- paths and path attenuation tables -------------------------------------
+  void SetPath(long path);
+  void SavePathAttenuationTable(AttTableProp& prop, std::string& savepath);
+  void SavePathAttenuationTable(AttTableProp& prop) {
+    std::string none;
+    SavePathAttenuationTable(prop, none);
+  }
+  void SavePathAttFromDriver(AttTableProp& prop, std::string& savepath);
+  void SavePathAttFromDriver(AttTableProp& prop) {
+    std::string none;
+    SavePathAttFromDriver(prop, none);
+  }
+  void SavePathAttenuationTabletoDriver(AttTableProp& prop);
+  std::string GetPathAttenuationFilename(const AttTableProp& prop) const;
+  void InitPathAttenuationSave();
+  // interpolation 0 = linear, anything else logarithmic; 1000 = no value.
+  double GetPathAttenuation(double frq, AttTableProp& prop, long interpolation = 0);
+  // The table key as the unit's tables are numbered (may be shared by two paths).
+  static vb::Long AttTableKey(const AttTableProp& prop);
+
+  // --- firmware ----------------------------------------------------------------
+  // 1 = sent, -1 = not a firmware file (nothing sent), 0 = empty file.
+  int Transfer_FirmwareFile(const std::string& localfilename);
 
   // --- results ----------------------------------------------------------------
   vb::Long GetTrace(long port, std::vector<double>& values);
@@ -215,7 +241,17 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice {
   bool ReadConfig();
   bool WriteConfig();
   void m_clsDialog_NewParameter();
-  static void RoundAttenuatorStep(AttTableProp& prop);
+  // The cache of path attenuation tables, matched by the whole path record.
+  void AddAttTable(const AttTableProp& prop, AttTable table);
+  void RemoveAttTable(const AttTableProp& prop);
+  AttTable GetAttTable(const AttTableProp& prop) const;
+  bool HasAttTable(const AttTableProp& prop) const;
+  std::vector<AttTable>& AttTables() const;
+  // Reads a path's calibration row into `table`; false (after the message)
+  // for a path the unit does not have.
+  bool ReadPathRow(const AttTableProp& prop, AttTable& table);
+  void SaveDataSet(const std::string& name, std::string& savepath, const AttTable& table);
+  platform::IMessageBox& MessageBox() const;
   // The sensors a port argument addresses (see the settings members).
   std::vector<vb::Long> GetPortList(long port) const;
   // One setting command per listed sensor, with the value the field holds.
@@ -269,7 +305,7 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice {
   vb::Array<PortSettings, 1, 8> m_Port;
   double m_MinFrequency = 0;
   double m_MaxFrequency = 0;
-  std::optional<std::vector<AttTable>> m_AttTables;  // absent until the name is set
+  mutable std::optional<std::vector<AttTable>> m_AttTables;  // absent until the name is set
   double m_BeamformingGain = 0;
   vb::Long m_SumPortMask = 0;
   vb::Long m_ActivePortMask = 0;

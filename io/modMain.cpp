@@ -1,6 +1,7 @@
 #include "io/modMain.h"
 
 #include <array>
+#include <iterator>
 #include <limits>
 
 #include "io/Vb.h"
@@ -118,6 +119,78 @@ std::string BuildCommand(long index, long kind, long port, double value, std::st
 
 std::string FormatCommandNumber(double value) {
   return StripTrailingPoint(vb::Replace(vb::Format(value, "0.#####"), ",", "."));
+}
+
+namespace {
+
+// The four port modes of paths 0 to 31, eight DUT ports each.
+struct PortMode {
+  const char* mode;         // sent as ":CONF:PORT<n>:MODE <mode>"
+  const char* description;  // "Path DUT<n> to <description>"
+  const char* name;         // "ptDUT<n><name>"
+};
+constexpr PortMode kPortModes[] = {
+    {"ANA", "Receiver", "Rx"},
+    {"SUM", "Receiver (Sum)", "RxSum"},
+    {"ADI", "Receiver (18GHz)", "Rx18G"},
+    {"PDI", "Powermeter", "Power"},
+};
+
+// Paths 32 to 45.
+struct FixedPath {
+  const char* command;
+  const char* description;
+  const char* name;
+};
+constexpr FixedPath kFixedPaths[] = {
+    {":CONF:GEN ON", "Path Generator ON", "ptGenOn"},
+    {":CONF:GEN OFF", "Path Generator OFF", "ptGenOff"},
+    {":CONF:GENS:MODE ABY", "Path Generator Bypass to Receiver (Cal)", "ptGenRx"},
+    {":CONF:GENS:MODE ANA", "Path Generator to DUT", "ptGenDUT"},
+    {":CONF:VGEN ON", "Path Vector Generator ON", "ptVGenOn"},
+    {":CONF:VGEN OFF", "Path Vector Generator OFF", "ptVGenOff"},
+    {":CONF:BYP:MODE ANA", "Path Companion Bypass to Receiver", "ptCompBypassRx"},
+    {":CONF:BYP:MODE GEN", "Path Companion Bypass to Generator", "ptCompBypassGen"},
+    {":CONF:BYP:MODE OFF", "Path Companion Bypass OFF", "ptCompBypassOff"},
+    {":CONF:COMP:MODE ON", "Path Companion ON", "ptCompOn"},
+    {":CONF:COMP:MODE SELF", "Path Companion OFF", "ptCompOff"},
+    {":CONF:EXTC EXT", "Path Companion Extension ON", "ptCompExtensionOn"},
+    {":CONF:EXTC OFF", "Path Companion Extension OFF", "ptCompExtensionOff"},
+    {":CONF:EXTC DUT4", "Path Companion to DUT4", "ptCompExtensionDUT4"},
+};
+static_assert(32 + std::size(kFixedPaths) == kPathCount);
+
+constexpr const char* kPortShortNames[] = {"",    "DUT1", "DUT2", "DUT3", "DUT4", "DUT5", "DUT6", "DUT7",
+                                           "DUT8", "GEN",  "COMP", "VGEN", "Rx",   "ANT"};
+
+}  // namespace
+
+std::string PathCommand(long path) {
+  if (path >= 0 && path < 32)
+    return ":CONF:PORT" + std::to_string(path % 8 + 1) + ":MODE " + kPortModes[path / 8].mode;
+  if (path >= 32 && path < kPathCount) return kFixedPaths[path - 32].command;
+  return {};
+}
+
+std::string PathDescription(long path) {
+  if (path >= 0 && path < 32)
+    return "Path DUT" + std::to_string(path % 8 + 1) + " to " + kPortModes[path / 8].description;
+  if (path >= 32 && path < kPathCount) return kFixedPaths[path - 32].description;
+  return {};
+}
+
+std::string PathName(long path) {
+  if (path >= 0 && path < 32) return "ptDUT" + std::to_string(path % 8 + 1) + kPortModes[path / 8].name;
+  if (path >= 32 && path < kPathCount) return kFixedPaths[path - 32].name;
+  return path == kPathCount ? "ptEnd" : "";
+}
+
+std::string PortShortName(long port) {
+  return (port >= 1 && port < static_cast<long>(std::size(kPortShortNames))) ? kPortShortNames[port] : "";
+}
+
+std::string CalRowQuery(long pathNr, long port, long row) {
+  return ":CAL:PATH" + std::to_string(pathNr) + ":PORT" + std::to_string(port) + ":ROW" + std::to_string(row) + "?";
 }
 
 std::string StripTrailingPoint(std::string_view text) {

@@ -83,4 +83,19 @@ QUORVEL_API std::string FormatCommandNumber(double value);
 // The text without its last character when that is ".".
 QUORVEL_API std::string StripTrailingPoint(std::string_view text);
 
+// --- signal paths and ports ------------------------------------------------------
+
+inline constexpr long kPathCount = 46;  // paths 0 to 45; 46 marks the end
+
+// The command that switches a path ("" for any other number).
+QUORVEL_API std::string PathCommand(long path);
+// The text a path is offered under ("" for any other number).
+QUORVEL_API std::string PathDescription(long path);
+// The enumeration name of a path ("ptDUT5RxSum"; "ptEnd" for 46, "" otherwise).
+QUORVEL_API std::string PathName(long path);
+// Short name of a switch port: "DUT1".."DUT8", "GEN", "COMP", "VGEN", "Rx", "ANT"; "" otherwise.
+QUORVEL_API std::string PortShortName(long port);
+// The calibration row query: ":CAL:PATH<Nr>:PORT<Port>:ROW<Value>?".
+QUORVEL_API std::string CalRowQuery(long pathNr, long port, long row);
+
 }  // namespace modMain

@@ -7,4 +7,5 @@ struct AllocationCounter {
   AllocationCounter();
   ~AllocationCounter();
   std::size_t count() const;
+  std::size_t largest() const;  // bytes of the largest single allocation
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <filesystem>
 #include <sstream>
 
 #include "TempDir.h"
@@ -275,6 +276,117 @@ TEST(QuorvelSettings, MeasureAppliesItsSettingsFirst) {
   const CliResult r = fx.Run({"measure", "--channel", "3", "--frequency", "2.4e9", "--meas-time", "0.01"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(fx.visa->Problems(), "");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(QuorvelPaths, ListSwitchAndRefuseUnknownPaths) {
+  CliOnDouble fx;
+  CliResult r = RunCli({"paths"});
+  ASSERT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("12  ptDUT5RxSum           Path DUT5 to Receiver (Sum)\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("45  ptCompExtensionDUT4   Path Companion to DUT4\n"), std::string::npos);
+
+  for (const char* name : {"ptDUT5RxSum", "12", "PTdut5rxsum"}) {
+    fx.ExpectConnect();
+    fx.visa->Expect(":CONF:PORT5:MODE SUM");
+    r = fx.Run({"path", name});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Switched     Path DUT5 to Receiver (Sum)"), std::string::npos);
+  }
+  EXPECT_EQ(fx.visa->Problems(), "");
+  for (const char* bad : {"46", "ptNowhere", "-1"}) {
+    r = fx.Run({"path", bad});
+    EXPECT_EQ(r.status, 2) << bad;
+    EXPECT_NE(r.err.find("no path '"), std::string::npos) << r.err;
+  }
+  r = RunCli({"path"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("path needs one argument"), std::string::npos);
+}
+
+TEST(QuorvelPaths, AttenuationInterpolatesTheRow) {
+  CliOnDouble fx;
+  fx.ExpectConnect();
+  std::string row = "-100,-200,-400";
+  for (int i = 3; i < 600; ++i) row += ",-500";
+  fx.visa->Expect(":CAL:PATH2:PORT3:ROW3?", {row + "\n"});
+  const CliResult r = fx.Run({"attenuation", "--from", "DUT3", "--to", "Rx", "--att", "25", "--frequency", "16e6"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Path         DUT3 to Rx 20dB\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Attenuation  -1.200 dB\n"), std::string::npos) << r.out;
+  EXPECT_EQ(fx.visa->Problems(), "");
+}
+
+TEST(QuorvelPaths, AttenuationOfAMissingPathOrOutsideTheRow) {
+  CliOnDouble fx;
+  fx.ExpectConnect();
+  CliResult r = fx.Run({"attenuation", "--from", "DUT1", "--to", "ANT", "--frequency", "1e9"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("The Path from DUT1 to ANT does not exist!"), std::string::npos) << r.err;
+  r = RunCli({"attenuation", "--from", "DUT1", "--to", "Rx"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("attenuation needs --frequency"), std::string::npos);
+  r = RunCli({"attenuation", "--from", "DUT9", "--to", "Rx", "--frequency", "1e9"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("--from takes a port"), std::string::npos);
+  r = RunCli({"measure", "--rx18"});
+  EXPECT_EQ(r.status, 2);
+}
+
+TEST(QuorvelPaths, SaveTableWritesACsvAndLeavesAnExistingOneAlone) {
+  CliOnDouble fx;
+  fx.ExpectConnect();
+  fx.visa->Expect(":CAL:PATH1:PORT1:ROW1?", {"-150,-250\n"});  // a short row: the unit fills nothing
+  CliResult r = fx.Run({"save-table", "--from", "DUT1", "--to", "Rx", "--rx18", "--att", "150", "--folder", fx.dir / "out"});
+  ASSERT_EQ(r.status, 1) << r.err;  // fewer values than points: the subscript error, nothing written
+  EXPECT_NE(r.err.find("error 9"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(fx.dir / "out"));
+
+  fx.ExpectConnect();
+  fx.visa->Expect(":CAL:PATH2:PORT1:ROW2?", {""});  // no answer: the not-delivered row
+  r = fx.Run({"save-table", "--from", "DUT1", "--to", "Rx", "--att", "10"});
+  const std::string file = fx.dir / "data/Setups/Zentrix8/Zentrix DUT1 to Rx 10dB.csv";
+  EXPECT_EQ(r.status, 4) << r.err;  // the empty answer left the overflow bit
+  EXPECT_NE(r.out.find("Saved        " + file), std::string::npos) << r.out;
+  const std::string csv = TempDir::Read(file);
+  EXPECT_EQ(csv.rfind("Frequency (Hz),Attenuation (dB)\n10000000,-137\n", 0), 0u);
+
+  fx.ExpectConnect();
+  fx.visa->Expect(":CAL:PATH2:PORT1:ROW2?", {""});
+  r = fx.Run({"save-table", "--from", "DUT1", "--to", "Rx", "--att", "17"});
+  EXPECT_NE(r.out.find("Left as it was (exists already): " + file), std::string::npos) << r.out;
+  EXPECT_EQ(TempDir::Read(file), csv);
+  EXPECT_EQ(fx.visa->Problems(), "");
+}
+
+TEST(QuorvelFirmware, UploadsWithProgressAndSaysWhatHappened) {
+  CliOnDouble fx;
+  std::string firmware = "SYSTEM:FWUPDATE #";
+  firmware.resize(40000, 'x');
+  TempDir::Write(fx.dir / "unit.fw", firmware);
+  fx.ExpectConnect();
+  fx.visa->ExpectBlock(16384).ExpectBlock(16384).ExpectBlock(7232);
+  CliResult r = fx.Run({"firmware", fx.dir / "unit.fw"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Firmware     uploaded; the unit restarts"), std::string::npos);
+  EXPECT_NE(r.err.find("[########............] Upload in progress ... 41%"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("[####################] Upload in progress ... 100%"), std::string::npos) << r.err;
+  EXPECT_EQ(fx.visa->Problems(), "");
+
+  TempDir::Write(fx.dir / "bad.fw", "not firmware at all, not at all, no");
+  fx.ExpectConnect();
+  r = fx.Run({"firmware", fx.dir / "bad.fw"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("is not a firmware file"), std::string::npos) << r.err;
+
+  fx.ExpectConnect();
+  r = fx.Run({"firmware", fx.dir / "missing.fw"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("error 53"), std::string::npos) << r.err;
+  EXPECT_TRUE(fx.visa->Blocks().size() == 3u);
 }
 
 }  // namespace

@@ -1,0 +1,78 @@
+#include "quorvel/Session.h"
+
+#include "io/modMain.h"
+
+namespace quorvel {
+
+// Message boxes of the driver (a missing path, say) become lines on stderr.
+class Session::TerminalMessageBox : public platform::IMessageBox {
+ public:
+  explicit TerminalMessageBox(std::ostream& err) : err_(err) {}
+  long Show(const std::string& text, long style, const std::string&) override {
+    err_ << "quorvel: " << text << "\n";
+    return (style & 7) == platform::vbYesNo ? platform::vbNo : platform::vbOK;
+  }
+
+ private:
+  std::ostream& err_;
+};
+
+Session::Session(const Options& o, std::ostream& out, std::ostream& err) : o_(o), out_(out), err_(err) {
+  platform_.messageBox = nullptr;
+}
+
+Session::~Session() = default;
+
+bool Session::Open(int& status) {
+  host_ = host::ReferenceHost::Open(host::ReferenceHost::ConfigPath(o_.config), platform_.events);
+  const std::vector<std::string> names = host_->DeviceNames();
+  const std::string name = o_.device.empty() ? names.front() : o_.device;
+  bool known = false;
+  for (const auto& n : names) known = known || n == name;
+  if (!known) {
+    err_ << "quorvel: no device named '" << name << "' in " << host_->ConfigFile() << " (devices:";
+    for (const auto& n : names) err_ << " " << n;
+    err_ << ")\n";
+    status = kUsage;
+    return false;
+  }
+  if (!o_.address.empty()) {
+    host_->OverrideDeviceValue(name, "Address", o_.address);
+    host_->OverrideDeviceValue(name, "Interface", "60");
+  }
+  platform::Services services = platform_.services();
+  services.messageBox = std::make_shared<TerminalMessageBox>(err_);
+  unit_ = std::make_unique<clsQuorvelUnit>(host_->services(), services);
+  unit_->clsDevice_Name(name);
+  return true;
+}
+
+bool Session::Connect() {
+  unit_->clsDevice_Status(1);
+  if (unit_->clsDevice_Status() == 1) return true;
+  err_ << "quorvel: no unit answered at " << unit_->AddressText() << "; simulation: values are neutral\n";
+  return false;
+}
+
+int Session::ErrorStatusVerdict() {
+  if (host_->StopRequested()) {
+    err_ << "quorvel: stopped by the user\n";
+    return kInterrupted;
+  }
+  const vb::Long status = unit_->GetErrorStatus();
+  if (status == esNONE) return kOk;
+  err_ << "quorvel: the unit's error status is " << status << " (" << unit_->GetErrorDescription(status) << ")\n";
+  return kUnitErrors;
+}
+
+std::string Num(double v) { return modMain::FormatCommandNumber(v); }
+
+std::string Hz(double f) {
+  if (f >= 1e9) return Num(f / 1e9) + " GHz";
+  if (f >= 1e6) return Num(f / 1e6) + " MHz";
+  return Num(f) + " Hz";
+}
+
+std::string Dbm(double v) { return vb::Format(v, "0.000") + " dBm"; }
+
+}  // namespace quorvel
