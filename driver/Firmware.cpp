@@ -10,6 +10,7 @@
 
 #include "driver/clsQuorvelUnit.h"
 #include "io/modMain.h"
+#include "platform/PointerRestore.h"
 
 namespace {
 
@@ -17,20 +18,6 @@ constexpr std::size_t kChunk = 16384;  // bytes per write, the session's buffer 
 constexpr std::size_t kHeaderBytes = 32;
 constexpr const char* kUploadCommand = "SYSTEM:FWUPDATE #";
 
-// Puts the mouse pointer back however the upload ends.
-class PointerRestore {
- public:
-  explicit PointerRestore(platform::IMousePointer* mouse) : mouse_(mouse), saved_(mouse ? mouse->Get() : 0) {}
-  ~PointerRestore() {
-    if (mouse_) mouse_->Set(saved_);
-  }
-  PointerRestore(const PointerRestore&) = delete;
-  PointerRestore& operator=(const PointerRestore&) = delete;
-
- private:
-  platform::IMousePointer* mouse_;
-  long saved_;
-};
 
 }  // namespace
 
@@ -65,7 +52,7 @@ int clsQuorvelUnit::Transfer_FirmwareFile(const std::string& localfilename) {
       Visa().SetBuffer(io::kBufferFormattedIn + io::kBufferFormattedOut, static_cast<long>(kChunk));
       options.SetBool(io::kOptionSendEnd, false);
     });
-    PointerRestore restore(m_Platform.mouse.get());
+    platform::PointerRestore restore(m_Platform.mouse.get());
     if (m_Platform.mouse) m_Platform.mouse->Set(platform::vbHourglass);
     file.clear();
     file.seekg(0);  // the header read above goes out too

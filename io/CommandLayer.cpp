@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "io/modMain.h"
+#include "platform/PointerRestore.h"
 
 namespace io {
 
@@ -14,20 +15,6 @@ constexpr vb::Long kAbort = 4;     // esABORT
 constexpr long kBusyPointer = 99;  // the custom "waiting for the unit" pointer
 constexpr long kListPiece = 10000;  // bytes asked for per read of a list answer
 
-// Puts the remembered mouse pointer back however the wait ends.
-class PointerRestore {
- public:
-  explicit PointerRestore(platform::IMousePointer* mouse) : mouse_(mouse), saved_(mouse ? mouse->Get() : 0) {}
-  ~PointerRestore() {
-    if (mouse_) mouse_->Set(saved_);
-  }
-  PointerRestore(const PointerRestore&) = delete;
-  PointerRestore& operator=(const PointerRestore&) = delete;
-
- private:
-  platform::IMousePointer* mouse_;
-  long saved_;
-};
 
 std::string StripOneLineFeed(std::string s) {
   if (!s.empty() && s.back() == '\n') s.pop_back();
@@ -229,7 +216,7 @@ bool CommandLayer::WaitForCompletion() {
     return true;
   }
   platform::IMousePointer* mouse = platform_.mouse.get();
-  PointerRestore restore(mouse);
+  platform::PointerRestore restore(mouse);
   f_.m_ErrStatus &= ~(kTimeout | kAbort);
   bool result = true;
   long polls = 0;

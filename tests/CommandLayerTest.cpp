@@ -1,22 +1,14 @@
 // The command layer against the scripted VISA double.
 #include <gtest/gtest.h>
 
+#include "Errors.h"
+
 #include "AllocationCounter.h"
 #include "Probe.h"
 
 namespace {
 
 using P = clsQuorvelUnitProbe;
-
-vb::Error CaughtFrom(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const vb::Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no error raised";
-  return vb::Error(0, "", "");
-}
 
 TEST(CommandLayer, WriteSendsTheCommandOnlyWhenConnectedAndNotEmpty) {
   ConnectedDriver fx;

@@ -1,19 +1,12 @@
 #include <gtest/gtest.h>
 
+#include "Errors.h"
+
 #include "Probe.h"
 
 namespace {
 
 using P = clsQuorvelUnitProbe;
-
-long ErrorNumberOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const vb::Error& e) {
-    return e.Number();
-  }
-  return 0;
-}
 
 TEST(DriverCreation, DefaultsBeforeTheNameIsSet) {
   DriverFixture fx;

@@ -1,6 +1,8 @@
 // Path switching and path attenuation tables.
 #include <gtest/gtest.h>
 
+#include "Errors.h"
+
 #include <cmath>
 #include <set>
 
@@ -33,16 +35,6 @@ std::string Row(int count, std::vector<int> head = {}) {
     out += (i ? "," : "") + std::to_string(v);
   }
   return out + "\n";
-}
-
-vb::Error CaughtFrom(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const vb::Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no error raised";
-  return vb::Error(0, "", "");
 }
 
 TEST(PathTable, CommandsDescriptionsAndNames) {

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include "Errors.h"
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -13,16 +15,6 @@ namespace {
 
 using host::IniFile;
 using host::ReferenceHost;
-
-vb::Error CaughtFrom(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const vb::Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no error raised";
-  return vb::Error(0, "", "");
-}
 
 constexpr const char* kConfig =
     "; bench set-up\n"

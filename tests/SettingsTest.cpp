@@ -1,21 +1,14 @@
 // Per-port, sampling, summing and trigger settings against the scripted double.
 #include <gtest/gtest.h>
 
+#include "Errors.h"
+
 #include "Probe.h"
 
 namespace {
 
 using P = clsQuorvelUnitProbe;
 using Unit = clsQuorvelUnit;
-
-long ErrorNumberOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const vb::Error& e) {
-    return e.Number();
-  }
-  return 0;
-}
 
 void Sum(Unit& u, std::vector<long> ports) { u.SetSumPorts(ports); }
 

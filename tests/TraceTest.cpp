@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "Errors.h"
+
 #include "host/RecordingHost.h"
 #include "io/Trace.h"
 #include "platform/Platform.h"
@@ -9,16 +11,6 @@ namespace {
 using host::RecordingHost;
 
 const io::TraceSite kWriteCmd{"clsQuorvelUnit", "WriteCmd"};
-
-vb::Error CaughtFrom(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const vb::Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no error raised";
-  return vb::Error(0, "", "");
-}
 
 TEST(TraceFrame, WritesStartAndEndRecordsOfSixStrings) {
   auto host = RecordingHost::Create();

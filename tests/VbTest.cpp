@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "Errors.h"
+
 #include <clocale>
 #include <cmath>
 #include <limits>
@@ -7,15 +9,6 @@
 #include "io/Vb.h"
 
 namespace {
-
-long ErrorNumberOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const vb::Error& e) {
-    return e.Number();
-  }
-  return 0;
-}
 
 TEST(VbNumbers, RoundAndCLngTakeHalvesToEven) {
   const struct {
