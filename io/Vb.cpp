@@ -209,25 +209,25 @@ std::pair<std::string, std::string> RoundDecimal(double x, int decimals) {
 std::string Format(double x, std::string_view pattern) {
   if (std::isnan(x)) return "NaN";
   if (std::isinf(x)) return x > 0 ? "Infinity" : "-Infinity";
-  int decimals = 0;
-  bool optional = false;  // "#" places: trailing zeros dropped
-  if (pattern == "0.#####") {
-    decimals = 5;
-    optional = true;
-  } else if (pattern == "0.000") {
-    decimals = 3;
-  } else if (pattern == "0") {
-    decimals = 0;
-  } else {
-    Raise(err::InvalidCall, "", "Format pattern not supported: " + std::string(pattern));
-  }
+  // Patterns of digit placeholders: "0" a digit always shown, "#" one shown
+  // only when it is not a trailing zero; one "." at most.
+  const std::size_t point = pattern.find('.');
+  const std::string_view intPart = pattern.substr(0, point);
+  const std::string_view fracPart = point == std::string_view::npos ? std::string_view() : pattern.substr(point + 1);
+  const bool valid = !intPart.empty() && intPart.find_first_not_of('0') == std::string_view::npos &&
+                     fracPart.find_first_not_of("0#") == std::string_view::npos &&
+                     fracPart.find("#0") == std::string_view::npos;
+  if (!valid) Raise(err::InvalidCall, "", "Format pattern not supported: " + std::string(pattern));
+  const int decimals = static_cast<int>(fracPart.size());
+  const std::size_t required = fracPart.find('#') == std::string_view::npos ? fracPart.size() : fracPart.find('#');
   auto [integer, fraction] = RoundDecimal(x, decimals);
-  if (optional)
-    while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
-  const bool zero = integer == "0" && fraction.find_first_not_of('0') == std::string::npos;
+  while (fraction.size() > required && fraction.back() == '0') fraction.pop_back();
+  if (integer.size() < intPart.size()) integer.insert(0, intPart.size() - integer.size(), '0');
+  const bool zero = integer.find_first_not_of('0') == std::string::npos &&
+                    fraction.find_first_not_of('0') == std::string::npos;
   std::string out = (x < 0 && !zero) ? "-" : "";
   out += integer;
-  if (pattern != "0") out += "." + fraction;
+  if (point != std::string_view::npos) out += "." + fraction;
   return out;
 }
 

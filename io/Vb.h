@@ -102,10 +102,10 @@ QUORVEL_API double Divide(double a, double b);
 // Double raises Overflow (6).
 QUORVEL_API double Val(std::string_view text);
 
-// Format with one of the patterns the system uses: "0.#####" (up to five
-// decimals, trailing zeros dropped, the point kept after a whole number as
-// VB does: 10 gives "10."), "0.000" and "0".  Rounding is half away from
-// zero on the decimal value, the decimal separator always ".".
+// Format with a digit pattern as the system uses them: "0.#####" (up to
+// five decimals, trailing zeros dropped, the point kept after a whole number
+// as VB does: 10 gives "10."), "0.000", "0.0000", "0", "00000".  Rounding is
+// half away from zero on the decimal value, the decimal separator always ".".
 QUORVEL_API std::string Format(double x, std::string_view pattern);
 
 // --- texts ---------------------------------------------------------------

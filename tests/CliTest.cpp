@@ -26,7 +26,7 @@ TEST(QuorvelInfo, NamesTheFirstDeviceAndPrintsItsState) {
   TempDir::Write(dir / "q.ini",
                  "[Host]\nDataFolder = " + (dir / "data") + "\n[Rack 3]\nDescription = bench unit\n"
                  "Address = TCPIP::192.0.2.7::inst0::INSTR\nSerialNumber = 4711\n[Other]\n");
-  const CliResult r = RunCli({"--config", dir / "q.ini"});
+  const CliResult r = RunCli({"info", "--config", dir / "q.ini"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("Device       Rack 3 (QuorvelUnit)"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Description  bench unit"), std::string::npos);
@@ -59,7 +59,7 @@ TEST(QuorvelInfo, BadInputGetsAClearErrorAndStatus2) {
       {{"--frobnicate"}, 2, "unknown option --frobnicate"},
       {{"dance"}, 2, "unknown command 'dance'"},
       {{"--config", dir / "absent.ini", "--device", "Nope"}, 2, "no device named 'Nope'"},
-      {{"--config", dir / "bad.ini"}, 1, "line 2"},
+      {{"info", "--config", dir / "bad.ini"}, 1, "line 2"},
   };
   for (const auto& c : cases) {
     const CliResult r = RunCli(c.args);

@@ -96,6 +96,11 @@ TEST(VbFormat, PatternsOfTheSystem) {
       {-2.5, "0", "-3"},
       {0.4, "0", "0"},
       {1234567.89, "0", "1234568"},
+      {3, "00000", "00003"},
+      {123456, "00000", "123456"},
+      {12.5, "0.0000", "12.5000"},
+      {0.00005, "0.0000", "0.0001"},
+      {-12.3456, "0.000", "-12.346"},
   };
   for (const auto& c : cases) EXPECT_EQ(vb::Format(c.value, c.pattern), c.text) << c.value << " " << c.pattern;
 }
@@ -110,7 +115,8 @@ TEST(VbFormat, UsesAPointWhateverTheLocale) {
 }
 
 TEST(VbFormat, UnknownPatternIsAnInvalidCall) {
-  EXPECT_EQ(ErrorNumberOf([] { vb::Format(1, "#,##0"); }), vb::err::InvalidCall);
+  for (const char* bad : {"#,##0", "", ".00", "0.0#0", "0x"})
+    EXPECT_EQ(ErrorNumberOf([&] { vb::Format(1, bad); }), vb::err::InvalidCall) << bad;
 }
 
 TEST(VbErrors, StandardTexts) {

@@ -306,6 +306,7 @@ int Firmware(Session& s) {
 
 const std::map<std::string, std::function<int(Session&)>>& Commands() {
   static const std::map<std::string, std::function<int(Session&)>> commands = {
+      {"run", RunJob},    {"burst-search", BurstSearchJob}, {"trace", TraceJob},
       {"info", Info},     {"idn", Idn},       {"measure", Measure},         {"errors", Errors},
       {"reset", Reset},   {"config", Config}, {"send-all", SendAll},        {"paths", Paths},
       {"path", Path},     {"attenuation", Attenuation}, {"save-table", SaveTable}, {"firmware", Firmware}};

@@ -11,4 +11,9 @@ namespace quorvel {
 
 const std::map<std::string, std::function<int(Session&)>>& Commands();
 
+// The main job and its parts (MainJob.cpp).
+int RunJob(Session& s);
+int BurstSearchJob(Session& s);
+int TraceJob(Session& s);
+
 }  // namespace quorvel

@@ -12,8 +12,15 @@ const char* const kUsageText =
     "usage: quorvel [options] [command [arguments]]\n"
     "\n"
     "commands:\n"
-    "  info                 show the unit's settings as the driver holds them (default;\n"
-    "                       does not connect)\n"
+    "  run                  the main job (default): identify the unit, run a burst search\n"
+    "                       on a sum of ports (--sum, default 2,3) and a power measurement\n"
+    "                       on one (--channel, default 1)\n"
+    "  burst-search [--sum LIST | --channel N] [--threshold DB] [--csv FILE]\n"
+    "                       a burst search as the service panel runs it, with its burst list\n"
+    "  trace [--channel N] [--csv FILE]\n"
+    "                       measure and read the power trace\n"
+    "  info                 show the unit's settings as the driver holds them (does not\n"
+    "                       connect)\n"
     "  idn                  connect and show serial number and firmware version\n"
     "  measure [--channel N]\n"
     "                       connect, measure and show RMS, trace maximum and minimum in dBm\n"
@@ -42,6 +49,12 @@ const char* const kUsageText =
     "\n"
     "ports: DUT1..DUT8, GEN, COMP, VGEN, Rx, ANT\n"
     "\n"
+    "  --threshold DB       burst search: how far below the peak a burst begins (-10 to 70)\n"
+    "  --csv FILE           burst-search, trace: also write what was read as CSV\n"
+    "  --json               run, burst-search, trace, config: machine-readable output\n"
+    "\n"
+    "Without a unit in the device list (or --address) the embedded simulator answers.\n"
+    "\n"
     "options:\n"
     "  --config FILE        device list and settings (default: $QUORVEL_CONFIG or\n"
     "                       ~/.config/quorvel/quorvel.ini; a missing file means one\n"
@@ -56,8 +69,9 @@ const char* const kUsageText =
 
 namespace {
 
-const std::set<std::string> kCommands = {"info",   "idn",   "measure", "errors",      "reset",     "config",
-                                         "send-all", "paths", "path",  "attenuation", "save-table", "firmware"};
+const std::set<std::string> kCommands = {"run",      "burst-search", "trace",      "info",       "idn",
+                                         "measure",  "errors",       "reset",      "config",     "send-all",
+                                         "paths",    "path",         "attenuation", "save-table", "firmware"};
 
 bool ParseLong(const std::string& text, long& out) {
   const char* first = text.data();
@@ -215,6 +229,17 @@ bool Parse(const std::vector<std::string>& args, Options& o, std::string& error)
       std::string text;
       if (!value(text)) return false;
       o.folder = text;
+    } else if (a == "--threshold") {
+      if (!number(v)) return false;
+      o.threshold = v;
+    } else if (a == "--csv") {
+      std::string text;
+      if (!value(text)) return false;
+      if (text.empty()) {
+        error = "--csv needs a file name";
+        return false;
+      }
+      o.csv = text;
     } else if (a == "--json") {
       o.json = true;
     } else if (a == "-h" || a == "--help") {
@@ -241,8 +266,13 @@ bool Parse(const std::vector<std::string>& args, Options& o, std::string& error)
     error = wanted ? o.command + " needs one argument" : "unexpected argument " + o.arguments.front();
     return false;
   }
-  if (o.sum && (pathCommand || (o.command != "measure" && o.command != "config" && o.command != "send-all"))) {
-    error = "--sum LIST belongs to measure, config and send-all";
+  static const std::set<std::string> kSumCommands = {"measure", "config", "send-all", "run", "burst-search"};
+  if (o.sum && !kSumCommands.count(o.command)) {
+    error = "--sum LIST belongs to run, burst-search, measure, config and send-all";
+    return false;
+  }
+  if (o.csv && o.command != "burst-search" && o.command != "trace") {
+    error = "--csv belongs to burst-search and trace";
     return false;
   }
   if ((o.sumPath || o.rx18 || o.bypass || o.fromPort || o.toPort || o.att) && !pathCommand) {

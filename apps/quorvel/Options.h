@@ -23,7 +23,7 @@ struct Options {
   std::string config;
   std::string device;
   std::string address;
-  std::string command = "info";
+  std::string command = "run";
   std::vector<std::string> arguments;  // positional arguments of the command
   std::optional<long> channel;
   std::optional<double> frequency, measTime, attenuation;
@@ -34,10 +34,15 @@ struct Options {
   std::optional<vb::Long> att;
   bool rx18 = false, sumPath = false, bypass = false, logarithmic = false;
   std::optional<std::string> folder;
+  std::optional<double> threshold;
+  std::optional<std::string> csv;
   bool json = false;
 
   // The channel settings and measurements address.
-  long Channel() const { return channel.value_or(command == "measure" ? 1 : 0); }
+  long Channel() const {
+    const bool single = command == "measure" || command == "trace" || command == "run" || command == "burst-search";
+    return channel.value_or(single ? 1 : 0);
+  }
 };
 
 // Reads the arguments (without the program name); false with a message.

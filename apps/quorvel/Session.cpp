@@ -1,6 +1,7 @@
 #include "quorvel/Session.h"
 
 #include "io/modMain.h"
+#include "sim/InProcessVisa.h"
 
 namespace quorvel {
 
@@ -17,9 +18,8 @@ class Session::TerminalMessageBox : public platform::IMessageBox {
   std::ostream& err_;
 };
 
-Session::Session(const Options& o, std::ostream& out, std::ostream& err) : o_(o), out_(out), err_(err) {
-  platform_.messageBox = nullptr;
-}
+Session::Session(const Options& o, std::ostream& out, std::ostream& err)
+    : o_(o), out_(out), err_(err), simulator_(sim::RegisterInProcessVisa()) {}
 
 Session::~Session() = default;
 
@@ -36,8 +36,17 @@ bool Session::Open(int& status) {
     status = kUsage;
     return false;
   }
-  if (!o_.address.empty()) {
-    host_->OverrideDeviceValue(name, "Address", o_.address);
+  std::string address = o_.address;
+  if (address.empty()) {
+    // No unit given: the embedded simulator answers, and the tool says so.
+    const std::string listed = host_->Address(name);
+    if (listed.empty() || listed == clsQuorvelUnit::kDefaultAddress) {
+      address = sim::kDefaultResource;
+      err_ << "quorvel: no unit given for " << name << "; the embedded Zentrix8 simulator answers (" << address << ")\n";
+    }
+  }
+  if (!address.empty()) {
+    host_->OverrideDeviceValue(name, "Address", address);
     host_->OverrideDeviceValue(name, "Interface", "60");
   }
   platform::Services services = platform_.services();

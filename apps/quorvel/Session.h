@@ -8,6 +8,7 @@
 
 #include "driver/clsQuorvelUnit.h"
 #include "host/ReferenceHost.h"
+#include "io/VisaControl.h"
 #include "platform/Headless.h"
 #include "quorvel/Options.h"
 
@@ -39,6 +40,7 @@ class Session {
   std::ostream& out_;
   std::ostream& err_;
   platform::HeadlessPlatform platform_;
+  io::VisaRegistration simulator_;  // "SIM::" resources reach the embedded simulator
   std::shared_ptr<host::ReferenceHost> host_;
   std::unique_ptr<clsQuorvelUnit> unit_;
 };

@@ -1,0 +1,322 @@
+// The main job: a burst search and a power measurement as a test engineer
+// reads them, and the trace read-out.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <fstream>
+#include <sstream>
+
+#include "quorvel/Commands.h"
+
+namespace quorvel {
+
+namespace {
+
+constexpr char TAB = '\t';
+
+// What one burst search found.
+struct BurstSearch {
+  long channel = 0;
+  std::vector<long> ports;  // the summed ports, or the single one
+  double frequency = 0, measTime = 0, threshold = 0;
+  vb::Long sampleRate = 0;
+  vb::Long count = 0, strongest = 0, status = 0;
+  double dutyCycle = 0, mediumUtilization = 0, rms = 0, traceMax = 0, traceMin = 0;
+  std::vector<double> start, onTime, level;
+  bool cancelled = false;
+  bool listed() const { return static_cast<long>(start.size()) == count && static_cast<long>(onTime.size()) == count &&
+                               static_cast<long>(level.size()) == count; }
+};
+
+// Waits while the unit measures, 100 ms at a time through the host, so the
+// user's Ctrl-C (the host's stop request) can end it; false when stopped.
+bool WaitMeasuring(Session& s, double seconds) {
+  using clock = std::chrono::steady_clock;
+  const auto start = clock::now();
+  const bool progress = seconds >= 1;
+  for (;;) {
+    s.host().Wait(100);
+    if (s.host().StopRequested()) return false;
+    const double elapsed = std::chrono::duration<double>(clock::now() - start).count();
+    if (progress) s.err() << "\rmeasuring ... " << vb::Format(std::min(elapsed, seconds), "0.0") << " of " << Num(seconds) << " s" << std::flush;
+    if (elapsed >= seconds) break;
+  }
+  if (progress) s.err() << "\n";
+  return true;
+}
+
+// The service panel's burst search: set up, measure, search, read.
+BurstSearch RunBurstSearch(Session& s, const std::optional<std::vector<long>>& sum, long channel) {
+  const Options& o = s.options();
+  clsQuorvelUnit& u = s.unit();
+  BurstSearch r;
+  r.frequency = o.frequency.value_or(2.4e9);
+  r.sampleRate = std::clamp<vb::Long>(o.sampleRate.value_or(1000000), 1000, 10000000);
+  r.measTime = std::clamp(o.measTime.value_or(0.05), 0.001, 1000.0);
+  r.threshold = std::clamp(o.threshold.value_or(20.0), -10.0, 70.0);
+  auto accumulate = [&] { r.status |= u.GetErrorStatus(true); };
+
+  u.SetActivePortClr();
+  if (sum && sum->size() >= 2) {
+    std::vector<long> ports = *sum;
+    std::sort(ports.begin(), ports.end());
+    ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
+    r.ports = ports;
+    u.SetSumPorts(ports);
+    u.SendSumPorts();
+    r.channel = ppSum;
+  } else {
+    r.channel = sum ? sum->front() : channel;
+    r.ports = {r.channel};
+    u.SetActivePort(r.channel, true, false);
+    u.SendActivePorts();
+  }
+  u.SetFrequency(r.frequency, 0, false);
+  u.SetMeasTime(r.measTime, 0, false);
+  u.SetSampleRate(r.sampleRate, 0, false);
+  u.SetExtTrigger(false, 0, false);
+  u.SetBurstSearchLevel(r.threshold, 0, false);
+  u.SetTriggerOffset(0, 0, false);
+  u.SendAllSettings();
+  u.GetErrorStatus(true);
+  u.MeasurementInit(r.channel);
+  if (!WaitMeasuring(s, r.measTime)) {
+    u.MeasurementAbort();
+    r.cancelled = true;
+    return r;
+  }
+  u.BurstSearchInit(r.channel);
+  accumulate();
+  r.count = u.GetBurstCount(r.channel);
+  accumulate();
+  if (s.host().StopRequested()) {
+    u.MeasurementAbort();
+    r.cancelled = true;
+    return r;
+  }
+  r.dutyCycle = u.GetDutyCycle(r.channel);
+  accumulate();
+  r.mediumUtilization = u.GetMediumUtilization(r.channel);
+  accumulate();
+  r.traceMax = u.GetTraceMax(r.channel);
+  accumulate();
+  r.traceMin = u.GetTraceMin(r.channel);
+  accumulate();
+  r.rms = u.GetRMS(r.channel);
+  u.GetBurstStartTime(r.channel, r.start);
+  accumulate();
+  u.GetBurstOnTime(r.channel, r.onTime);
+  accumulate();
+  u.GetBurstLevel(r.channel, r.level);
+  accumulate();
+  r.strongest = u.GetBurstMaxLevelIndex(r.channel);
+  accumulate();
+  return r;
+}
+
+std::string ChannelName(long channel, const std::vector<long>& ports) {
+  if (channel == ppSum) {
+    std::string names;
+    for (long p : ports) names += (names.empty() ? "" : " + ") + std::string("DUT") + std::to_string(p);
+    return "the sum of " + names;
+  }
+  switch (channel) {
+    case ppGenerator: return "the generator channel";
+    case ppCompanion: return "the companion channel";
+    case ppVideo: return "the video channel";
+    default: return "DUT" + std::to_string(channel);
+  }
+}
+
+// A burst value as the service panel shows it ("--" for a value it cannot show).
+std::string Cell(double v, const char* pattern) { return v < 1e99 ? vb::Format(v, pattern) : std::string("--"); }
+
+void PrintBurstSearch(Session& s, const BurstSearch& r) {
+  std::ostream& out = s.out();
+  out << "Burst search on " << ChannelName(r.channel, r.ports) << "\n"
+      << "  Settings       " << Hz(r.frequency) << ", " << Num(r.measTime * 1000) << " ms at " << r.sampleRate
+      << " samples/s, bursts from " << Num(r.threshold) << " dB below the peak\n";
+  if (r.cancelled) {
+    out << "  cancelled!\n";
+    return;
+  }
+  out << "  Bursts         " << r.count << "\n"
+      << "  Duty cycle     " << vb::Format(r.dutyCycle, "0.000") << " %\n"
+      << "  Medium use     " << vb::Format(r.mediumUtilization, "0.000") << " %\n"
+      << "  RMS            " << Dbm(r.rms) << "\n"
+      << "  Trace max      " << Dbm(r.traceMax) << "\n"
+      << "  Trace min      " << Dbm(r.traceMin) << "\n";
+  if (r.status) out << "  Error status   " << s.unit().GetErrorDescription(r.status) << "\n";
+  out << "Burst no.:" << TAB << "Start" << TAB << "On-time" << TAB << "RMS level\n"
+      << " " << TAB << "[ms]" << TAB << "[ms]" << TAB << "[dBm]\n";
+  if (!r.listed()) {
+    out << "No Bursts found\n";
+    return;
+  }
+  for (long i = 0; i < r.count; ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    out << vb::Format(i + 1, "00000") << ":" << TAB << Cell(r.start[k] * 1000, "0.0000") << TAB
+        << Cell(r.onTime[k] * 1000, "0.0000") << TAB << Cell(r.level[k], "0.000") << (i + 1 == r.strongest ? " -> Max" : "")
+        << "\n";
+  }
+}
+
+std::string Json(const BurstSearch& r) {
+  std::ostringstream j;
+  j << "{\"channel\":" << r.channel << ",\"ports\":[";
+  for (std::size_t i = 0; i < r.ports.size(); ++i) j << (i ? "," : "") << r.ports[i];
+  j << "],\"frequency\":" << Num(r.frequency) << ",\"measTime\":" << Num(r.measTime) << ",\"sampleRate\":" << r.sampleRate
+    << ",\"threshold\":" << Num(r.threshold) << ",\"cancelled\":" << (r.cancelled ? "true" : "false");
+  if (!r.cancelled) {
+    j << ",\"count\":" << r.count << ",\"dutyCycle\":" << Num(r.dutyCycle) << ",\"mediumUtilization\":" << Num(r.mediumUtilization)
+      << ",\"rms\":" << Num(r.rms) << ",\"traceMax\":" << Num(r.traceMax) << ",\"traceMin\":" << Num(r.traceMin)
+      << ",\"errorStatus\":" << r.status << ",\"bursts\":[";
+    if (r.listed())
+      for (std::size_t i = 0; i < r.start.size(); ++i)
+        j << (i ? "," : "") << "{\"start\":" << Num(r.start[i]) << ",\"onTime\":" << Num(r.onTime[i])
+          << ",\"level\":" << Num(r.level[i]) << ",\"strongest\":" << (static_cast<long>(i) + 1 == r.strongest ? "true" : "false") << "}";
+    j << "]";
+  }
+  j << "}";
+  return j.str();
+}
+
+// Writes a CSV file whole or not at all: a failed write leaves nothing half-written.
+bool WriteCsv(Session& s, const std::string& file, const std::string& text) {
+  const std::string tmp = file + ".part";
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    out << text;
+    if (!out.flush()) {
+      s.err() << "quorvel: cannot write " << file << "\n";
+      std::remove(tmp.c_str());
+      return false;
+    }
+  }
+  if (std::rename(tmp.c_str(), file.c_str()) != 0) {
+    s.err() << "quorvel: cannot write " << file << "\n";
+    std::remove(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+struct Measurement {
+  long channel = 1;
+  double rms = 0, traceMax = 0, traceMin = 0;
+};
+
+Measurement RunMeasurement(Session& s, long channel) {
+  clsQuorvelUnit& u = s.unit();
+  Measurement m;
+  m.channel = channel;
+  u.MeasurementInit(channel);
+  m.rms = u.Measure(channel).Value;
+  m.traceMax = u.GetTraceMax(channel);
+  m.traceMin = u.GetTraceMin(channel);
+  return m;
+}
+
+std::string IdentityJson(Session& s) {
+  const DeviceInfo info = s.unit().clsDevice_Info();
+  std::string fw = info.FirmwareVersion;
+  while (!fw.empty() && (fw.back() == '\n' || fw.back() == '\r')) fw.pop_back();
+  return "{\"device\":\"" + s.unit().clsDevice_Name() + "\",\"address\":\"" + s.unit().AddressText() +
+         "\",\"serial\":\"" + info.SerialNumber + "\",\"firmware\":\"" + fw + "\"}";
+}
+
+void PrintIdentity(Session& s) {
+  const DeviceInfo info = s.unit().clsDevice_Info();
+  std::string fw = info.FirmwareVersion;
+  while (!fw.empty() && (fw.back() == '\n' || fw.back() == '\r')) fw.pop_back();
+  s.out() << "Unit " << s.unit().clsDevice_Name() << " at " << s.unit().AddressText() << ": serial " << info.SerialNumber
+          << ", firmware " << fw << "\n";
+}
+
+}  // namespace
+
+int RunJob(Session& s) {
+  if (!s.Connect()) return kNoUnit;
+  const Options& o = s.options();
+  const BurstSearch search = RunBurstSearch(s, o.sum.value_or(std::vector<long>{2, 3}), ppDUT1);
+  Measurement m;
+  if (!search.cancelled) m = RunMeasurement(s, o.Channel());
+  if (o.json) {
+    s.out() << "{\"unit\":" << IdentityJson(s) << ",\"burstSearch\":" << Json(search);
+    if (!search.cancelled)
+      s.out() << ",\"measurement\":{\"channel\":" << m.channel << ",\"rms\":" << Num(m.rms) << ",\"traceMax\":" << Num(m.traceMax)
+              << ",\"traceMin\":" << Num(m.traceMin) << "}";
+    s.out() << "}\n";
+  } else {
+    PrintIdentity(s);
+    PrintBurstSearch(s, search);
+    if (!search.cancelled)
+      s.out() << "Power measurement on DUT" << m.channel << "\n"
+              << "  RMS            " << Dbm(m.rms) << "\n"
+              << "  Trace max      " << Dbm(m.traceMax) << "\n"
+              << "  Trace min      " << Dbm(m.traceMin) << "\n";
+  }
+  const int verdict = s.ErrorStatusVerdict();  // 130 when the user stopped it
+  return verdict != kOk ? verdict : (search.status ? kUnitErrors : kOk);
+}
+
+int BurstSearchJob(Session& s) {
+  if (!s.Connect()) return kNoUnit;
+  const BurstSearch r = RunBurstSearch(s, s.options().sum, s.options().Channel());
+  if (s.options().json)
+    s.out() << Json(r) << "\n";
+  else
+    PrintBurstSearch(s, r);
+  if (s.options().csv && !r.cancelled) {
+    std::string csv = "burst,start_ms,on_time_ms,level_dBm,strongest\n";
+    if (r.listed())
+      for (long i = 0; i < r.count; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        csv += std::to_string(i + 1) + "," + Num(r.start[k] * 1000) + "," + Num(r.onTime[k] * 1000) + "," + Num(r.level[k]) +
+               "," + (i + 1 == r.strongest ? "yes" : "no") + "\n";
+      }
+    if (!WriteCsv(s, *s.options().csv, csv)) return kFailed;
+  }
+  const int verdict = s.ErrorStatusVerdict();  // 130 when the user stopped it
+  return verdict != kOk ? verdict : (r.status ? kUnitErrors : kOk);
+}
+
+int TraceJob(Session& s) {
+  if (!s.Connect()) return kNoUnit;
+  clsQuorvelUnit& u = s.unit();
+  const Options& o = s.options();
+  const long channel = o.Channel();
+  if (o.frequency) u.SetFrequency(*o.frequency, channel, true);
+  if (o.sampleRate) u.SetSampleRate(*o.sampleRate, channel, true);
+  if (o.measTime) u.SetMeasTime(*o.measTime, channel, true);
+  u.MeasurementInit(channel);
+  std::vector<double> trace;
+  u.GetTrace(channel, trace);
+  const double rate = channel >= 1 ? u.GetSampleRate(channel, false) : u.GetSampleRate(1, false);
+  const int verdict = s.ErrorStatusVerdict();
+  double lo = 0, hi = 0;
+  if (!trace.empty()) {
+    const auto [mn, mx] = std::minmax_element(trace.begin(), trace.end());
+    lo = *mn;
+    hi = *mx;
+  }
+  if (o.json) {
+    s.out() << "{\"channel\":" << channel << ",\"sampleRate\":" << rate << ",\"values\":[";
+    for (std::size_t i = 0; i < trace.size(); ++i) s.out() << (i ? "," : "") << Num(trace[i]);
+    s.out() << "]}\n";
+  } else {
+    s.out() << "Trace of channel " << channel << ": " << trace.size() << " values at " << rate << " samples/s\n"
+            << "  Max            " << Dbm(hi) << "\n"
+            << "  Min            " << Dbm(lo) << "\n";
+  }
+  if (o.csv) {
+    std::string csv = "index,time_s,level_dBm\n";
+    for (std::size_t i = 0; i < trace.size(); ++i)
+      csv += std::to_string(i) + "," + Num(static_cast<double>(i) / rate) + "," + Num(trace[i]) + "\n";
+    if (!WriteCsv(s, *o.csv, csv)) return kFailed;
+  }
+  return verdict;
+}
+
+}  // namespace quorvel

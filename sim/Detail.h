@@ -1,0 +1,83 @@
+// Pieces the simulator's model and its command table share.
+#pragma once
+
+#include <cctype>
+#include <charconv>
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/Zentrix8.h"
+
+namespace sim {
+namespace detail {
+
+// Model choices where the driver does not say what the unit does:
+inline constexpr long kMaxSamples = 200000;        // the unit records at most this many samples
+inline constexpr double kResetSeconds = 0.02;      // "*RST" takes this long
+inline constexpr double kBurstSearchSeconds = 0.005;
+inline constexpr double kMinFrequency = 10e6, kMaxFrequency = 18e9;
+inline constexpr std::size_t kMaxInput = 64u << 20;  // a message (or firmware block) larger than this is refused
+inline constexpr const char* kUpload = "SYSTEM:FWUPDATE #";
+
+// An SCPI error the unit queues instead of answering.
+struct ScpiError {
+  long code;
+  std::string text;
+};
+
+inline std::string Upper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+inline std::string_view Trim(std::string_view s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return s;
+}
+
+// Numbers as the unit writes them: "." as decimal point, up to 15 digits, no exponent for ordinary values.
+inline std::string Fmt(double v) {
+  char buf[64];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 15);
+  return std::string(buf, r.ptr);
+}
+
+}  // namespace detail
+
+// One command of a message: header as a key with "#" for every numeric
+// suffix ("SENS#:FREQ"), the suffixes, the argument text and whether it asks.
+struct Zentrix8::Command {
+  std::string key;
+  std::vector<long> nums;
+  std::string args;
+  bool query = false;
+  std::string text;
+
+  long Num(std::size_t i) const { return i < nums.size() ? nums[i] : 1; }
+  double Value() const {
+    const std::string_view a = detail::Trim(args);
+    if (a.empty()) throw detail::ScpiError{-109, "Missing parameter"};
+    double v = 0;
+    const char* first = a.data();
+    if (*first == '+') ++first;
+    const auto [ptr, ec] = std::from_chars(first, a.data() + a.size(), v);
+    if (ec != std::errc() || ptr == first) throw detail::ScpiError{-104, "Data type error"};
+    return v;
+  }
+  std::string Word() const {
+    const std::string w = detail::Upper(detail::Trim(args));
+    if (w.empty()) throw detail::ScpiError{-109, "Missing parameter"};
+    return w;
+  }
+  void OneOf(const std::string& w, std::initializer_list<const char*> allowed) const {
+    for (const char* a : allowed)
+      if (w == a) return;
+    throw detail::ScpiError{-224, "Illegal parameter value"};
+  }
+};
+
+}  // namespace sim

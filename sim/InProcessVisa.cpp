@@ -1,0 +1,89 @@
+#include "sim/InProcessVisa.h"
+
+#include <thread>
+
+#include "io/Vb.h"
+
+namespace sim {
+
+io::VisaRegistration RegisterInProcessVisa() {
+  return io::VisaRegistry::Instance().Register("SIM::", [](const std::string&) { return std::make_shared<InProcessVisa>(); });
+}
+
+std::string UnitNameOf(const std::string& resource) {
+  const std::string rest = resource.size() > 5 ? resource.substr(5) : std::string();
+  const std::size_t end = rest.find("::");
+  const std::string name = rest.substr(0, end);
+  return name.empty() ? std::string("Zentrix8") : name;
+}
+
+void InProcessVisa::Open() {
+  unit_ = Zentrix8::Instance(UnitNameOf(resource_));
+  if (unit_->Rebooting()) {
+    Fail(io::kVisaErrorResourceNotFound, "the simulated unit is restarting");
+    vb::Raise(4010, "InProcessVisa", "VISA Open: " + error_);
+  }
+  unit_->Reconnect();
+  options_.sendEnd = true;
+  status_ = io::kVisaSuccess;
+  error_.clear();
+}
+
+void InProcessVisa::Close() {
+  if (unit_) unit_->Clear();
+  unit_.reset();
+  status_ = io::kVisaSuccess;
+}
+
+void InProcessVisa::Fail(long status, std::string why) {
+  status_ = status;
+  error_ = std::move(why);
+}
+
+bool InProcessVisa::Usable() {
+  if (!unit_) {
+    Fail(io::kVisaErrorInvalidObject, "no session is open");
+    return false;
+  }
+  if (unit_->Rebooting()) {
+    Fail(io::kVisaErrorConnectionLost, "the unit does not answer: it restarts after a firmware update");
+    return false;
+  }
+  if (unit_->ConnectionDropped()) {
+    Fail(io::kVisaErrorConnectionLost, "the unit closed the connection");
+    return false;
+  }
+  return true;
+}
+
+void InProcessVisa::Write(std::string_view text) {
+  if (!Usable()) return;
+  unit_->Write(text, options_.sendEnd);
+  if (unit_->ConnectionDropped()) return Fail(io::kVisaErrorConnectionLost, "the unit closed the connection");
+  status_ = io::kVisaSuccess;
+}
+
+void InProcessVisa::WriteBlock(std::span<const std::uint8_t> block) {
+  Write(std::string_view(reinterpret_cast<const char*>(block.data()), block.size()));
+}
+
+std::string InProcessVisa::Read(long maxBytes) {
+  if (!Usable()) return {};
+  // Wait for an answer as a VISA read would, up to the session's time-out.
+  const auto deadline = Zentrix8::Clock::now() + kTimeout;
+  for (;;) {
+    const auto ready = unit_->AnswerReadyAt();
+    if (ready && *ready <= Zentrix8::Clock::now()) break;
+    if (!ready || *ready > deadline) {
+      if (ready) std::this_thread::sleep_until(deadline);
+      Fail(io::kVisaErrorTimeout, "no answer from the unit within " + std::to_string(kTimeout.count()) + " ms");
+      return {};
+    }
+    std::this_thread::sleep_until(*ready);
+  }
+  std::string answer = unit_->Read(maxBytes > 0 ? static_cast<std::size_t>(maxBytes) : 1);
+  status_ = io::kVisaSuccess;
+  return answer;
+}
+
+}  // namespace sim

@@ -1,0 +1,517 @@
+#include "sim/Zentrix8.h"
+
+#include "sim/Detail.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <numeric>
+#include <set>
+#include <stdexcept>
+
+namespace sim {
+
+using namespace detail;
+
+namespace {
+
+double Db(double linear) { return 10 * std::log10(std::max(linear, 1e-30)); }
+double Linear(double dbm) { return std::pow(10.0, dbm / 10); }
+
+// A small repeatable noise source.
+struct Noise {
+  unsigned state;
+  double Next() {  // uniform in [-0.5, 0.5)
+    state = state * 1664525u + 1013904223u;
+    return (state >> 8) / 16777216.0 - 0.5;
+  }
+};
+
+}  // namespace
+
+Zentrix8::Zentrix8(Scenario scenario) : scenario_(std::move(scenario)) {
+  // A scenario a test engineer recognises: bursts on every port, a little
+  // weaker the higher the port, the companion and video channels quieter.
+  for (int s = 1; s <= 8; ++s) {
+    SensorSignal& g = scenario_.sensors[static_cast<std::size_t>(s)];
+    if (g.levelDbm == SensorSignal{}.levelDbm) g.levelDbm = -10 - 1.5 * (s - 1);
+  }
+  ResetSettings();
+}
+
+namespace {
+std::mutex g_instancesMutex;
+std::map<std::string, std::shared_ptr<Zentrix8>>& Instances() {
+  static std::map<std::string, std::shared_ptr<Zentrix8>> instances;
+  return instances;
+}
+}  // namespace
+
+std::shared_ptr<Zentrix8> Zentrix8::Instance(const std::string& name) {
+  std::lock_guard lock(g_instancesMutex);
+  auto& unit = Instances()[name];
+  if (!unit) unit = std::make_shared<Zentrix8>();
+  return unit;
+}
+
+std::shared_ptr<Zentrix8> Zentrix8::Replace(const std::string& name, Scenario scenario) {
+  std::lock_guard lock(g_instancesMutex);
+  auto unit = std::make_shared<Zentrix8>(std::move(scenario));
+  Instances()[name] = unit;
+  return unit;
+}
+
+
+void Zentrix8::ResetSettings() {
+  sensors_ = {};
+  for (double& a : attenuators_) a = 31.75;
+  clock_ = "C250";
+  beamformingGain_ = 0;
+  triggerOut_ = triggerMeasure_ = 0;
+  paths_.clear();
+  results_ = {};
+}
+
+// --- input ---------------------------------------------------------------------------
+
+void Zentrix8::Write(std::string_view bytes, bool end) {
+  std::lock_guard lock(mutex_);
+  if (Rebooting() || dropped_) return;
+  stream_.clear();  // a new message ends an endless answer
+  if (input_.size() + bytes.size() > kMaxInput) {
+    input_.clear();
+    QueueError(-223, "Too much data");
+    return;
+  }
+  input_.append(bytes);
+  // A firmware block: "SYSTEM:FWUPDATE #<n><length><data>", possibly in several writes.
+  const std::string head = Upper(std::string_view(input_).substr(0, std::min<std::size_t>(input_.size(), 40)));
+  const std::size_t at = head.find(kUpload);
+  if (at != std::string::npos && at <= 1) {
+    if (!end) return;
+    const std::size_t hash = at + std::string_view(kUpload).size() - 1;
+    bool ok = input_.size() > hash + 2 && std::isdigit(static_cast<unsigned char>(input_[hash + 1])) && input_[hash + 1] != '0';
+    std::size_t length = 0, dataStart = 0;
+    if (ok) {
+      const std::size_t digits = static_cast<std::size_t>(input_[hash + 1] - '0');
+      dataStart = hash + 2 + digits;
+      ok = input_.size() >= dataStart;
+      if (ok) ok = std::from_chars(input_.data() + hash + 2, input_.data() + dataStart, length).ec == std::errc();
+    }
+    std::size_t got = ok ? input_.size() - dataStart : 0;
+    while (ok && got > length && (input_.back() == '\n' || input_.back() == '\r')) {
+      input_.pop_back();
+      --got;
+    }
+    input_.clear();
+    ++commands_;
+    if (!ok || got != length) {
+      QueueError(-161, "Invalid block data");
+      return;
+    }
+    FinishFirmware();
+    return;
+  }
+  if (!end) return;
+  std::string message;
+  message.swap(input_);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
+  ProcessMessage(message);
+}
+
+void Zentrix8::FinishFirmware() {
+  ++firmwareUploads_;
+  // The new firmware reports the next version number after the restart.
+  std::string& fw = identity_.firmware;
+  const std::size_t dot = fw.rfind('.');
+  long minor = 0;
+  std::from_chars(fw.data() + dot + 1, fw.data() + fw.size(), minor);
+  fw = fw.substr(0, dot + 1) + std::to_string(minor + 1);
+  rebootUntil_ = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                    std::chrono::duration<double>(rebootSeconds_ * timeScale_));
+  output_.clear();
+  outputRead_ = 0;
+  esr_ = 0;
+  opcArmed_ = false;
+  op_ = {};
+  ResetSettings();
+}
+
+void Zentrix8::ProcessMessage(std::string_view message) {
+  ++commands_;
+  if (faults_.dropAfterCommands && commands_ > *faults_.dropAfterCommands) {
+    dropped_ = true;
+    return;
+  }
+  if (log_.size() < 100000) log_.emplace_back(message);
+  bool opc = false;
+  std::size_t start = 0;
+  while (start <= message.size()) {
+    const std::size_t semi = std::min(message.find(';', start), message.size());
+    const std::string_view part = Trim(message.substr(start, semi - start));
+    if (!part.empty()) ProcessCommand(part, opc);
+    start = semi + 1;
+  }
+  if (opc) {
+    // "*OPC": the operation-complete bit follows when the running operation ends.
+    if (op_.kind == Operation::kNone) {
+      if (!faults_.neverComplete) esr_ |= 1;
+    } else {
+      opcArmed_ = true;
+    }
+  }
+}
+
+void Zentrix8::ProcessCommand(std::string_view text, bool& opc) {
+  try {
+    if (!faults_.garbageFor.empty() && Upper(text) == Upper(faults_.garbageFor)) {
+      Answer("garbage\n");
+      return;
+    }
+    if (!faults_.streamWithoutLineFeedFor.empty() && Upper(text) == Upper(faults_.streamWithoutLineFeedFor)) {
+      stream_ = "1234,";
+      return;
+    }
+    if (text.front() == '*') {
+      const std::string c = Upper(text);
+      if (c == "*CLS") {
+        esr_ = 0;
+        errors_.clear();
+      } else if (c == "*RST") {
+        ResetSettings();
+        StartOperation(Operation::kReset, 0, kResetSeconds);
+      } else if (c == "*OPC") {
+        opc = true;
+      } else if (c == "*ESR?") {
+        CompleteIfDue();
+        Answer(std::to_string(esr_) + "\n");
+        esr_ = 0;
+      } else if (c == "*IDN?") {
+        Answer(identity_.maker + "," + identity_.model + "," + identity_.serial + "," + identity_.firmware + "\n");
+      } else {
+        throw ScpiError{-113, "Undefined header"};
+      }
+      return;
+    }
+    if (text.front() == ':') text.remove_prefix(1);
+    Command cmd;
+    cmd.text = std::string(text);
+    const std::size_t stop = text.find_first_of(" ?");
+    std::string_view header = text.substr(0, stop);
+    if (stop != std::string_view::npos) {
+      if (text[stop] == '?')
+        cmd.query = true;  // anything after the "?" (",,0") is ignored
+      else
+        cmd.args = std::string(text.substr(stop + 1));
+    }
+    // Nodes with numeric suffixes; ":SENS:" means sensor 1, ":SUMP:" the summing path (0).
+    std::vector<std::string> nodes;
+    for (std::size_t p = 0; p <= header.size();) {
+      const std::size_t colon = std::min(header.find(':', p), header.size());
+      nodes.push_back(Upper(header.substr(p, colon - p)));
+      p = colon + 1;
+    }
+    // Nodes that take a numeric suffix, by their position: SENS<n>, its TRIG<n>;
+    // CONF:PORT<n>, CONF:PART<n>, CONF:TRIG:OUTP<n>/MEAS<n>; CAL:PATH<n>:PORT<n>:ROW<n>.
+    const std::vector<std::string> raw = nodes;
+    auto suffixed = [&](std::size_t i, const std::string& name) {
+      const std::string first = raw[0].rfind("SENS", 0) == 0 ? "SENS" : raw[0];
+      if (name == "SENS") return i == 0;
+      if (name == "TRIG") return i == 1 && first == "SENS";
+      if (name == "PORT") return i == 1 && (first == "CONF" || first == "CAL");
+      if (name == "PART") return i == 1 && first == "CONF";
+      if (name == "PATH") return i == 1 && first == "CAL";
+      if (name == "ROW") return i == 3 && first == "CAL";
+      if (name == "OUTP" || name == "MEAS") return i == 2 && first == "CONF" && raw.size() > 1 && raw[1] == "TRIG";
+      return false;
+    };
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+      std::string& n = nodes[i];
+      if (n == "SYSTEM") n = "SYST";
+      std::size_t d = n.size();
+      while (d > 0 && std::isdigit(static_cast<unsigned char>(n[d - 1]))) --d;
+      const std::string name = n.substr(0, d);
+      if (i == 0 && n == "SUMP") {
+        cmd.nums.push_back(0);  // the summing path
+        n = "SENS#";
+      } else if (suffixed(i, name)) {
+        cmd.nums.push_back(d < n.size() ? std::stol(n.substr(d)) : 1);  // no suffix means 1
+        n = name + "#";
+      } else if (d < n.size()) {
+        throw ScpiError{-113, "Undefined header"};
+      }
+      cmd.key += (i ? ":" : "") + n;
+    }
+    const auto& handlers = Handlers();
+    const auto it = handlers.find(cmd.key);
+    if (it == handlers.end()) throw ScpiError{-113, "Undefined header"};
+    it->second(*this, cmd);
+  } catch (const ScpiError& e) {
+    QueueError(e.code, e.text);
+  } catch (const std::exception&) {
+    QueueError(-100, "Command error");  // e.g. a suffix too long to be a number
+  }
+}
+
+void Zentrix8::QueueError(long code, const std::string& text) {
+  if (errors_.size() < 32) errors_.emplace_back(code, text);  // the queue holds 32; more are lost
+}
+
+void Zentrix8::Answer(std::string text) {
+  const auto delay = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(faults_.answerDelayS));
+  output_.push_back({std::move(text), Clock::now() + delay});
+}
+
+// --- output --------------------------------------------------------------------------
+
+std::string Zentrix8::Read(std::size_t max) {
+  std::lock_guard lock(mutex_);
+  if (Rebooting() || dropped_) return {};
+  if (faults_.splitAnswersAt > 0) max = std::min(max, faults_.splitAnswersAt);
+  std::string out;
+  const auto now = Clock::now();
+  while (!output_.empty() && out.size() < max && output_.front().readyAt <= now) {
+    const std::string& front = output_.front().text;
+    const std::size_t n = std::min(max - out.size(), front.size() - outputRead_);
+    out.append(front, outputRead_, n);
+    outputRead_ += n;
+    if (outputRead_ == front.size()) {
+      output_.pop_front();
+      outputRead_ = 0;
+    }
+  }
+  if (out.empty() && output_.empty() && !stream_.empty())
+    while (out.size() < max) out.append(stream_, 0, std::min(stream_.size(), max - out.size()));
+  return out;
+}
+
+std::optional<Zentrix8::Clock::time_point> Zentrix8::AnswerReadyAt() const {
+  std::lock_guard lock(mutex_);
+  if (Rebooting() || dropped_) return std::nullopt;
+  if (!output_.empty()) return output_.front().readyAt;
+  if (!stream_.empty()) return Clock::now();
+  return std::nullopt;
+}
+
+bool Zentrix8::Rebooting() const {
+  std::lock_guard lock(mutex_);
+  return rebootUntil_ != Clock::time_point{} && Clock::now() < rebootUntil_;
+}
+
+bool Zentrix8::ConnectionDropped() const {
+  std::lock_guard lock(mutex_);
+  return dropped_;
+}
+
+void Zentrix8::Reconnect() {
+  std::lock_guard lock(mutex_);
+  dropped_ = false;
+  commands_ = 0;
+  Clear();
+}
+
+void Zentrix8::Clear() {
+  std::lock_guard lock(mutex_);
+  input_.clear();
+  output_.clear();
+  outputRead_ = 0;
+  stream_.clear();
+}
+
+void Zentrix8::SetTimeScale(double scale) {
+  std::lock_guard lock(mutex_);
+  timeScale_ = std::max(0.0, scale);
+}
+
+double Zentrix8::TimeScale() const {
+  std::lock_guard lock(mutex_);
+  return timeScale_;
+}
+
+void Zentrix8::SetRebootSeconds(double seconds) {
+  std::lock_guard lock(mutex_);
+  rebootSeconds_ = seconds;
+}
+
+Zentrix8::Identity Zentrix8::identity() const {
+  std::lock_guard lock(mutex_);
+  return identity_;
+}
+
+Zentrix8::Sensor Zentrix8::sensor(int index) const {
+  std::lock_guard lock(mutex_);
+  return sensors_.at(static_cast<std::size_t>(index));
+}
+
+double Zentrix8::attenuator(int index) const {
+  std::lock_guard lock(mutex_);
+  return attenuators_.at(static_cast<std::size_t>(index));
+}
+
+std::string Zentrix8::clockWord() const {
+  std::lock_guard lock(mutex_);
+  return clock_;
+}
+
+std::string Zentrix8::pathState(const std::string& node) const {
+  std::lock_guard lock(mutex_);
+  const auto it = paths_.find(node);
+  return it == paths_.end() ? std::string() : it->second;
+}
+
+long Zentrix8::commandCount() const {
+  std::lock_guard lock(mutex_);
+  return commands_;
+}
+
+std::vector<std::string> Zentrix8::commandLog() const {
+  std::lock_guard lock(mutex_);
+  return log_;
+}
+
+long Zentrix8::firmwareUploads() const {
+  std::lock_guard lock(mutex_);
+  return firmwareUploads_;
+}
+
+// --- operations ------------------------------------------------------------------------
+
+void Zentrix8::StartOperation(Operation::Kind kind, int channel, double seconds) {
+  op_.kind = kind;
+  op_.channel = channel;
+  op_.due = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds * timeScale_));
+}
+
+void Zentrix8::CompleteIfDue() {
+  if (op_.kind == Operation::kNone || faults_.neverComplete || Clock::now() < op_.due) return;
+  op_ = {};
+  if (opcArmed_) esr_ |= 1;
+  opcArmed_ = false;
+}
+
+double Zentrix8::SampleRate(const Sensor& s) const {
+  const double clock = clock_ == "C252" ? 252e6 : 250e6;
+  return clock / std::max(1L, s.dividerFast) / std::max(1L, s.dividerSlow);
+}
+
+std::vector<int> Zentrix8::SumMembers() const {
+  std::vector<int> members;
+  for (int s = 1; s <= 8; ++s)
+    if (sensors_[static_cast<std::size_t>(s)].meas == "SUM") members.push_back(s);
+  return members;
+}
+
+void Zentrix8::Measure(const std::vector<int>& channels) {
+  ++measurements_;
+  std::set<int> overRange;
+  std::vector<int> sensors;
+  for (int c : channels) {
+    if (c == 0) {
+      for (int m : SumMembers()) sensors.push_back(m);
+    } else {
+      sensors.push_back(c);
+    }
+  }
+  std::sort(sensors.begin(), sensors.end());
+  sensors.erase(std::unique(sensors.begin(), sensors.end()), sensors.end());
+  for (int s : sensors) {
+    const Sensor& set = sensors_[static_cast<std::size_t>(s)];
+    const SensorSignal& sig = scenario_.sensors[static_cast<std::size_t>(s)];
+    Result& r = results_[static_cast<std::size_t>(s)];
+    r = {};
+    const long n = std::clamp(set.sampleCount, 1L, kMaxSamples);
+    const double rate = SampleRate(set);
+    Noise noise{scenario_.seed * 7919u + static_cast<unsigned>(s) * 104729u + measurements_};
+    r.trace.resize(static_cast<std::size_t>(n));
+    double sum = 0;
+    for (long i = 0; i < n; ++i) {
+      const double t = (i + set.triggerOffset) / rate;
+      bool on = !sig.bursts;
+      double spread = 0;
+      if (sig.bursts && t >= sig.firstStartS) {
+        on = std::fmod(t - sig.firstStartS, sig.periodS) < sig.onTimeS;
+        const long k = static_cast<long>((t - sig.firstStartS) / sig.periodS);
+        spread = sig.spreadDb * (((k * 3) % 5) - 2) / 4.0;  // -1/2 .. +1/2 of the spread, repeating
+      }
+      // The unit adds the attenuation it is told precedes the port and takes off the gain.
+      double level = (on ? sig.levelDbm + spread : sig.floorDbm) + sig.offsetDb + noise.Next() * sig.noiseDb + set.attenuation - set.gain;
+      if (level > scenario_.overRangeDbm) {
+        overRange.insert(s);
+        level = scenario_.overRangeDbm;
+      }
+      r.trace[static_cast<std::size_t>(i)] = std::lround(level * 100);
+      sum += Linear(level);
+    }
+    r.rmsDbm = Db(sum / n);
+    const auto [mn, mx] = std::minmax_element(r.trace.begin(), r.trace.end());
+    r.minDbm = *mn / 100.0;
+    r.maxDbm = *mx / 100.0;
+  }
+  if (std::find(channels.begin(), channels.end(), 0) != channels.end()) {
+    // The summing path adds the members' power, then the beamforming gain.
+    Result& r = results_[0];
+    r = {};
+    const std::vector<int> members = SumMembers();
+    std::size_t n = 0;
+    for (int m : members) n = n ? std::min(n, results_[static_cast<std::size_t>(m)].trace.size()) : results_[static_cast<std::size_t>(m)].trace.size();
+    r.trace.resize(n);
+    double sum = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      double p = 0;
+      for (int m : members) p += Linear(results_[static_cast<std::size_t>(m)].trace[i] / 100.0);
+      const double level = Db(p) + beamformingGain_;
+      r.trace[i] = std::lround(level * 100);
+      sum += Linear(level);
+    }
+    if (n) {
+      r.rmsDbm = Db(sum / static_cast<double>(n));
+      const auto [mn, mx] = std::minmax_element(r.trace.begin(), r.trace.end());
+      r.minDbm = *mn / 100.0;
+      r.maxDbm = *mx / 100.0;
+    }
+  }
+  if (!overRange.empty()) {
+    std::string ports;
+    for (int s : overRange) ports += (ports.empty() ? "" : ";") + std::to_string(s);
+    QueueError(-222, "Data out of range in trace(s);" + ports);
+    esr_ |= 16;  // an execution error during the operation
+  }
+}
+
+void Zentrix8::SearchBursts(int channel) {
+  Result& r = results_[static_cast<std::size_t>(channel)];
+  r.burstStart.clear();
+  r.burstOnTime.clear();
+  r.burstLevel.clear();
+  r.searched = true;
+  if (r.trace.empty()) return;
+  const Sensor& set = sensors_[static_cast<std::size_t>(channel)];
+  const Sensor& timing = channel == 0 && !SumMembers().empty() ? sensors_[static_cast<std::size_t>(SumMembers().front())] : set;
+  const double rate = SampleRate(timing);
+  // The search level is how far below the trace's peak a sample still belongs to a burst.
+  const long peak = *std::max_element(r.trace.begin(), r.trace.end());
+  const long threshold = peak - std::lround(set.burstSearchLevel * 100);
+  const long floor = *std::min_element(r.trace.begin(), r.trace.end());
+  const std::size_t n = r.trace.size();
+  for (std::size_t i = 0; i < n;) {
+    if (r.trace[i] < threshold) {
+      ++i;
+      continue;
+    }
+    std::size_t j = i;
+    double power = 0;
+    for (; j < n && r.trace[j] >= threshold; ++j) power += Linear(r.trace[j] / 100.0);
+    r.burstStart.push_back(i / rate);
+    r.burstOnTime.push_back((j - i) / rate);
+    r.burstLevel.push_back(Db(power / static_cast<double>(j - i)));
+    i = j;
+  }
+  const double onTotal = std::accumulate(r.burstOnTime.begin(), r.burstOnTime.end(), 0.0);
+  r.dutyCycle = onTotal / (n / rate) * 100;
+  // The medium is busy while anything stands 10 dB above the floor.
+  const auto busy = std::count_if(r.trace.begin(), r.trace.end(), [&](long v) { return v > floor + 1000; });
+  r.mediumUtilization = static_cast<double>(busy) / static_cast<double>(n) * 100;
+}
+
+}  // namespace sim
