@@ -1,5 +1,6 @@
 #include "sim/InProcessVisa.h"
 
+#include <atomic>
 #include <thread>
 
 #include "io/Vb.h"
@@ -16,6 +17,13 @@ std::string UnitNameOf(const std::string& resource) {
   const std::string name = rest.substr(0, end);
   return name.empty() ? std::string("Zentrix8") : name;
 }
+
+namespace {
+std::atomic<long long> g_timeoutMs{2000};
+}  // namespace
+
+std::chrono::milliseconds InProcessVisa::Timeout() { return std::chrono::milliseconds(g_timeoutMs.load()); }
+void InProcessVisa::SetTimeout(std::chrono::milliseconds timeout) { g_timeoutMs = timeout.count(); }
 
 void InProcessVisa::Open() {
   unit_ = Zentrix8::Instance(UnitNameOf(resource_));
@@ -69,21 +77,26 @@ void InProcessVisa::WriteBlock(std::span<const std::uint8_t> block) {
 
 std::string InProcessVisa::Read(long maxBytes) {
   if (!Usable()) return {};
-  // Wait for an answer as a VISA read would, up to the session's time-out.
-  const auto deadline = Zentrix8::Clock::now() + kTimeout;
-  for (;;) {
+  // Like a VISA read: collect until the line feed (when the session ends
+  // reads there), the byte count, or the time-out; pieces are joined.
+  const std::size_t max = maxBytes > 0 ? static_cast<std::size_t>(maxBytes) : 1;
+  const auto deadline = Zentrix8::Clock::now() + Timeout();
+  std::string out;
+  while (out.size() < max) {
     const auto ready = unit_->AnswerReadyAt();
-    if (ready && *ready <= Zentrix8::Clock::now()) break;
     if (!ready || *ready > deadline) {
+      if (!out.empty()) break;  // what came so far
       if (ready) std::this_thread::sleep_until(deadline);
-      Fail(io::kVisaErrorTimeout, "no answer from the unit within " + std::to_string(kTimeout.count()) + " ms");
+      Fail(io::kVisaErrorTimeout, "no answer from the unit within " + std::to_string(Timeout().count()) + " ms");
       return {};
     }
-    std::this_thread::sleep_until(*ready);
+    if (*ready > Zentrix8::Clock::now()) std::this_thread::sleep_until(*ready);
+    const std::string piece = unit_->Read(max - out.size());
+    out += piece;
+    if (options_.termChar && piece.find('\n') != std::string::npos) break;
   }
-  std::string answer = unit_->Read(maxBytes > 0 ? static_cast<std::size_t>(maxBytes) : 1);
   status_ = io::kVisaSuccess;
-  return answer;
+  return out;
 }
 
 }  // namespace sim

@@ -22,8 +22,10 @@ std::string UnitNameOf(const std::string& resource);
 
 class InProcessVisa : public io::IVisaControl {
  public:
-  // How long a read waits for an answer before it times out.
-  static constexpr std::chrono::milliseconds kTimeout{2000};
+  // How long a read waits for an answer before it times out (2 s, as
+  // common VISA libraries default to).
+  static std::chrono::milliseconds Timeout();
+  static void SetTimeout(std::chrono::milliseconds timeout);
 
   void SetResourceName(const std::string& resource) override { resource_ = resource; }
   std::string ResourceName() const override { return resource_; }
@@ -43,9 +45,11 @@ class InProcessVisa : public io::IVisaControl {
    public:
     void SetBool(long property, bool value) override {
       if (property == io::kOptionSendEnd) sendEnd = value;
+      if (property == io::kOptionTermCharEnabled) termChar = value;
     }
     void SetInteger(long, long) override {}
     bool sendEnd = true;
+    bool termChar = false;
   };
   bool Usable();
   void Fail(long status, std::string why);

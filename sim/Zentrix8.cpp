@@ -219,7 +219,7 @@ void Zentrix8::ProcessCommand(std::string_view text, bool& opc) {
       const std::string first = raw[0].rfind("SENS", 0) == 0 ? "SENS" : raw[0];
       if (name == "SENS") return i == 0;
       if (name == "TRIG") return i == 1 && first == "SENS";
-      if (name == "PORT") return i == 1 && (first == "CONF" || first == "CAL");
+      if (name == "PORT") return (i == 1 && first == "CONF") || (i == 2 && first == "CAL");
       if (name == "PART") return i == 1 && first == "CONF";
       if (name == "PATH") return i == 1 && first == "CAL";
       if (name == "ROW") return i == 3 && first == "CAL";

@@ -5,6 +5,9 @@
 
 #include "Errors.h"
 #include "SimFixture.h"
+#include "TempDir.h"
+
+#include <thread>
 
 namespace {
 
@@ -65,6 +68,242 @@ TEST(Simulator, SendAllSettingsLeavesTheUnitAsTheDriverHoldsIt) {
   EXPECT_TRUE(u.GetTriggerOutWithIn(true));
   EXPECT_EQ(u.GetSampleRate(4, true), 10000000);  // the unit reports at most 10 MHz
   EXPECT_EQ(u.GetSumPorts(true), (std::vector<vb::Long>{2, 3}));
+}
+
+}  // namespace
+
+namespace {
+
+sim::Scenario Quiet() {
+  sim::Scenario sc;
+  for (auto& s : sc.sensors) {
+    s.periodS = 0.005;
+    s.onTimeS = 0.001;
+    s.firstStartS = 0.0002;
+    s.levelDbm = -20;
+    s.floorDbm = -80;
+    s.noiseDb = 0.1;
+    s.spreadDb = 0;
+  }
+  return sc;
+}
+
+void Prepare(clsQuorvelUnit& u, long channel) {
+  u.SetFrequency(2.4e9, 0);
+  u.SetSampleRate(1000000, 0);
+  u.SetMeasTime(0.02, 0);
+  u.SetBurstSearchLevel(20, 0);
+  u.SetActivePortClr();
+  if (channel > 0) u.SetActivePort(channel);
+  u.SendAllSettings();
+}
+
+TEST(SimulatorResults, ABurstSearchFindsTheScenariosBursts) {
+  SimulatedUnit fx(Quiet());
+  clsQuorvelUnit& u = *fx.unit;
+  Prepare(u, 4);
+  u.MeasurementInit(4);
+  u.BurstSearchInit(4);
+  EXPECT_EQ(u.GetBurstCount(4), 4);  // at 0.2, 5.2, 10.2 and 15.2 ms
+  std::vector<double> start, on, level;
+  u.GetBurstStartTime(4, start);
+  u.GetBurstOnTime(4, on);
+  u.GetBurstLevel(4, level);
+  ASSERT_EQ(start.size(), 4u);
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_NEAR(start[i], 0.0002 + 0.005 * static_cast<double>(i), 2e-6) << i;
+    EXPECT_NEAR(on[i], 0.001, 2e-6) << i;
+    EXPECT_NEAR(level[i], -20, 0.1) << i;
+  }
+  EXPECT_NEAR(u.GetDutyCycle(4), 20, 0.1);
+  EXPECT_NEAR(u.GetTraceMax(4), -20, 0.1);
+  EXPECT_NEAR(u.GetTraceMin(4), -80, 0.1);
+  const vb::Long strongest = u.GetBurstMaxLevelIndex(4);
+  EXPECT_GE(strongest, 1);
+  EXPECT_LE(strongest, 4);
+  // 20 % of the time at -20 dBm, the rest at -80 dBm.
+  EXPECT_NEAR(u.GetRMS(4), 10 * std::log10(0.2 * 1e-2 + 0.8 * 1e-8), 0.1);
+  EXPECT_EQ(u.GetErrorStatus(), esNONE);
+}
+
+TEST(SimulatorResults, TheSumAddsTheMembersPower) {
+  SimulatedUnit fx(Quiet());
+  clsQuorvelUnit& u = *fx.unit;
+  Prepare(u, 0);
+  std::vector<long> sum{2, 3};
+  u.SetSumPorts(sum);
+  u.SendSumPorts();
+  u.MeasurementInit(ppSum);
+  u.BurstSearchInit(ppSum);
+  EXPECT_EQ(u.GetBurstCount(ppSum), 4);
+  std::vector<double> level;
+  u.GetBurstLevel(ppSum, level);
+  ASSERT_EQ(level.size(), 4u);
+  EXPECT_NEAR(level[0], -20 + 10 * std::log10(2.0), 0.1);  // two equal signals: +3 dB
+  std::vector<double> trace;
+  u.GetTrace(ppSum, trace);
+  EXPECT_EQ(trace.size(), 20001u);
+}
+
+TEST(SimulatorResults, AnAbortDuringAMeasurementEndsTheWait) {
+  SimulatedUnit fx;
+  fx.model->SetTimeScale(1000);  // the measurement would take 20 s
+  clsQuorvelUnit& u = *fx.unit;
+  Prepare(u, 1);
+  u.MeasurementInit(1);
+  fx.platform.events->PostAt(3, [&] { u.MeasurementAbort(); });
+  EXPECT_EQ(u.GetTraceMax(1), 0);  // the query waited, was aborted and sent nothing
+  EXPECT_EQ(u.GetErrorStatus() & esABORT, esABORT);
+  const auto log = fx.model->commandLog();
+  EXPECT_EQ(log.back(), ":ABORT");
+  EXPECT_EQ(u.clsDevice_Status(), 1);
+}
+
+TEST(SimulatorResults, AnOverRangeTraceReachesTheErrorStatusAndTheSystemError) {
+  sim::Scenario sc = Quiet();
+  sc.sensors[5].levelDbm = 25;  // above the unit's range
+  SimulatedUnit fx(sc);
+  clsQuorvelUnit& u = *fx.unit;
+  Prepare(u, 5);
+  u.MeasurementInit(5);
+  EXPECT_NEAR(u.GetTraceMax(5), 20, 0.01);  // clipped at the top of the range
+  EXPECT_EQ(u.GetErrorStatus() & io::kStatusOutOfRange, io::kStatusOutOfRange);
+  EXPECT_EQ(u.GetErrorDescription(u.GetErrorStatus()), "Out of Range");
+  EXPECT_EQ(u.GetSystemError(), "-222,'Data out of range in trace(s);5;'");
+  u.GetErrorStatus(true);
+  EXPECT_EQ(u.GetSystemError(), "0,'No error'");
+}
+
+TEST(SimulatorPaths, RowsAreReadInterpolatedAndSaved) {
+  SimulatedUnit fx;
+  fx.host->paths = std::make_shared<host::RecordingPaths>();
+  clsQuorvelUnit& u = *fx.unit;
+  AttTableProp prop;
+  prop.FromPort = pDUT3;
+  prop.ToPort = pReceiver;
+  prop.Attenuator = 20;
+  // Loss at 1 GHz: 1.5 + 0.3 * path 2 + 0.1 * port 3 + 1.2 * sqrt(1) + 20 dB step.
+  EXPECT_NEAR(u.GetPathAttenuation(1e9, prop), -23.6, 0.01);
+  EXPECT_NEAR(u.GetPathAttenuation(1.005e9, prop), (-23.6 + -(1.5 + 0.6 + 0.3 + 1.2 * std::sqrt(1.01) + 20)) / 2, 0.01);
+  prop.Rx18 = true;
+  prop.Attenuator = 0;
+  EXPECT_NE(u.GetPathAttenuation(17e9, prop), 1000);  // the 18 GHz row reaches 18 GHz
+  u.InitPathAttenuationSave();
+  EXPECT_EQ(fx.host->storedDataSets.size(), 2u);
+  EXPECT_EQ(fx.host->storedDataSets.at("C:\\Host\\Setups\\Zentrix8\\Zentrix DUT3 to Rx 18GHz 0dB").cells.size(), 1800u);
+  EXPECT_EQ(u.GetErrorStatus(), esNONE);
+}
+
+TEST(SimulatorPaths, SwitchingReachesTheMatrix) {
+  SimulatedUnit fx;
+  fx.unit->SetPath(ptDUT5RxSum);
+  fx.unit->SetPath(ptCompOff);
+  EXPECT_EQ(fx.model->pathState("PORT5"), "SUM");
+  EXPECT_EQ(fx.model->pathState("COMP"), "SELF");
+  EXPECT_EQ(fx.unit->GetSystemError(), "0,'No error'");
+}
+
+std::string FirmwareFile(TempDir& dir, const std::string& data, long declared = -1) {
+  const std::string length = std::to_string(declared < 0 ? static_cast<long>(data.size()) : declared);
+  const std::string content = "SYSTEM:FWUPDATE #" + std::to_string(length.size()) + length + data;
+  TempDir::Write(dir / "unit.fw", content);
+  return dir / "unit.fw";
+}
+
+TEST(SimulatorFirmware, AnUploadRestartsTheUnitWithTheNewVersion) {
+  SimulatedUnit fx;
+  TempDir dir;
+  fx.model->SetTimeScale(1);
+  fx.model->SetRebootSeconds(0.3);
+  clsQuorvelUnit& u = *fx.unit;
+  u.clsDevice_ShowDeviceDialog(4, nullptr, "");
+  EXPECT_EQ(u.Transfer_FirmwareFile(FirmwareFile(dir, std::string(40000, 'f'))), 1);
+  EXPECT_EQ(fx.model->firmwareUploads(), 1);
+  fx.model->SetTimeScale(0);  // the restart keeps its 0.3 s; the reset after it is instant
+  u.clsDevice_Status(0);  // as the firmware tab does
+  u.clsDevice_Status(1);  // too early: the unit restarts
+  EXPECT_EQ(u.clsDevice_Status(), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(350));
+  u.clsDevice_Status(1);
+  EXPECT_EQ(u.clsDevice_Status(), 1);
+  EXPECT_EQ(u.clsDevice_Info().FirmwareVersion, "2.4.2\n");
+}
+
+TEST(SimulatorFirmware, ABlockOfTheWrongLengthIsRefusedByTheUnit) {
+  SimulatedUnit fx;
+  TempDir dir;
+  clsQuorvelUnit& u = *fx.unit;
+  u.clsDevice_ShowDeviceDialog(4, nullptr, "");
+  EXPECT_EQ(u.Transfer_FirmwareFile(FirmwareFile(dir, std::string(1000, 'f'), 2000)), 1);  // all bytes went out
+  EXPECT_EQ(fx.model->firmwareUploads(), 0);
+  EXPECT_EQ(u.GetSystemError(), "-161,'Invalid block data'");
+}
+
+TEST(SimulatorFaults, EachKnobGivesWhatTheDriverPromises) {
+  sim::InProcessVisa::SetTimeout(std::chrono::milliseconds(100));
+  {  // a late answer: 4012 and simulation, within the time-out
+    SimulatedUnit fx;
+    fx.model->faults().answerDelayS = 1;
+    const auto start = std::chrono::steady_clock::now();
+    const vb::Error e = CaughtFrom([&] { fx.unit->GetFrequency(1, true); });
+    EXPECT_EQ(e.Number(), 4012);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+    EXPECT_EQ(fx.unit->clsDevice_Status(), 0);
+  }
+  {  // the connection drops
+    SimulatedUnit fx;
+    fx.model->faults().dropAfterCommands = fx.model->commandCount() + 1;
+    fx.unit->SetFrequency(1e9, 1, true);
+    EXPECT_EQ(CaughtFrom([&] { fx.unit->SetFrequency(2e9, 1, true); }).Number(), 4012);
+    EXPECT_EQ(fx.unit->clsDevice_Status(), 0);
+  }
+  {  // garbage to a query: 999 and the overflow bit
+    SimulatedUnit fx;
+    fx.model->faults().garbageFor = ":SENS1:RMS?";
+    EXPECT_EQ(fx.unit->GetRMS(1), 999);
+    EXPECT_EQ(fx.unit->GetErrorStatus() & esOVERFLOW, esOVERFLOW);
+  }
+  {  // an operation that never completes: the wait times out
+    SimulatedUnit fx;
+    fx.model->faults().neverComplete = true;
+    fx.unit->MeasurementInit(1);
+    EXPECT_EQ(fx.unit->GetTraceMax(1), 0);
+    EXPECT_EQ(fx.unit->GetErrorStatus() & esTIMEOUT, esTIMEOUT);
+    EXPECT_EQ(fx.unit->clsDevice_Status(), 1);
+  }
+  {  // answers in pieces are read whole
+    SimulatedUnit fx;
+    fx.model->faults().splitAnswersAt = 7;
+    fx.unit->SetMeasTime(0.01, 1, true);
+    fx.unit->MeasurementInit(1);
+    std::vector<double> trace;
+    fx.unit->GetTrace(1, trace);
+    EXPECT_EQ(trace.size(), 10001u);
+    EXPECT_EQ(fx.unit->GetErrorStatus(), esNONE);
+  }
+  {  // a list that never ends: bounded, corrupt, the driver stays usable
+    SimulatedUnit fx;
+    fx.model->faults().streamWithoutLineFeedFor = ":SENS1:BURS:LEV?";
+    std::vector<double> levels;
+    fx.unit->GetBurstLevel(1, levels);
+    EXPECT_EQ(levels, std::vector<double>{0});
+    EXPECT_EQ(fx.unit->GetErrorStatus() & esOVERFLOW, esOVERFLOW);
+    fx.model->faults().streamWithoutLineFeedFor.clear();
+    EXPECT_EQ(fx.unit->GetFrequency(1, true), 10e6);  // the next message ends the stream
+  }
+  sim::InProcessVisa::SetTimeout(std::chrono::milliseconds(2000));
+}
+
+TEST(SimulatorModel, UnknownHeadersAndMissingValuesGoToTheErrorQueue) {
+  auto unit = sim::Zentrix8::Replace("ModelErrors");
+  unit->Write(":SENS1:FROB 3");
+  unit->Write(":SENS1:FREQ ");
+  unit->Write(":SENS99999999999999999999:FREQ 1");
+  unit->Write(":SYSTEM:ERR:ALL?");
+  EXPECT_EQ(unit->Read(1000),
+            "-113,\"Undefined header\",-109,\"Missing parameter\",-100,\"Command error\"\n");
+  unit->Write(":SYSTEM:ERR:ALL?");
+  EXPECT_EQ(unit->Read(1000), "0,\"No error\"\n");
 }
 
 }  // namespace
