@@ -390,3 +390,46 @@ TEST(QuorvelFirmware, UploadsWithProgressAndSaysWhatHappened) {
 }
 
 }  // namespace
+
+namespace {
+
+// The main job on the embedded simulator, as the README's first command runs it.
+TEST(QuorvelMainJob, RunsABurstSearchAndAMeasurementOnTheEmbeddedSimulator) {
+  TempDir dir;
+  const CliResult r = RunCli({"--config", dir / "none.ini"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("the embedded Zentrix8 simulator answers (SIM::Zentrix8::INSTR)"), std::string::npos);
+  EXPECT_NE(r.out.find("Unit Zentrix8 at SIM::Zentrix8::INSTR: serial Z8-000123"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Burst search on the sum of DUT2 + DUT3\n"), std::string::npos);
+  EXPECT_NE(r.out.find("  Bursts         5\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Burst no.:\tStart\tOn-time\tRMS level\n \t[ms]\t[ms]\t[dBm]\n00001:\t0.5000\t2.0000\t"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '>'), 1);  // one strongest burst
+  EXPECT_NE(r.out.find("Power measurement on DUT1\n  RMS            -"), std::string::npos);
+}
+
+TEST(QuorvelMainJob, BurstSearchAndTraceSaveCsvAndJson) {
+  TempDir dir;
+  CliResult r = RunCli({"burst-search", "--config", dir / "none.ini", "--channel", "4", "--json", "--csv",
+                        dir / "bursts.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("{\"channel\":4,\"ports\":[4],", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("\"count\":5,"), std::string::npos);
+  const std::string csv = TempDir::Read(dir / "bursts.csv");
+  EXPECT_EQ(csv.rfind("burst,start_ms,on_time_ms,level_dBm,strongest\n1,0.5,2,", 0), 0u) << csv;
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 6);
+
+  r = RunCli({"trace", "--config", dir / "none.ini", "--channel", "2", "--meas-time", "0.001", "--csv", dir / "t.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Trace of channel 2: 1001 values at 1000000 samples/s"), std::string::npos) << r.out;
+  const std::string trace = TempDir::Read(dir / "t.csv");
+  EXPECT_EQ(trace.rfind("index,time_s,level_dBm\n0,0,-", 0), 0u) << trace.substr(0, 80);
+  EXPECT_EQ(std::count(trace.begin(), trace.end(), '\n'), 1002);
+
+  r = RunCli({"trace", "--config", dir / "none.ini", "--csv", (dir / "missing-folder") + "/t.csv"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cannot write"), std::string::npos);
+}
+
+}  // namespace

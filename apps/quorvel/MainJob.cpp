@@ -293,7 +293,7 @@ int TraceJob(Session& s) {
   u.MeasurementInit(channel);
   std::vector<double> trace;
   u.GetTrace(channel, trace);
-  const double rate = channel >= 1 ? u.GetSampleRate(channel, false) : u.GetSampleRate(1, false);
+  const vb::Long rate = u.GetSampleRate(channel >= 1 ? channel : 1, false);
   const int verdict = s.ErrorStatusVerdict();
   double lo = 0, hi = 0;
   if (!trace.empty()) {
