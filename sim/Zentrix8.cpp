@@ -286,6 +286,16 @@ std::string Zentrix8::Read(std::size_t max) {
   return out;
 }
 
+std::string Zentrix8::ReadAnswer(std::size_t max) {
+  std::lock_guard lock(mutex_);
+  if (!output_.empty()) {
+    const std::string& front = output_.front().text;
+    const std::size_t lf = front.find('\n', outputRead_);
+    if (lf != std::string::npos) max = std::min(max, lf + 1 - outputRead_);
+  }
+  return Read(max);
+}
+
 std::optional<Zentrix8::Clock::time_point> Zentrix8::AnswerReadyAt() const {
   std::lock_guard lock(mutex_);
   if (Rebooting() || dropped_) return std::nullopt;

@@ -73,6 +73,8 @@ class QUORVEL_API Zentrix8 {
   void Write(std::string_view bytes, bool end = true);
   // Up to `max` bytes of the answers that are ready.
   std::string Read(std::size_t max);
+  // The same, stopping after the first line feed (the end of one answer).
+  std::string ReadAnswer(std::size_t max);
   // When the next answer byte will be ready (nullopt: none is queued).
   std::optional<Clock::time_point> AnswerReadyAt() const;
   // The unit does not answer while it restarts after a firmware update.

@@ -1,0 +1,117 @@
+// zentrix8-sim: the simulated Zentrix8 on the network, over VXI-11 (with a
+// portmapper of its own) and a raw SCPI socket.
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+#include <mutex>
+#include <string>
+
+#include "sim/Servers.h"
+#include "sim/Zentrix8.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: zentrix8-sim [options]\n"
+    "  --host ADDR            address to serve on (default 127.0.0.1)\n"
+    "  --socket-port N        raw SCPI socket (default 5025; -1 none)\n"
+    "  --vxi11-port N         VXI-11 core channel (default 0: any free port; -1 none)\n"
+    "  --portmapper-port N    the portmapper (default 111; -1 none)\n"
+    "  --unit NAME            which simulated unit (default Zentrix8)\n"
+    "  --time-scale X         real seconds per simulated second (default 1)\n"
+    "  --log                  log connections and commands to stderr\n"
+    "fault knobs:\n"
+    "  --delay S              every answer becomes readable S seconds late\n"
+    "  --drop-after N         the connection breaks after N messages\n"
+    "  --garbage QUERY        answer QUERY with garbage\n"
+    "  --never-complete       operations never report completion\n"
+    "  --split N              answers in pieces of at most N bytes\n"
+    "  --stream QUERY         QUERY's answer never ends\n"
+    "  --reboot-seconds S     how long the restart after a firmware update takes (default 3)\n";
+
+bool Number(const std::string& text, double& out) {
+  char* end = nullptr;
+  out = std::strtod(text.c_str(), &end);
+  return !text.empty() && end && *end == '\0';
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  sim::Servers::Config config;
+  auto unitName = std::string("Zentrix8");
+  double timeScale = 1, reboot = 3;
+  sim::Faults faults;
+  bool log = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&](double& v) {
+      if (i + 1 >= argc || !Number(argv[i + 1], v)) {
+        std::cerr << "zentrix8-sim: " << a << " needs a number\n" << kUsage;
+        std::exit(2);
+      }
+      ++i;
+    };
+    auto text = [&]() -> std::string {
+      if (i + 1 >= argc) {
+        std::cerr << "zentrix8-sim: " << a << " needs a value\n" << kUsage;
+        std::exit(2);
+      }
+      return argv[++i];
+    };
+    double v = 0;
+    if (a == "--host") config.host = text();
+    else if (a == "--socket-port") { value(v); config.socketPort = static_cast<int>(v); }
+    else if (a == "--vxi11-port") { value(v); config.vxi11Port = static_cast<int>(v); }
+    else if (a == "--portmapper-port") { value(v); config.portmapperPort = static_cast<int>(v); }
+    else if (a == "--unit") unitName = text();
+    else if (a == "--time-scale") value(timeScale);
+    else if (a == "--log") log = true;
+    else if (a == "--delay") value(faults.answerDelayS);
+    else if (a == "--drop-after") { value(v); faults.dropAfterCommands = static_cast<long>(v); }
+    else if (a == "--garbage") faults.garbageFor = text();
+    else if (a == "--never-complete") faults.neverComplete = true;
+    else if (a == "--split") { value(v); faults.splitAnswersAt = static_cast<std::size_t>(v); }
+    else if (a == "--stream") faults.streamWithoutLineFeedFor = text();
+    else if (a == "--reboot-seconds") value(reboot);
+    else if (a == "-h" || a == "--help") { std::cout << kUsage; return 0; }
+    else { std::cerr << "zentrix8-sim: unknown option " << a << "\n" << kUsage; return 2; }
+  }
+  config.unit = unitName;
+  auto unit = sim::Zentrix8::Instance(unitName);
+  unit->SetTimeScale(timeScale);
+  unit->SetRebootSeconds(reboot);
+  unit->faults() = faults;
+  std::mutex logMutex;
+  if (log)
+    config.log = [&](const std::string& line) {
+      std::lock_guard lock(logMutex);
+      std::cerr << "zentrix8-sim: " << line << std::endl;
+    };
+
+  // Signals are taken by this thread only: the servers stop cleanly on them.
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGINT);
+  sigaddset(&stop, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  sim::Servers servers;
+  std::string error;
+  if (!servers.Start(config, error)) {
+    std::cerr << "zentrix8-sim: " << error << "\n";
+    return 1;
+  }
+  std::cout << "zentrix8-sim: serving " << unitName << " on " << config.host;
+  if (servers.SocketPort()) std::cout << ", socket TCPIP::" << config.host << "::" << servers.SocketPort() << "::SOCKET";
+  if (servers.Vxi11Port())
+    std::cout << ", VXI-11 TCPIP::" << config.host << "," << servers.Vxi11Port() << "::inst0::INSTR"
+              << (servers.PortmapperPort() ? " (portmapper on " + std::to_string(servers.PortmapperPort()) + ")" : "");
+  std::cout << std::endl;
+  int signal = 0;
+  sigwait(&stop, &signal);
+  std::cerr << "zentrix8-sim: stopping\n";
+  servers.Stop();
+  return 0;
+}

@@ -1,0 +1,72 @@
+// The simulated unit on the network: a raw SCPI socket server and a VXI-11
+// server (core and abort channels) with a portmapper of its own.  Several
+// clients at once, each on a thread of its own; all stop with Stop().
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "visa/Tcp.h"
+
+namespace sim {
+
+class Servers {
+ public:
+  struct Config {
+    std::string host = "127.0.0.1";
+    int socketPort = 5025;      // 0: any free port, -1: no socket server
+    int vxi11Port = 0;          // core channel; 0: any free port, -1: no VXI-11 server
+    int portmapperPort = 111;   // 0: any free port, -1: none
+    std::string unit = "Zentrix8";
+    std::function<void(const std::string&)> log;  // connections and commands, when set
+  };
+
+  Servers() = default;
+  ~Servers() { Stop(); }
+  Servers(const Servers&) = delete;
+  Servers& operator=(const Servers&) = delete;
+
+  // False, with the reason, when a port cannot be opened.
+  bool Start(const Config& config, std::string& error);
+  void Stop();
+  std::uint16_t SocketPort() const { return socketPort_; }
+  std::uint16_t Vxi11Port() const { return vxi11Port_; }
+  std::uint16_t AbortPort() const { return abortPort_; }
+  std::uint16_t PortmapperPort() const { return portmapperPort_; }
+  long Connections() const { return connections_; }
+
+ private:
+  enum class Kind { kSocket, kCore, kAbort, kPortmapper };
+  void AcceptLoop(int listenFd, Kind kind);
+  void UdpPortmapper(int fd);
+  void ServeSocket(visa::TcpConnection c);
+  void ServeCore(visa::TcpConnection c);
+  void ServeAbort(visa::TcpConnection c);
+  void ServePortmapper(visa::TcpConnection c);
+  std::string PortmapperReply(std::string_view call);
+  bool Stopping() const { return stopping_; }
+  // Waits until fd is readable or the servers stop; false when stopping.
+  bool WaitReadable(int fd, int timeoutMs) const;
+  void Log(const std::string& line);
+  void Spawn(std::function<void()> work);
+
+  Config config_;
+  std::vector<visa::Fd> listeners_;
+  visa::Fd stopRead_, stopWrite_;
+  std::atomic<bool> stopping_{false};
+  std::mutex threadsMutex_;
+  std::vector<std::thread> threads_;
+  std::uint16_t socketPort_ = 0, vxi11Port_ = 0, abortPort_ = 0, portmapperPort_ = 0;
+  std::atomic<long> connections_{0};
+  std::atomic<int> nextLink_{1};
+  std::mutex abortMutex_;
+  std::vector<int> aborted_;  // links whose call in progress is to end with "abort"
+};
+
+}  // namespace sim

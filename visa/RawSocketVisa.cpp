@@ -1,0 +1,106 @@
+// Raw SCPI over TCP ("TCPIP::<host>::<port>::SOCKET"): a message ends with a
+// line feed both ways.
+#include "io/Vb.h"
+#include "visa/Network.h"
+
+namespace visa {
+
+namespace {
+
+class RawSocketVisa : public io::IVisaControl {
+ public:
+  void SetResourceName(const std::string& resource) override { resource_ = resource; }
+  std::string ResourceName() const override { return resource_; }
+
+  void Open() override {
+    conn_.Close();
+    pending_.clear();
+    TcpipResource r;
+    std::string error;
+    if (!ParseTcpip(resource_, r, error) || !conn_.Connect(r.host, r.port, ConnectTimeout())) {
+      Fail(io::kVisaErrorResourceNotFound, error.empty() ? conn_.Error() : error);
+      vb::Raise(4010, "VISA", "VISA Open: " + error_);
+    }
+    options_ = {};
+    Succeed();
+  }
+  void Close() override {
+    conn_.Close();
+    pending_.clear();
+  }
+  io::IVisaOptions& Options() override { return options_; }
+
+  void Write(std::string_view text) override {
+    std::string message(text);
+    // The line feed is the socket's END.
+    if (options_.sendEnd && (message.empty() || message.back() != '\n')) message += '\n';
+    Send(message);
+  }
+  void WriteBlock(std::span<const std::uint8_t> block) override {
+    std::string message(reinterpret_cast<const char*>(block.data()), block.size());
+    if (options_.sendEnd) message += '\n';
+    Send(message);
+  }
+  std::string Read() override { return Read(1 << 24); }
+  std::string Read(long maxBytes) override {
+    const std::size_t max = maxBytes > 0 ? static_cast<std::size_t>(maxBytes) : 1;
+    const auto deadline = std::chrono::steady_clock::now() + IoTimeout();
+    for (;;) {
+      const std::size_t lf = options_.termChar ? pending_.find('\n') : std::string::npos;
+      if (lf != std::string::npos || pending_.size() >= max || (!options_.termChar && !pending_.empty())) {
+        const std::size_t n = std::min(max, lf != std::string::npos ? lf + 1 : pending_.size());
+        std::string out = pending_.substr(0, n);
+        pending_.erase(0, n);
+        Succeed();
+        return out;
+      }
+      const auto left = std::chrono::duration_cast<Millis>(deadline - std::chrono::steady_clock::now());
+      const auto r = conn_.ReceiveSome(pending_, max - pending_.size(), std::max(Millis(0), left));
+      if (r != TcpConnection::Result::kOk) {
+        Fail(r == TcpConnection::Result::kTimeout ? io::kVisaErrorTimeout : io::kVisaErrorConnectionLost, conn_.Error());
+        pending_.clear();
+        return {};
+      }
+    }
+  }
+  long Status() const override { return status_; }
+  void SetBuffer(long, long) override {}
+  std::string LastErrorText() const override { return status_ < 0 ? error_ : std::string(); }
+
+ private:
+  struct Options_ : io::IVisaOptions {
+    void SetBool(long property, bool value) override {
+      if (property == io::kOptionSendEnd) sendEnd = value;
+      if (property == io::kOptionTermCharEnabled) termChar = value;
+    }
+    void SetInteger(long, long) override {}
+    bool sendEnd = true;
+    bool termChar = false;
+  };
+  void Send(const std::string& message) {
+    const auto r = conn_.SendAll(message, IoTimeout());
+    if (r == TcpConnection::Result::kOk) return Succeed();
+    Fail(r == TcpConnection::Result::kTimeout ? io::kVisaErrorTimeout : io::kVisaErrorConnectionLost, conn_.Error());
+  }
+  void Succeed() {
+    status_ = io::kVisaSuccess;
+    error_.clear();
+  }
+  void Fail(long status, std::string why) {
+    status_ = status;
+    error_ = std::move(why);
+  }
+
+  std::string resource_;
+  TcpConnection conn_;
+  Options_ options_;
+  std::string pending_;  // received, not yet read
+  long status_ = io::kVisaSuccess;
+  std::string error_;
+};
+
+}  // namespace
+
+std::shared_ptr<io::IVisaControl> MakeRawSocketVisa() { return std::make_shared<RawSocketVisa>(); }
+
+}  // namespace visa

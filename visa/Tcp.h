@@ -1,0 +1,65 @@
+// A TCP connection with deadlines: connect, send and receive each give up
+// after their time-out and say why in words a person can act on.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "io/Export.h"
+
+namespace visa {
+
+using Millis = std::chrono::milliseconds;
+
+// Owns a socket descriptor; closes it when destroyed.
+class QUORVEL_API Fd {
+ public:
+  Fd() = default;
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(Fd&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+  Fd& operator=(Fd&& o) noexcept;
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() { Reset(); }
+  void Reset();
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+class QUORVEL_API TcpConnection {
+ public:
+  enum class Result { kOk, kTimeout, kClosed, kError };
+
+  // Connects within `timeout`; on failure the connection is not open and
+  // Error() says why ("connection refused by 127.0.0.1:5025", ...).
+  bool Connect(const std::string& host, std::uint16_t port, Millis timeout);
+  void Close() { fd_.Reset(); }
+  // Takes over an accepted socket (made non-blocking here).
+  void Adopt(Fd fd, std::string peer);
+  int Descriptor() const { return fd_.get(); }
+  bool IsOpen() const { return static_cast<bool>(fd_); }
+
+  Result SendAll(std::string_view data, Millis timeout);
+  // Receives what is there (at least one byte) into `out`, appending.
+  Result ReceiveSome(std::string& out, std::size_t max, Millis timeout);
+  // Receives exactly `n` bytes, appending.
+  Result ReceiveExactly(std::string& out, std::size_t n, Millis timeout);
+  const std::string& Error() const { return error_; }
+  const std::string& Peer() const { return peer_; }
+
+ private:
+  Result Fail(Result r, const std::string& why);
+  Fd fd_;
+  std::string peer_;
+  std::string error_;
+};
+
+// A listening socket on `host` (e.g. "127.0.0.1"), port 0 = any free port.
+QUORVEL_API Fd Listen(const std::string& host, std::uint16_t port, std::string& error, std::uint16_t& bound, bool udp = false);
+
+}  // namespace visa

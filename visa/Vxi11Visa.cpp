@@ -1,0 +1,248 @@
+// VXI-11 over ONC RPC: the portmapper gives the core channel, create_link a
+// link; device_write and device_read carry the messages; destroy_link ends it.
+#include <unistd.h>
+
+#include "io/Vb.h"
+#include "visa/Network.h"
+#include "visa/Xdr.h"
+
+namespace visa {
+
+namespace {
+
+std::string Vxi11ErrorText(std::int32_t code) {
+  switch (code) {
+    case 1: return "syntax error";
+    case 3: return "device not accessible";
+    case 4: return "invalid link identifier";
+    case 5: return "parameter error";
+    case 6: return "channel not established";
+    case 8: return "operation not supported";
+    case 9: return "out of resources";
+    case 11: return "device locked by another link";
+    case 12: return "no lock held by this link";
+    case 15: return "I/O timeout";
+    case 17: return "I/O error";
+    case 21: return "invalid address";
+    case 23: return "abort";
+    case 29: return "channel already established";
+    default: return "error " + std::to_string(code);
+  }
+}
+
+class Vxi11Visa : public io::IVisaControl {
+ public:
+  ~Vxi11Visa() override { Close(); }
+  void SetResourceName(const std::string& resource) override { resource_ = resource; }
+  std::string ResourceName() const override { return resource_; }
+
+  void Open() override {
+    Close();
+    TcpipResource r;
+    std::string error;
+    if (!ParseTcpip(resource_, r, error)) return Refuse(error);
+    std::uint16_t port = r.port;
+    if (port == 0 && !AskPortmapper(r.host, port, error)) return Refuse(error);
+    if (!core_.Connect(r.host, port, ConnectTimeout())) return Refuse(core_.Error());
+    rpc::Writer args;
+    args.I32(static_cast<std::int32_t>(::getpid())).U32(0).U32(0).Opaque(r.device);
+    rpc::Reader reply("");
+    if (!Call(rpc::kCreateLink, args, reply, IoTimeout())) return Refuse(error_);
+    const std::int32_t err = reply.I32();
+    lid_ = reply.I32();
+    reply.U32();  // abort port
+    maxRecvSize_ = std::max<std::uint32_t>(1024, reply.U32());
+    if (!reply.ok() || err != 0) {
+      core_.Close();
+      return Refuse("the unit refused the link to '" + r.device + "': " + Vxi11ErrorText(err));
+    }
+    linked_ = true;
+    options_ = {};
+    Succeed();
+  }
+
+  void Close() override {
+    if (linked_ && core_.IsOpen()) {
+      rpc::Writer args;
+      args.I32(lid_);
+      rpc::Reader reply("");
+      Call(rpc::kDestroyLink, args, reply, Millis(500));
+    }
+    linked_ = false;
+    core_.Close();
+  }
+
+  io::IVisaOptions& Options() override { return options_; }
+
+  void Write(std::string_view text) override { Send(text); }
+  void WriteBlock(std::span<const std::uint8_t> block) override {
+    Send(std::string_view(reinterpret_cast<const char*>(block.data()), block.size()));
+  }
+
+  std::string Read() override { return Read(1 << 24); }
+  std::string Read(long maxBytes) override {
+    if (!Linked()) return {};
+    const std::size_t max = maxBytes > 0 ? static_cast<std::size_t>(maxBytes) : 1;
+    std::string out;
+    // Until END or the term character; a reply that only filled the request
+    // (even exactly) means: read again.
+    while (out.size() < max) {
+      rpc::Writer args;
+      args.I32(lid_)
+          .U32(static_cast<std::uint32_t>(std::min<std::size_t>(max - out.size(), 1u << 20)))
+          .U32(static_cast<std::uint32_t>(IoTimeout().count()))
+          .U32(0)
+          .I32(options_.termChar ? rpc::kFlagTermChar : 0)
+          .U32('\n');
+      rpc::Reader reply("");
+      if (!Call(rpc::kDeviceRead, args, reply, IoTimeout() + Millis(1000))) return {};
+      const std::int32_t err = reply.I32();
+      const std::int32_t reason = reply.I32();
+      const std::string_view data = reply.Opaque();
+      if (!reply.ok()) return Broken("a garbled read reply from the unit"), std::string();
+      if (err != 0) {
+        Fail(err == 15 ? io::kVisaErrorTimeout : io::kVisaErrorIo, "the unit's read failed: " + Vxi11ErrorText(err));
+        return {};
+      }
+      out.append(data);
+      if (reason & (rpc::kReasonEnd | rpc::kReasonChr)) break;
+    }
+    Succeed();
+    return out;
+  }
+
+  long Status() const override { return status_; }
+  void SetBuffer(long, long) override {}
+  std::string LastErrorText() const override { return status_ < 0 ? error_ : std::string(); }
+
+ private:
+  struct Options_ : io::IVisaOptions {
+    void SetBool(long property, bool value) override {
+      if (property == io::kOptionSendEnd) sendEnd = value;
+      if (property == io::kOptionTermCharEnabled) termChar = value;
+    }
+    void SetInteger(long, long) override {}
+    bool sendEnd = true;
+    bool termChar = false;
+  };
+
+  [[noreturn]] void Refuse(const std::string& why) {
+    Fail(io::kVisaErrorResourceNotFound, why);
+    vb::Raise(4010, "VISA", "VISA Open: " + why);
+  }
+  void Succeed() {
+    status_ = io::kVisaSuccess;
+    error_.clear();
+  }
+  void Fail(long status, std::string why) {
+    status_ = status;
+    error_ = std::move(why);
+  }
+  void Broken(const std::string& why) {
+    Fail(io::kVisaErrorConnectionLost, why);
+    core_.Close();
+    linked_ = false;
+  }
+  bool Linked() {
+    if (linked_) return true;
+    Fail(io::kVisaErrorInvalidObject, error_.empty() ? "no VXI-11 link is open" : error_);
+    return false;
+  }
+
+  // One RPC on the core channel; replies to earlier calls that timed out are dropped.
+  bool Call(std::uint32_t proc, const rpc::Writer& args, rpc::Reader& result, Millis timeout) {
+    const std::uint32_t xid = ++xid_;
+    rpc::Writer call;
+    call.Call(xid, rpc::kDeviceCore, rpc::kVxiVersion, proc);
+    const std::string payload = call.Bytes() + args.Bytes();
+    auto r = core_.SendAll(rpc::Record(payload), timeout);
+    if (r != TcpConnection::Result::kOk) return Broken(core_.Error()), false;
+    for (;;) {
+      r = rpc::ReceiveRecord(core_, replyBuffer_, timeout);
+      if (r == TcpConnection::Result::kTimeout) {
+        Fail(io::kVisaErrorTimeout, core_.Error());  // the link stays; a late reply is dropped later
+        return false;
+      }
+      if (r != TcpConnection::Result::kOk) return Broken(core_.Error().empty() ? "an oversized reply" : core_.Error()), false;
+      rpc::Reader reply(replyBuffer_);
+      if (reply.U32() != xid) continue;  // a stale reply
+      const std::uint32_t type = reply.U32(), replyStat = reply.U32();
+      reply.U32();
+      reply.Opaque(400);  // verifier
+      const std::uint32_t acceptStat = reply.U32();
+      if (!reply.ok() || type != 1 || replyStat != 0 || acceptStat != 0)
+        return Broken("the unit rejected the call (RPC status " + std::to_string(replyStat) + "/" +
+                      std::to_string(acceptStat) + ")"),
+               false;
+      result = reply;
+      return true;
+    }
+  }
+
+  void Send(std::string_view data) {
+    if (!Linked()) return;
+    do {
+      const std::string_view piece = data.substr(0, maxRecvSize_);
+      data.remove_prefix(piece.size());
+      rpc::Writer args;
+      args.I32(lid_).U32(static_cast<std::uint32_t>(IoTimeout().count())).U32(0);
+      args.I32(data.empty() && options_.sendEnd ? rpc::kFlagEnd : 0).Opaque(piece);
+      rpc::Reader reply("");
+      if (!Call(rpc::kDeviceWrite, args, reply, IoTimeout() + Millis(1000))) return;
+      const std::int32_t err = reply.I32();
+      if (!reply.ok() || err != 0) {
+        Fail(err == 15 ? io::kVisaErrorTimeout : io::kVisaErrorIo, "the unit's write failed: " + Vxi11ErrorText(err));
+        return;
+      }
+    } while (!data.empty());
+    Succeed();
+  }
+
+  bool AskPortmapper(const std::string& host, std::uint16_t& port, std::string& error) {
+    TcpConnection pm;
+    if (!pm.Connect(host, PortmapperPort(), ConnectTimeout())) {
+      error = "no portmapper at " + host + ":" + std::to_string(PortmapperPort()) + " (" + pm.Error() + ")";
+      return false;
+    }
+    rpc::Writer call;
+    call.Call(1, rpc::kPortmapper, rpc::kPortmapperVersion, rpc::kGetPort)
+        .U32(rpc::kDeviceCore).U32(rpc::kVxiVersion).U32(6).U32(0);
+    std::string record;
+    if (pm.SendAll(rpc::Record(call.Bytes()), IoTimeout()) != TcpConnection::Result::kOk ||
+        rpc::ReceiveRecord(pm, record, IoTimeout()) != TcpConnection::Result::kOk) {
+      error = "the portmapper at " + host + " did not answer (" + pm.Error() + ")";
+      return false;
+    }
+    rpc::Reader reply(record);
+    reply.U32();
+    reply.U32();
+    reply.U32();
+    reply.U32();
+    reply.Opaque(400);
+    const std::uint32_t accept = reply.U32();
+    const std::uint32_t p = reply.U32();
+    if (!reply.ok() || accept != 0 || p == 0 || p > 65535) {
+      error = "no VXI-11 server is registered at " + host;
+      return false;
+    }
+    port = static_cast<std::uint16_t>(p);
+    return true;
+  }
+
+  std::string resource_;
+  TcpConnection core_;
+  Options_ options_;
+  std::string replyBuffer_;
+  std::int32_t lid_ = 0;
+  std::uint32_t maxRecvSize_ = 1024;
+  std::uint32_t xid_ = 0;
+  bool linked_ = false;
+  long status_ = io::kVisaSuccess;
+  std::string error_;
+};
+
+}  // namespace
+
+std::shared_ptr<io::IVisaControl> MakeVxi11Visa() { return std::make_shared<Vxi11Visa>(); }
+
+}  // namespace visa

@@ -1,0 +1,102 @@
+// XDR encoding and ONC RPC record marking, as VXI-11 and the portmapper use
+// them: every field a 32-bit big-endian word, opaque data padded to 4.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "visa/Tcp.h"
+
+namespace visa::rpc {
+
+inline constexpr std::uint32_t kPortmapper = 100000, kPortmapperVersion = 2, kGetPort = 3;
+inline constexpr std::uint32_t kDeviceCore = 0x0607AF, kDeviceAsync = 0x0607B0, kVxiVersion = 1;
+inline constexpr std::uint32_t kCreateLink = 10, kDeviceWrite = 11, kDeviceRead = 12, kDeviceReadStb = 13,
+                               kDeviceClear = 15, kDestroyLink = 23, kDeviceAbort = 1;
+inline constexpr std::int32_t kFlagEnd = 0x08, kFlagTermChar = 0x80;
+inline constexpr std::int32_t kReasonReqCnt = 1, kReasonChr = 2, kReasonEnd = 4;
+inline constexpr std::size_t kMaxRecord = 80u << 20;  // a record larger than this is refused
+
+class Writer {
+ public:
+  Writer& U32(std::uint32_t v) {
+    const char b[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
+    buf_.append(b, 4);
+    return *this;
+  }
+  Writer& I32(std::int32_t v) { return U32(static_cast<std::uint32_t>(v)); }
+  Writer& Opaque(std::string_view data) {
+    U32(static_cast<std::uint32_t>(data.size()));
+    buf_.append(data);
+    buf_.append((4 - data.size() % 4) % 4, '\0');
+    return *this;
+  }
+  // An RPC call header (no credentials).
+  Writer& Call(std::uint32_t xid, std::uint32_t prog, std::uint32_t vers, std::uint32_t proc) {
+    return U32(xid).U32(0).U32(2).U32(prog).U32(vers).U32(proc).U32(0).U32(0).U32(0).U32(0);
+  }
+  // An accepted, successful RPC reply header.
+  Writer& Reply(std::uint32_t xid, std::uint32_t acceptStat = 0) { return U32(xid).U32(1).U32(0).U32(0).U32(0).U32(acceptStat); }
+  const std::string& Bytes() const { return buf_; }
+
+ private:
+  std::string buf_;
+};
+
+class Reader {
+ public:
+  explicit Reader(std::string_view data) : data_(data) {}
+  std::uint32_t U32() {
+    if (pos_ + 4 > data_.size()) {
+      ok_ = false;
+      return 0;
+    }
+    const auto* p = reinterpret_cast<const unsigned char*>(data_.data() + pos_);
+    pos_ += 4;
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
+  }
+  std::int32_t I32() { return static_cast<std::int32_t>(U32()); }
+  std::string_view Opaque(std::size_t max = kMaxRecord) {
+    const std::uint32_t n = U32();
+    const std::size_t padded = (static_cast<std::size_t>(n) + 3) / 4 * 4;
+    if (!ok_ || n > max || pos_ + padded > data_.size()) {
+      ok_ = false;
+      return {};
+    }
+    const std::string_view out = data_.substr(pos_, n);
+    pos_ += padded;
+    return out;
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  std::string_view data_;
+  std::size_t pos_ = 0;
+  bool ok_ = true;
+};
+
+// One record as one last fragment.
+inline std::string Record(std::string_view payload) {
+  Writer w;
+  w.U32(0x80000000u | static_cast<std::uint32_t>(payload.size()));
+  return w.Bytes() + std::string(payload);
+}
+
+// Reads one whole record (all its fragments); kError when it is too large.
+inline TcpConnection::Result ReceiveRecord(TcpConnection& c, std::string& record, Millis timeout) {
+  record.clear();
+  for (;;) {
+    std::string marker;
+    TcpConnection::Result r = c.ReceiveExactly(marker, 4, timeout);
+    if (r != TcpConnection::Result::kOk) return r;
+    const std::uint32_t m = Reader(marker).U32();
+    const std::size_t length = m & 0x7fffffffu;
+    if (record.size() + length > kMaxRecord) return TcpConnection::Result::kError;
+    r = c.ReceiveExactly(record, length, timeout);
+    if (r != TcpConnection::Result::kOk) return r;
+    if (m & 0x80000000u) return TcpConnection::Result::kOk;
+  }
+}
+
+}  // namespace visa::rpc
