@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Installs what the build needs on Debian 12, when it is missing.
+# Installs what the build needs on Debian 12, when it is missing
+# ("--test": and what the tests need besides).
 set -euo pipefail
 packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev)
+# The tests also talk to peers no one here wrote: PyVISA and the lxi tool.
+[ "${1:-}" = "--test" ] && packages+=(python3-pyvisa python3-pyvisa-py lxi-tools iproute2)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

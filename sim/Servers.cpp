@@ -105,6 +105,7 @@ bool Servers::Start(const Config& config, std::string& error) {
 }
 
 void Servers::Stop() {
+  std::lock_guard stopLock(stopMutex_);
   stopping_ = true;
   if (stopWrite_) {
     const char b = 1;
@@ -193,6 +194,10 @@ void Servers::ServeSocket(visa::TcpConnection c) {
           if (input.size() < block) break;
           unit->Write(std::string_view(input).substr(0, block), true);
           input.erase(0, block);
+          if (unit->Rebooting()) {
+            Log("the unit restarts after the firmware update; closing " + c.Peer());
+            return;
+          }
           if (!input.empty() && input.front() == '\n') input.erase(0, 1);
           continue;
         }
@@ -285,11 +290,17 @@ void Servers::ServeCore(visa::TcpConnection c) {
           }
           if (data.size() < 200) Log(c.Peer() + " > " + std::string(data));
           unit->Write(data, (flags & rpc::kFlagEnd) != 0);
-          if (unit->ConnectionDropped() || unit->Rebooting()) {
-            Log("dropping " + c.Peer() + (unit->Rebooting() ? ": the unit restarts" : " as the fault knob asks"));
+          if (unit->ConnectionDropped()) {
+            Log("dropping " + c.Peer() + " as the fault knob asks");
             return;
           }
           reply.I32(0).U32(static_cast<std::uint32_t>(data.size()));
+          if (unit->Rebooting()) {
+            // The write that completed the firmware is acknowledged; then the unit restarts.
+            c.SendAll(rpc::Record(reply.Bytes()), kSendTimeout);
+            Log("the unit restarts after the firmware update; closing " + c.Peer());
+            return;
+          }
           break;
         }
         case rpc::kDeviceRead: {

@@ -56,6 +56,7 @@ class Servers {
   void Log(const std::string& line);
   void Spawn(std::function<void()> work);
 
+  std::mutex stopMutex_;  // Stop may come from more than one thread
   Config config_;
   std::vector<visa::Fd> listeners_;
   visa::Fd stopRead_, stopWrite_;

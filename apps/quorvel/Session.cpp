@@ -2,6 +2,7 @@
 
 #include "io/modMain.h"
 #include "sim/InProcessVisa.h"
+#include "visa/Network.h"
 
 namespace quorvel {
 
@@ -49,6 +50,9 @@ bool Session::Open(int& status) {
     host_->OverrideDeviceValue(name, "Address", address);
     host_->OverrideDeviceValue(name, "Interface", "60");
   }
+  // A device entry may give its own answer time-out in milliseconds.
+  const double timeout = vb::Val(host_->ReadSetting(name, "Timeout", "0"));
+  if (timeout > 0) visa::SetIoTimeout(visa::Millis(static_cast<long long>(timeout)));
   platform::Services services = platform_.services();
   services.messageBox = std::make_shared<TerminalMessageBox>(err_);
   unit_ = std::make_unique<clsQuorvelUnit>(host_->services(), services);

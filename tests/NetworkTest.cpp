@@ -1,0 +1,264 @@
+// End to end over the network: the real driver against zentrix8-sim's
+// servers on loopback, over a raw socket and over VXI-11.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "Errors.h"
+#include "Probe.h"
+#include "TempDir.h"
+#include "sim/Servers.h"
+#include "sim/Zentrix8.h"
+#include "visa/Network.h"
+
+namespace {
+
+using P = clsQuorvelUnitProbe;
+
+enum class Transport { kSocket, kVxi11, kVxi11Portmapper };
+
+std::string Name(Transport t) {
+  switch (t) {
+    case Transport::kSocket: return "Socket";
+    case Transport::kVxi11: return "Vxi11";
+    default: return "Vxi11Portmapper";
+  }
+}
+
+// Servers on free loopback ports for a unit of their own, and a driver on them.
+struct NetworkUnit : DriverFixture {
+  static inline std::atomic<int> counter{0};
+  std::string unitName = "Net" + std::to_string(++counter);
+  std::shared_ptr<sim::Zentrix8> model = sim::Zentrix8::Replace(unitName);
+  sim::Servers servers;
+
+  explicit NetworkUnit(Transport transport, bool connect = true) {
+    model->SetTimeScale(0);
+    sim::Servers::Config config;
+    config.socketPort = 0;
+    config.vxi11Port = 0;
+    config.portmapperPort = 0;
+    config.unit = unitName;
+    std::string error;
+    if (!servers.Start(config, error)) throw std::runtime_error(error);
+    visa::SetPortmapperPort(servers.PortmapperPort());
+    AddDevice("Z1").address = Resource(transport);
+    unit->clsDevice_Name("Z1");
+    if (connect) unit->clsDevice_Status(1);
+  }
+  ~NetworkUnit() { visa::SetPortmapperPort(111); }
+  std::string Resource(Transport t) const {
+    switch (t) {
+      case Transport::kSocket: return "TCPIP::127.0.0.1::" + std::to_string(servers.SocketPort()) + "::SOCKET";
+      case Transport::kVxi11: return "TCPIP::127.0.0.1," + std::to_string(servers.Vxi11Port()) + "::inst0::INSTR";
+      default: return "TCPIP::127.0.0.1::inst0::INSTR";
+    }
+  }
+};
+
+class OverTheNetwork : public ::testing::TestWithParam<Transport> {};
+
+TEST_P(OverTheNetwork, IdentifySetMeasureAndSearch) {
+  NetworkUnit fx(GetParam());
+  clsQuorvelUnit& u = *fx.unit;
+  ASSERT_EQ(u.clsDevice_Status(), 1) << fx.host->errors.size();
+  EXPECT_EQ(u.clsDevice_Info().SerialNumber, "Z8-000123");
+  u.SetFrequency(5.8e9, 0);
+  u.SetMeasTime(0.05, 0);
+  u.SetBurstSearchLevel(20, 0);
+  u.SetAttenuation(1.5, 3);
+  u.SendAllSettings();
+  EXPECT_EQ(u.GetFrequency(8, true), 5.8e9);  // answered after everything before it
+  EXPECT_EQ(fx.model->sensor(3).attenuation, 1.5);
+  u.MeasurementInit(2);
+  u.BurstSearchInit(2);
+  EXPECT_EQ(u.GetBurstCount(2), 5);
+  std::vector<double> levels, trace;
+  u.GetBurstLevel(2, levels);
+  EXPECT_EQ(levels.size(), 5u);
+  u.GetTrace(2, trace);
+  EXPECT_EQ(trace.size(), 50001u);
+  EXPECT_EQ(u.GetErrorStatus(), esNONE);
+  EXPECT_EQ(u.GetSystemError(), "0,'No error'");
+}
+
+TEST_P(OverTheNetwork, PathTablesAndFirmwareWithProgress) {
+  NetworkUnit fx(GetParam());
+  clsQuorvelUnit& u = *fx.unit;
+  AttTableProp prop;
+  prop.FromPort = pDUT1;
+  prop.ToPort = pReceiver;
+  prop.Rx18 = true;
+  EXPECT_NE(u.GetPathAttenuation(17.5e9, prop), 1000);
+  TempDir dir;
+  std::string data(100000, 'f');
+  TempDir::Write(dir / "unit.fw", "SYSTEM:FWUPDATE #6100000" + data);
+  u.clsDevice_ShowDeviceDialog(4, nullptr, "");
+  EXPECT_EQ(u.Transfer_FirmwareFile(dir / "unit.fw"), 1);
+  auto* form = dynamic_cast<HeadlessServiceForm*>(u.TestForm());
+  ASSERT_NE(form, nullptr);
+  EXPECT_EQ(form->FirmwareStatus(), "Upload in progress ... 100%");
+  EXPECT_EQ(form->FirmwareStatusHistory().size(), 7u);
+  // A socket write returns before the server has taken the block in.
+  for (int i = 0; i < 200 && fx.model->firmwareUploads() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(fx.model->firmwareUploads(), 1);
+}
+
+TEST_P(OverTheNetwork, AnAbortFromAnotherCallEndsAWaitingQuery) {
+  NetworkUnit fx(GetParam());
+  fx.model->SetTimeScale(1000);  // the measurement would take a long time
+  clsQuorvelUnit& u = *fx.unit;
+  u.SetMeasTime(0.05, 0, true);
+  u.MeasurementInit(1);
+  fx.platform.events->PostAt(3, [&] { u.MeasurementAbort(); });
+  EXPECT_EQ(u.GetRMS(1), 0);
+  EXPECT_EQ(u.GetErrorStatus() & esABORT, esABORT);
+  EXPECT_EQ(u.clsDevice_Status(), 1);
+}
+
+struct FaultCase {
+  const char* name;
+  std::function<std::thread(NetworkUnit&)> arrange;  // may start a thread, joined after the call
+  std::function<void(clsQuorvelUnit&)> call;
+};
+
+TEST_P(OverTheNetwork, FaultsEndIn4012AndSimulationWithinTheTimeOut) {
+  visa::SetIoTimeout(visa::Millis(300));
+  const FaultCase cases[] = {
+      {"stalled answer",
+       [](NetworkUnit& n) {
+         n.model->faults().answerDelayS = 5;
+         return std::thread();
+       },
+       [](clsQuorvelUnit& u) { u.GetFrequency(1, true); }},
+      {"connection dropped",
+       [](NetworkUnit& n) {
+         n.model->faults().dropAfterCommands = n.model->commandCount();
+         return std::thread();
+       },
+       [](clsQuorvelUnit& u) { u.GetFrequency(1, true); }},
+      {"server gone mid-list",
+       [](NetworkUnit& n) {
+         n.model->faults().streamWithoutLineFeedFor = ":SENS1:TRAC:DATA?";
+         return std::thread([&n] {
+           std::this_thread::sleep_for(std::chrono::milliseconds(50));
+           n.servers.Stop();
+         });
+       },
+       [](clsQuorvelUnit& u) {
+         std::vector<double> v;
+         u.GetTrace(1, v);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    NetworkUnit fx(GetParam());
+    ASSERT_EQ(fx.unit->clsDevice_Status(), 1);
+    std::thread helper = c.arrange(fx);
+    const auto start = std::chrono::steady_clock::now();
+    const vb::Error e = CaughtFrom([&] { c.call(*fx.unit); });
+    if (helper.joinable()) helper.join();
+    EXPECT_EQ(e.Number(), 4012) << e.Description();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(fx.unit->clsDevice_Status(), 0);
+    fx.servers.Stop();
+  }
+  visa::SetIoTimeout(visa::Millis(2000));
+}
+
+TEST_P(OverTheNetwork, AUnitRestartingAfterAnUpdateDropsTheDriverToSimulation) {
+  NetworkUnit fx(GetParam());
+  fx.model->SetTimeScale(1);
+  fx.model->SetRebootSeconds(5);
+  visa::SetIoTimeout(visa::Millis(300));
+  clsQuorvelUnit& u = *fx.unit;
+  u.clsDevice_ShowDeviceDialog(4, nullptr, "");
+  TempDir dir;
+  TempDir::Write(dir / "unit.fw", "SYSTEM:FWUPDATE #15hello");
+  EXPECT_EQ(u.Transfer_FirmwareFile(dir / "unit.fw"), 1);
+  EXPECT_EQ(CaughtFrom([&] { u.GetFrequency(1, true); }).Number(), 4012);
+  EXPECT_EQ(u.clsDevice_Status(), 0);
+  visa::SetIoTimeout(visa::Millis(2000));
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, OverTheNetwork,
+                         ::testing::Values(Transport::kSocket, Transport::kVxi11, Transport::kVxi11Portmapper),
+                         [](const auto& info) { return Name(info.param); });
+
+TEST(NetworkConnect, ARefusedConnectionOrAMissingHostIsNotPresentWithAReason) {
+  // A port nobody listens on: take a free one and let it go.
+  std::string error;
+  std::uint16_t port = 0;
+  { visa::Fd fd = visa::Listen("127.0.0.1", 0, error, port); }
+  for (const std::string& resource : {"TCPIP::127.0.0.1::" + std::to_string(port) + "::SOCKET",
+                                     "TCPIP::127.0.0.1," + std::to_string(port) + "::inst0::INSTR",
+                                     std::string("TCPIP::no-such-host.invalid::inst0::INSTR")}) {
+    DriverFixture fx;
+    fx.AddDevice("Z1").address = resource;
+    fx.unit->clsDevice_Name("Z1");
+    const auto start = std::chrono::steady_clock::now();
+    fx.unit->clsDevice_Status(1);
+    EXPECT_EQ(fx.unit->clsDevice_Status(), 0) << resource;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  }
+  io::CWVisa visa;
+  visa.SetResourceName("TCPIP::127.0.0.1::" + std::to_string(port) + "::SOCKET");
+  const vb::Error e = CaughtFrom([&] { visa.Open(); });
+  EXPECT_EQ(e.Number(), 4010);
+  EXPECT_NE(e.Description().find("connection refused by 127.0.0.1:" + std::to_string(port)), std::string::npos)
+      << e.Description();
+}
+
+TEST(NetworkConnect, ResourceStrings) {
+  const struct {
+    const char* resource;
+    bool ok;
+    visa::TcpipResource::Kind kind;
+    const char* host;
+    int port;
+    const char* device;
+  } cases[] = {
+      {"TCPIP::192.0.2.10::inst0::INSTR", true, visa::TcpipResource::Kind::kInstr, "192.0.2.10", 0, "inst0"},
+      {"tcpip0::unit.lab::hislip0::instr", true, visa::TcpipResource::Kind::kInstr, "unit.lab", 0, "hislip0"},
+      {"TCPIP::10.0.0.5,1024::inst1::INSTR", true, visa::TcpipResource::Kind::kInstr, "10.0.0.5", 1024, "inst1"},
+      {"TCPIP::10.0.0.5::INSTR", true, visa::TcpipResource::Kind::kInstr, "10.0.0.5", 0, "inst0"},
+      {"TCPIP::10.0.0.5::5025::SOCKET", true, visa::TcpipResource::Kind::kSocket, "10.0.0.5", 5025, ""},
+      {"TCPIP::10.0.0.5::70000::SOCKET", false, {}, "", 0, ""},
+      {"TCPIP::10.0.0.5::SOCKET", false, {}, "", 0, ""},
+      {"TCPIP::---.---.---.---::inst0::instr", false, {}, "", 0, ""},
+      {"GPIB::5::INSTR", false, {}, "", 0, ""},
+  };
+  for (const auto& c : cases) {
+    visa::TcpipResource r;
+    std::string error;
+    EXPECT_EQ(visa::ParseTcpip(c.resource, r, error), c.ok) << c.resource << " " << error;
+    if (!c.ok) {
+      EXPECT_FALSE(error.empty());
+      continue;
+    }
+    EXPECT_EQ(r.kind, c.kind) << c.resource;
+    EXPECT_EQ(r.host, c.host);
+    EXPECT_EQ(r.port, c.port);
+    if (c.kind == visa::TcpipResource::Kind::kInstr) {
+      EXPECT_EQ(r.device, c.device);
+    }
+  }
+}
+
+TEST(NetworkServers, GarbageAndEndlessInputCloseThatClientOnly) {
+  NetworkUnit fx(Transport::kSocket);
+  visa::TcpConnection bad;
+  ASSERT_TRUE(bad.Connect("127.0.0.1", fx.servers.SocketPort(), visa::Millis(1000)));
+  EXPECT_EQ(bad.SendAll(std::string(2u << 20, 'x'), visa::Millis(3000)), visa::TcpConnection::Result::kOk);
+  std::string got;
+  EXPECT_NE(bad.ReceiveSome(got, 100, visa::Millis(3000)), visa::TcpConnection::Result::kOk);  // closed by the server
+  visa::TcpConnection rpcGarbage;
+  ASSERT_TRUE(rpcGarbage.Connect("127.0.0.1", fx.servers.Vxi11Port(), visa::Millis(1000)));
+  rpcGarbage.SendAll(std::string("\x80\x00\x00\x08garbage!", 12), visa::Millis(1000));
+  EXPECT_NE(rpcGarbage.ReceiveSome(got, 100, visa::Millis(3000)), visa::TcpConnection::Result::kOk);
+  // The driver's connection is still served.
+  EXPECT_EQ(fx.unit->GetFrequency(1, true), 10e6);
+  EXPECT_EQ(fx.unit->clsDevice_Status(), 1);
+}
+
+}  // namespace

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Peers no one here wrote, against zentrix8-sim: PyVISA (pyvisa-py) over
+# VXI-11 and a socket, the lxi tool over VXI-11, and our own driver through
+# the portmapper.  Port 111 is needed, so all of it runs in a network
+# namespace of its own with only loopback up.  Exit 77 = skipped.
+set -u
+sim=$1
+quorvel=$2
+here=$(cd "$(dirname "$0")" && pwd)
+if [ "${IN_NAMESPACE:-}" != 1 ]; then
+  if ! /usr/bin/python3 -c "import pyvisa, pyvisa_py" 2>/dev/null || ! command -v lxi >/dev/null; then
+    echo "skipped: python3-pyvisa, python3-pyvisa-py or lxi-tools missing"
+    exit 77
+  fi
+  if ! unshare --net true 2>/dev/null; then
+    echo "skipped: no network namespaces here (needs root)"
+    exit 77
+  fi
+  IN_NAMESPACE=1 exec unshare --net bash "$0" "$@"
+fi
+ip link set lo up
+log=$(mktemp)
+"$sim" --socket-port 5025 --portmapper-port 111 >"$log" 2>&1 &
+pid=$!
+trap 'kill $pid 2>/dev/null; wait $pid 2>/dev/null; rm -f "$log"' EXIT
+for _ in $(seq 50); do grep -q serving "$log" && break; sleep 0.1; done
+status=0
+timeout 60 /usr/bin/python3 "$here/peers.py" || status=1
+idn=$(timeout 20 lxi scpi --address 127.0.0.1 '*IDN?' 2>&1)
+echo "lxi: $idn"
+case "$idn" in Tavlor,Zentrix8,*) ;; *) status=1 ;; esac
+out=$(timeout 30 "$quorvel" --config /nonexistent/q.ini --address TCPIP::127.0.0.1::inst0::INSTR idn 2>&1)
+echo "$out"
+echo "$out" | grep -q "Serial       Z8-000123" || status=1
+exit $status
