@@ -127,6 +127,13 @@ double Val(std::string_view text) {
     }
   }
   while (last > first && IsValBlank(last[-1])) --last;
+  // The common answer is a whole number (trace values in hundredths): read it
+  // exactly with integer arithmetic.
+  if (!point && !blanks && last - first <= 15 && std::all_of(first, last, IsDigit)) {
+    std::int64_t whole = 0;
+    for (const char* c = first; c < last; ++c) whole = whole * 10 + (*c - '0');
+    return negative ? -static_cast<double>(whole) : static_cast<double>(whole);
+  }
   double value = 0.0;
   std::errc ec;
   if (!blanks) {

@@ -180,7 +180,7 @@ void Servers::ServeSocket(visa::TcpConnection c) {
     if (const auto ready = unit->AnswerReadyAt())
       wait = static_cast<int>(std::clamp<long long>(
           std::chrono::duration_cast<std::chrono::milliseconds>(*ready - Clock::now()).count(), 0, 200));
-    if (WaitReadable(c.Descriptor(), wait)) {
+    if (c.Buffered() || WaitReadable(c.Descriptor(), wait)) {
       const auto got = c.ReceiveSome(input, 1 << 16, visa::Millis(0));
       if (got != visa::TcpConnection::Result::kOk && got != visa::TcpConnection::Result::kTimeout) break;
       for (;;) {
@@ -238,10 +238,11 @@ void Servers::ServeSocket(visa::TcpConnection c) {
 void Servers::ServeCore(visa::TcpConnection c) {
   Log("VXI-11 client " + c.Peer() + " connected");
   auto unit = Zentrix8::Instance(config_.unit);
-  std::string record;
+  std::string record, data;
+  rpc::Writer reply;  // kept: a large answer does not allocate anew for every read
   std::vector<int> links;
   while (!Stopping()) {
-    if (!WaitReadable(c.Descriptor(), -1)) break;
+    if (!c.Buffered() && !WaitReadable(c.Descriptor(), -1)) break;
     if (rpc::ReceiveRecord(c, record, visa::Millis(5000)) != visa::TcpConnection::Result::kOk) break;
     rpc::Reader call(record);
     const std::uint32_t xid = call.U32(), type = call.U32(), version = call.U32(), prog = call.U32(), vers = call.U32(),
@@ -250,7 +251,7 @@ void Servers::ServeCore(visa::TcpConnection c) {
     call.Opaque(400);
     call.U32();
     call.Opaque(400);
-    rpc::Writer reply;
+    reply.StartRecord();
     if (!call.ok() || type != 0 || version != 2) {
       Log("VXI-11 client " + c.Peer() + " sent garbage; closing");
       break;
@@ -267,8 +268,7 @@ void Servers::ServeCore(visa::TcpConnection c) {
           call.U32();
           const std::string device(call.Opaque(256));
           if (!call.ok()) {
-            reply = rpc::Writer();
-            reply.Reply(xid, 4);
+            reply.StartRecord().Reply(xid, 4);
             break;
           }
           const int lid = nextLink_++;
@@ -297,7 +297,7 @@ void Servers::ServeCore(visa::TcpConnection c) {
           reply.I32(0).U32(static_cast<std::uint32_t>(data.size()));
           if (unit->Rebooting()) {
             // The write that completed the firmware is acknowledged; then the unit restarts.
-            c.SendAll(rpc::Record(reply.Bytes()), kSendTimeout);
+            c.SendAll(reply.FinishRecord(), kSendTimeout);
             Log("the unit restarts after the firmware update; closing " + c.Peer());
             return;
           }
@@ -334,7 +334,8 @@ void Servers::ServeCore(visa::TcpConnection c) {
             break;
           }
           const std::size_t size = std::min<std::size_t>(requestSize, kMaxRecvSize);
-          const std::string data = (flags & rpc::kFlagTermChar) ? unit->ReadAnswer(size) : unit->Read(size);
+          data.clear();
+          unit->ReadInto(data, size, (flags & rpc::kFlagTermChar) != 0);
           if (data.empty()) {
             reply.I32(15).I32(0).Opaque("");
             break;
@@ -365,14 +366,14 @@ void Servers::ServeCore(visa::TcpConnection c) {
           reply.I32(8);  // operation not supported
       }
     }
-    if (c.SendAll(rpc::Record(reply.Bytes()), kSendTimeout) != visa::TcpConnection::Result::kOk) break;
+    if (c.SendAll(reply.FinishRecord(), kSendTimeout) != visa::TcpConnection::Result::kOk) break;
   }
   Log("VXI-11 client " + c.Peer() + " gone");
 }
 
 void Servers::ServeAbort(visa::TcpConnection c) {
   std::string record;
-  while (!Stopping() && WaitReadable(c.Descriptor(), -1)) {
+  while (!Stopping() && (c.Buffered() || WaitReadable(c.Descriptor(), -1))) {
     if (rpc::ReceiveRecord(c, record, visa::Millis(5000)) != visa::TcpConnection::Result::kOk) return;
     rpc::Reader call(record);
     const std::uint32_t xid = call.U32();
@@ -427,7 +428,7 @@ std::string Servers::PortmapperReply(std::string_view bytes) {
 
 void Servers::ServePortmapper(visa::TcpConnection c) {
   std::string record;
-  while (!Stopping() && WaitReadable(c.Descriptor(), -1)) {
+  while (!Stopping() && (c.Buffered() || WaitReadable(c.Descriptor(), -1))) {
     if (rpc::ReceiveRecord(c, record, visa::Millis(5000)) != visa::TcpConnection::Result::kOk) return;
     const std::string reply = PortmapperReply(record);
     if (reply.empty() || c.SendAll(rpc::Record(reply), kSendTimeout) != visa::TcpConnection::Result::kOk) return;

@@ -265,11 +265,11 @@ void Zentrix8::Answer(std::string text) {
 
 // --- output --------------------------------------------------------------------------
 
-std::string Zentrix8::Read(std::size_t max) {
-  std::lock_guard lock(mutex_);
-  if (Rebooting() || dropped_) return {};
+void Zentrix8::AppendOutput(std::string& out, std::size_t max) {
+  if (Rebooting() || dropped_) return;
   if (faults_.splitAnswersAt > 0) max = std::min(max, faults_.splitAnswersAt);
-  std::string out;
+  const std::size_t start = out.size();
+  max += start;
   const auto now = Clock::now();
   while (!output_.empty() && out.size() < max && output_.front().readyAt <= now) {
     const std::string& front = output_.front().text;
@@ -281,19 +281,33 @@ std::string Zentrix8::Read(std::size_t max) {
       outputRead_ = 0;
     }
   }
-  if (out.empty() && output_.empty() && !stream_.empty())
+  if (out.size() == start && output_.empty() && !stream_.empty())
     while (out.size() < max) out.append(stream_, 0, std::min(stream_.size(), max - out.size()));
+}
+
+std::string Zentrix8::Read(std::size_t max) {
+  std::lock_guard lock(mutex_);
+  std::string out;
+  AppendOutput(out, max);
   return out;
 }
 
 std::string Zentrix8::ReadAnswer(std::size_t max) {
+  std::string out;
+  ReadInto(out, max, true);
+  return out;
+}
+
+std::size_t Zentrix8::ReadInto(std::string& out, std::size_t max, bool oneAnswer) {
   std::lock_guard lock(mutex_);
-  if (!output_.empty()) {
+  if (oneAnswer && !output_.empty()) {
     const std::string& front = output_.front().text;
     const std::size_t lf = front.find('\n', outputRead_);
     if (lf != std::string::npos) max = std::min(max, lf + 1 - outputRead_);
   }
-  return Read(max);
+  const std::size_t before = out.size();
+  AppendOutput(out, max);
+  return out.size() - before;
 }
 
 std::optional<Zentrix8::Clock::time_point> Zentrix8::AnswerReadyAt() const {

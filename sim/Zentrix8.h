@@ -54,6 +54,7 @@ class QUORVEL_API Zentrix8 {
   // What one measurement left for a channel (0 = the sum).
   struct Result {
     std::vector<long> trace;  // hundredths of dBm
+    std::string traceText;    // the trace as answered, made at the first query
     double rmsDbm = -100;
     double minDbm = -100, maxDbm = -100;
     std::vector<double> burstStart, burstOnTime, burstLevel;
@@ -75,6 +76,8 @@ class QUORVEL_API Zentrix8 {
   std::string Read(std::size_t max);
   // The same, stopping after the first line feed (the end of one answer).
   std::string ReadAnswer(std::size_t max);
+  // Appends to `out` instead (a server keeps its buffer); returns the bytes added.
+  std::size_t ReadInto(std::string& out, std::size_t max, bool oneAnswer);
   // When the next answer byte will be ready (nullopt: none is queued).
   std::optional<Clock::time_point> AnswerReadyAt() const;
   // The unit does not answer while it restarts after a firmware update.
@@ -119,6 +122,7 @@ class QUORVEL_API Zentrix8 {
   void QueueError(long code, const std::string& text);
   void StartOperation(Operation::Kind kind, int channel, double seconds);
   void CompleteIfDue();
+  void AppendOutput(std::string& out, std::size_t max);  // with the lock held
   void Measure(const std::vector<int>& channels);
   void SearchBursts(int channel);
   double SampleRate(const Sensor& s) const;

@@ -234,17 +234,23 @@ const std::map<std::string, Zentrix8::Handler>& Zentrix8::Handlers() {
          z.op_ = {};
          z.opcArmed_ = false;
        }},
-      {"SENS#:TRAC:DATA", result([](const Result& r) {
-         if (r.trace.empty()) return std::string("0\n");
-         std::string out;
-         out.reserve(r.trace.size() * 7);
-         for (std::size_t i = 0; i < r.trace.size(); ++i) {
-           if (i) out += ',';
-           char buf[24];
-           out.append(buf, std::to_chars(buf, buf + sizeof buf, r.trace[i]).ptr);
+      {"SENS#:TRAC:DATA",
+       [](Z& z, C& c) {
+         if (!c.query) throw ScpiError{-113, "Undefined header"};
+         Result& r = z.results_[static_cast<std::size_t>(SensorIndex(c.Num(0)))];
+         if (r.trace.empty()) return z.Answer("0\n");
+         if (r.traceText.empty()) {  // formatted once per measurement
+           std::string& out = r.traceText;
+           out.reserve(r.trace.size() * 7);
+           for (std::size_t i = 0; i < r.trace.size(); ++i) {
+             if (i) out += ',';
+             char buf[24];
+             out.append(buf, std::to_chars(buf, buf + sizeof buf, r.trace[i]).ptr);
+           }
+           out += '\n';
          }
-         return out + "\n";
-       })},
+         z.Answer(r.traceText);
+       }},
       {"SENS#:TRAC:MIN", result([](const Result& r) { return Fmt(r.minDbm) + "\n"; })},
       {"SENS#:TRAC:MAX", result([](const Result& r) { return Fmt(r.maxDbm) + "\n"; })},
       {"SENS#:RMS", result([](const Result& r) { return Fmt(std::round(r.rmsDbm * 1000) / 1000) + "\n"; })},

@@ -48,14 +48,14 @@ class RawSocketVisa : public io::IVisaControl {
     for (;;) {
       const std::size_t lf = options_.termChar ? pending_.find('\n') : std::string::npos;
       if (lf != std::string::npos || pending_.size() >= max || (!options_.termChar && !pending_.empty())) {
-        const std::size_t n = std::min(max, lf != std::string::npos ? lf + 1 : pending_.size());
-        std::string out = pending_.substr(0, n);
-        pending_.erase(0, n);
+        std::string out = pending_.take(std::min(max, lf != std::string::npos ? lf + 1 : pending_.size()));
         Succeed();
         return out;
       }
       const auto left = std::chrono::duration_cast<Millis>(deadline - std::chrono::steady_clock::now());
-      const auto r = conn_.ReceiveSome(pending_, max - pending_.size(), std::max(Millis(0), left));
+      std::string got;
+      const auto r = conn_.ReceiveSome(got, std::size_t{1} << 20, std::max(Millis(0), left));
+      pending_.append(got);
       if (r != TcpConnection::Result::kOk) {
         Fail(r == TcpConnection::Result::kTimeout ? io::kVisaErrorTimeout : io::kVisaErrorConnectionLost, conn_.Error());
         pending_.clear();
@@ -94,7 +94,7 @@ class RawSocketVisa : public io::IVisaControl {
   std::string resource_;
   TcpConnection conn_;
   Options_ options_;
-  std::string pending_;  // received, not yet read
+  ByteQueue pending_;  // received, not yet read
   long status_ = io::kVisaSuccess;
   std::string error_;
 };

@@ -57,6 +57,7 @@ TcpConnection::Result TcpConnection::Fail(Result r, const std::string& why) {
 
 bool TcpConnection::Connect(const std::string& host, std::uint16_t port, Millis timeout) {
   fd_.Reset();
+  inbuf_.clear();
   error_.clear();
   peer_ = host + ":" + std::to_string(port);
   addrinfo hints{};
@@ -102,6 +103,7 @@ bool TcpConnection::Connect(const std::string& host, std::uint16_t port, Millis 
 
 void TcpConnection::Adopt(Fd fd, std::string peer) {
   fd_ = std::move(fd);
+  inbuf_.clear();
   peer_ = std::move(peer);
   error_.clear();
   if (fd_) {
@@ -133,13 +135,22 @@ TcpConnection::Result TcpConnection::SendAll(std::string_view data, Millis timeo
 }
 
 TcpConnection::Result TcpConnection::ReceiveSome(std::string& out, std::size_t max, Millis timeout) {
+  if (!inbuf_.empty()) {
+    const std::size_t n = std::min(max, inbuf_.size());
+    out.append(inbuf_, 0, n);
+    inbuf_.erase(0, n);
+    return Result::kOk;
+  }
   if (!fd_) return Fail(Result::kClosed, "the connection to " + peer_ + " is closed");
   const auto deadline = Clock::now() + timeout;
   char buf[65536];
   for (;;) {
-    const ssize_t n = ::recv(fd_.get(), buf, std::min(max, sizeof buf), 0);
+    // Read what is there, up to a buffer-full: fewer calls for small records.
+    const ssize_t n = ::recv(fd_.get(), buf, sizeof buf, 0);
     if (n > 0) {
-      out.append(buf, static_cast<std::size_t>(n));
+      const std::size_t got = static_cast<std::size_t>(n), take = std::min(max, got);
+      out.append(buf, take);
+      inbuf_.assign(buf + take, got - take);
       return Result::kOk;
     }
     if (n == 0) return Fail(Result::kClosed, peer_ + " closed the connection");

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -31,6 +32,39 @@ class QUORVEL_API Fd {
   int fd_ = -1;
 };
 
+// Bytes received and not yet handed out; taking from the front is cheap.
+class ByteQueue {
+ public:
+  bool empty() const { return head_ == data_.size(); }
+  std::size_t size() const { return data_.size() - head_; }
+  std::size_t find(char c) const {
+    const std::size_t at = data_.find(c, head_);
+    return at == std::string::npos ? at : at - head_;
+  }
+  void append(std::string_view bytes) {
+    if (head_ > 0 && head_ >= data_.size() / 2) {  // drop what was taken before growing
+      data_.erase(0, head_);
+      head_ = 0;
+    }
+    data_.append(bytes);
+  }
+  std::string take(std::size_t n) {
+    n = std::min(n, size());
+    std::string out = data_.substr(head_, n);
+    head_ += n;
+    if (head_ == data_.size()) clear();
+    return out;
+  }
+  void clear() {
+    data_.clear();
+    head_ = 0;
+  }
+
+ private:
+  std::string data_;
+  std::size_t head_ = 0;
+};
+
 class QUORVEL_API TcpConnection {
  public:
   enum class Result { kOk, kTimeout, kClosed, kError };
@@ -38,7 +72,10 @@ class QUORVEL_API TcpConnection {
   // Connects within `timeout`; on failure the connection is not open and
   // Error() says why ("connection refused by 127.0.0.1:5025", ...).
   bool Connect(const std::string& host, std::uint16_t port, Millis timeout);
-  void Close() { fd_.Reset(); }
+  void Close() {
+    fd_.Reset();
+    inbuf_.clear();
+  }
   // Takes over an accepted socket (made non-blocking here).
   void Adopt(Fd fd, std::string peer);
   int Descriptor() const { return fd_.get(); }
@@ -49,12 +86,15 @@ class QUORVEL_API TcpConnection {
   Result ReceiveSome(std::string& out, std::size_t max, Millis timeout);
   // Receives exactly `n` bytes, appending.
   Result ReceiveExactly(std::string& out, std::size_t n, Millis timeout);
+  // Bytes received ahead of what was asked for, waiting to be read.
+  bool Buffered() const { return !inbuf_.empty(); }
   const std::string& Error() const { return error_; }
   const std::string& Peer() const { return peer_; }
 
  private:
   Result Fail(Result r, const std::string& why);
   Fd fd_;
+  std::string inbuf_;
   std::string peer_;
   std::string error_;
 };

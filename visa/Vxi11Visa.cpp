@@ -62,6 +62,7 @@ class Vxi11Visa : public io::IVisaControl {
   }
 
   void Close() override {
+    ahead_.clear();
     if (linked_ && core_.IsOpen()) {
       rpc::Writer args;
       args.I32(lid_);
@@ -84,12 +85,19 @@ class Vxi11Visa : public io::IVisaControl {
     if (!Linked()) return {};
     const std::size_t max = maxBytes > 0 ? static_cast<std::size_t>(maxBytes) : 1;
     std::string out;
+    if (!ahead_.empty()) {
+      // Served from what an earlier read brought in; it never runs past the message's end.
+      out = ahead_.take(max);
+      Succeed();
+      return out;
+    }
     // Until END or the term character; a reply that only filled the request
     // (even exactly) means: read again.
     while (out.size() < max) {
       rpc::Writer args;
+      // Ask for a whole large answer at once; what the caller did not ask for waits in ahead_.
       args.I32(lid_)
-          .U32(static_cast<std::uint32_t>(std::min<std::size_t>(max - out.size(), 1u << 20)))
+          .U32(static_cast<std::uint32_t>(std::max<std::size_t>(std::min<std::size_t>(max - out.size(), 1u << 20), 1u << 20)))
           .U32(static_cast<std::uint32_t>(IoTimeout().count()))
           .U32(0)
           .I32(options_.termChar ? rpc::kFlagTermChar : 0)
@@ -104,8 +112,10 @@ class Vxi11Visa : public io::IVisaControl {
         Fail(err == 15 ? io::kVisaErrorTimeout : io::kVisaErrorIo, "the unit's read failed: " + Vxi11ErrorText(err));
         return {};
       }
-      out.append(data);
-      if (reason & (rpc::kReasonEnd | rpc::kReasonChr)) break;
+      const std::size_t take = std::min(data.size(), max - out.size());
+      out.append(data.substr(0, take));
+      ahead_.append(data.substr(take));
+      if ((reason & (rpc::kReasonEnd | rpc::kReasonChr)) || !ahead_.empty()) break;
     }
     Succeed();
     return out;
@@ -233,6 +243,7 @@ class Vxi11Visa : public io::IVisaControl {
   TcpConnection core_;
   Options_ options_;
   std::string replyBuffer_;
+  ByteQueue ahead_;  // read from the unit, not yet asked for
   std::int32_t lid_ = 0;
   std::uint32_t maxRecvSize_ = 1024;
   std::uint32_t xid_ = 0;

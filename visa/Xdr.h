@@ -39,6 +39,20 @@ class Writer {
   // An accepted, successful RPC reply header.
   Writer& Reply(std::uint32_t xid, std::uint32_t acceptStat = 0) { return U32(xid).U32(1).U32(0).U32(0).U32(0).U32(acceptStat); }
   const std::string& Bytes() const { return buf_; }
+  // For a writer kept across records (its buffer stays allocated): start a
+  // record with room for its marker, and fill the marker in at the end.
+  Writer& StartRecord() {
+    buf_.clear();
+    return U32(0);
+  }
+  const std::string& FinishRecord() {
+    const std::uint32_t m = 0x80000000u | static_cast<std::uint32_t>(buf_.size() - 4);
+    buf_[0] = static_cast<char>(m >> 24);
+    buf_[1] = static_cast<char>(m >> 16);
+    buf_[2] = static_cast<char>(m >> 8);
+    buf_[3] = static_cast<char>(m);
+    return buf_;
+  }
 
  private:
   std::string buf_;

@@ -1,0 +1,154 @@
+// Network figures, measured in one run against one zentrix8-sim: the driver
+// over a raw socket and over VXI-11 against the floor (a plain TCP client
+// doing the same write and read to the line feed), for small queries, a
+// 200 000-value trace and a 16 MiB firmware upload.  Prints one line per
+// figure: "name value unit".
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "driver/clsQuorvelUnit.h"
+#include "host/RecordingHost.h"
+#include "io/CommandLayer.h"
+#include "platform/Headless.h"
+#include "visa/Network.h"
+#include "visa/Tcp.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+// The command layer alone on its own fields, connected to a resource.
+struct Layer {
+  vb::Long status = 1, interfaceCode = 60, errStatus = 0, sysErr = 0, logOption = 0;
+  bool done = true, pending = false, abort = false;
+  std::unique_ptr<io::frmVISA> form = std::make_unique<io::frmVISA>();
+  std::shared_ptr<host::RecordingHost> host = host::RecordingHost::Create();
+  host::Services services = host->services();
+  platform::HeadlessPlatform plat;
+  platform::Services platformServices = plat.services();
+  io::CommandLayer layer{{status, interfaceCode, done, pending, abort, errStatus, sysErr, logOption, form},
+                         services, platformServices, "clsQuorvelUnit"};
+  explicit Layer(const std::string& resource) {
+    host->traceEnabled = false;
+    form->cwVisa1.SetResourceName(resource);
+    form->cwVisa1.Open();
+    form->cwVisa1.Options().SetBool(io::kOptionTermCharEnabled, true);
+  }
+};
+
+void Print(const std::string& name, double value, const char* unit) { std::printf("%s %.3f %s\n", name.c_str(), value, unit); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::cerr << "usage: quorvel_netbench HOST SOCKETPORT [VXI11RESOURCE]\n";
+    return 2;
+  }
+  const std::string host = argv[1];
+  const std::uint16_t port = static_cast<std::uint16_t>(std::stoi(argv[2]));
+  const std::string socketResource = "TCPIP::" + host + "::" + argv[2] + "::SOCKET";
+  const std::string vxiResource = argc > 3 ? argv[3] : "TCPIP::" + host + "::inst0::INSTR";
+  const int queries = 2000;
+
+  // The floor: a plain TCP client, write and read to the line feed.
+  {
+    visa::TcpConnection c;
+    if (!c.Connect(host, port, visa::Millis(2000))) {
+      std::cerr << c.Error() << "\n";
+      return 1;
+    }
+    std::vector<double> t;
+    std::string in;
+    for (int i = 0; i < queries; ++i) {
+      const auto s = Clock::now();
+      c.SendAll(":SENS1:FREQ?\n", visa::Millis(2000));
+      in.clear();
+      while (in.find('\n') == std::string::npos) c.ReceiveSome(in, 1 << 16, visa::Millis(2000));
+      t.push_back(std::chrono::duration<double, std::micro>(Clock::now() - s).count());
+    }
+    Print("floor_query", Median(t), "us");
+    c.SendAll(":SENS1:SAMP:COUNT 200000\n*CLS;:INIT:IMM;*OPC\n*ESR?\n", visa::Millis(2000));
+    in.clear();
+    while (in.find('\n') == std::string::npos) c.ReceiveSome(in, 1 << 16, visa::Millis(2000));
+    std::vector<double> tt;
+    for (int i = 0; i < 20; ++i) {
+      const auto s = Clock::now();
+      c.SendAll(":SENS1:TRAC:DATA?\n", visa::Millis(2000));
+      in.clear();
+      while (in.empty() || in.back() != '\n') c.ReceiveSome(in, 1 << 20, visa::Millis(5000));
+      tt.push_back(std::chrono::duration<double, std::milli>(Clock::now() - s).count());
+    }
+    Print("floor_trace", Median(tt), "ms");
+  }
+
+  for (const auto& [name, resource] : {std::pair<std::string, std::string>{"socket", socketResource}, {"vxi11", vxiResource}}) {
+    Layer l(resource);
+    std::vector<double> t;
+    for (int i = 0; i < queries; ++i) {
+      const auto s = Clock::now();
+      l.layer.RequestCmd(":SENS1:FREQ?");
+      t.push_back(std::chrono::duration<double, std::micro>(Clock::now() - s).count());
+    }
+    Print(name + "_query", Median(t), "us");
+    l.layer.WriteCmd(":SENS1:SAMP:COUNT 200000");
+    l.layer.WriteCmd("*CLS;:INIT:IMM;*OPC");
+    l.layer.RequestCmd("*ESR?");  // waits for the measurement
+    std::vector<double> tt;
+    std::vector<double> values;
+    for (int i = 0; i < 20; ++i) {
+      const auto s = Clock::now();
+      // A wait time of -0.02 s leaves out the driver's fixed pause before the read.
+      l.layer.RequestCmdValueList(":SENS1:TRAC:DATA?", values, -0.02, 100);
+      tt.push_back(std::chrono::duration<double, std::milli>(Clock::now() - s).count());
+    }
+    if (values.size() != 200000) std::cerr << name << ": the trace came back with " << values.size() << " values\n";
+    Print(name + "_trace", Median(tt), "ms");
+  }
+
+  // A 16 MiB firmware upload through the driver, against 16 KiB writes on a plain socket.
+  const std::string file = "/tmp/quorvel-netbench.fw";
+  const std::size_t size = 16u << 20;
+  {
+    std::ofstream out(file, std::ios::binary);
+    const std::string len = std::to_string(size - 26);
+    out << "SYSTEM:FWUPDATE #" << len.size() << len;
+    out << std::string(size - 17 - 1 - len.size(), 'f');
+  }
+  {
+    visa::TcpConnection c;
+    c.Connect(host, port, visa::Millis(2000));
+    std::ifstream in(file, std::ios::binary);
+    std::vector<char> buf(16384);
+    const auto s = Clock::now();
+    while (in.read(buf.data(), static_cast<std::streamsize>(buf.size())) || in.gcount() > 0)
+      c.SendAll(std::string_view(buf.data(), static_cast<std::size_t>(in.gcount())), visa::Millis(5000));
+    Print("floor_upload", size / 1048576.0 / std::chrono::duration<double>(Clock::now() - s).count(), "MiB/s");
+  }
+  for (const auto& [name, resource] : {std::pair<std::string, std::string>{"socket", socketResource}, {"vxi11", vxiResource}}) {
+    auto h = host::RecordingHost::Create();
+    h->traceEnabled = false;
+    h->devices["Z"].address = resource;
+    platform::HeadlessPlatform plat;
+    clsQuorvelUnit unit(h->services(), plat.services());
+    unit.clsDevice_Name("Z");
+    unit.clsDevice_Status(1);
+    unit.clsDevice_ShowDeviceDialog(4, nullptr, "");
+    const auto s = Clock::now();
+    const int result = unit.Transfer_FirmwareFile(file);
+    Print(name + "_upload", size / 1048576.0 / std::chrono::duration<double>(Clock::now() - s).count(), "MiB/s");
+    if (result != 1) std::cerr << name << ": the upload returned " << result << "\n";
+  }
+  std::remove(file.c_str());
+  return 0;
+}
