@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev)
 # The tests also talk to peers no one here wrote: PyVISA and the lxi tool.
-[ "${1:-}" = "--test" ] && packages+=(python3-pyvisa python3-pyvisa-py lxi-tools iproute2)
+[ "${1:-}" = "--test" ] && packages+=(python3-pyvisa python3-pyvisa-py lxi-tools iproute2 tshark)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -13,6 +13,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}" >&2
   SUDO=""
   [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  # tshark asks whether non-root users may capture: no.
+  echo "wireshark-common wireshark-common/install-setuid boolean false" | $SUDO debconf-set-selections 2>/dev/null || true
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
 fi

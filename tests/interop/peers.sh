@@ -29,7 +29,26 @@ timeout 60 /usr/bin/python3 "$here/peers.py" || status=1
 idn=$(timeout 20 lxi scpi --address 127.0.0.1 '*IDN?' 2>&1)
 echo "lxi: $idn"
 case "$idn" in Tavlor,Zentrix8,*) ;; *) status=1 ;; esac
+# Our driver through the portmapper, captured: the calls must decode as valid VXI-11.
+capture=$(mktemp --suffix=.pcapng)
+if command -v tshark >/dev/null; then
+  tshark -i lo -f tcp -w "$capture" -q 2>/dev/null &
+  tsh=$!
+  for _ in $(seq 50); do [ -s "$capture" ] && break; sleep 0.1; done
+  sleep 0.5
+fi
 out=$(timeout 30 "$quorvel" --config /nonexistent/q.ini --address TCPIP::127.0.0.1::inst0::INSTR idn 2>&1)
 echo "$out"
 echo "$out" | grep -q "Serial       Z8-000123" || status=1
+if command -v tshark >/dev/null; then
+  sleep 0.5
+  kill $tsh
+  wait $tsh 2>/dev/null
+  core=$(tshark -r "$capture" -Y vxi11_core 2>/dev/null | wc -l)
+  portmap=$(tshark -r "$capture" -Y portmap 2>/dev/null | wc -l)
+  malformed=$(tshark -r "$capture" -Y _ws.malformed 2>/dev/null | wc -l)
+  echo "capture: $core VXI-11 core frames, $portmap portmapper frames, $malformed malformed"
+  [ "$core" -ge 6 ] && [ "$portmap" -ge 2 ] && [ "$malformed" -eq 0 ] || status=1
+fi
+rm -f "$capture"
 exit $status
