@@ -1,0 +1,122 @@
+// The VXI-11 client against a scripted server that misbehaves on purpose.
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <functional>
+#include <thread>
+
+#include "io/VisaControl.h"
+#include "visa/Network.h"
+#include "visa/Xdr.h"
+
+namespace {
+
+namespace rpc = visa::rpc;
+
+// A one-connection VXI-11 server whose device_read replies a test decides.
+class FakeCore {
+ public:
+  // reads(n, xid, requestSize) sends whatever replies it wants for the n-th device_read.
+  using ReadScript = std::function<void(int, std::uint32_t, std::uint32_t, visa::TcpConnection&)>;
+  explicit FakeCore(ReadScript reads) : reads_(std::move(reads)) {
+    std::string error;
+    listen_ = visa::Listen("127.0.0.1", 0, error, port_);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~FakeCore() { thread_.join(); }
+  std::string Resource() const { return "TCPIP::127.0.0.1," + std::to_string(port_) + "::inst0::INSTR"; }
+  static void Reply(visa::TcpConnection& c, std::uint32_t xid, std::int32_t reason, std::string_view data) {
+    rpc::Writer w;
+    w.Reply(xid).I32(0).I32(reason).Opaque(data);
+    c.SendAll(rpc::Record(w.Bytes()), visa::Millis(1000));
+  }
+
+ private:
+  void Serve() {
+    pollfd p{listen_.get(), POLLIN, 0};
+    if (::poll(&p, 1, 5000) <= 0) return;
+    visa::TcpConnection c;
+    c.Adopt(visa::Fd(::accept(listen_.get(), nullptr, nullptr)), "client");
+    std::string record;
+    int reads = 0;
+    while (rpc::ReceiveRecord(c, record, visa::Millis(3000)) == visa::TcpConnection::Result::kOk) {
+      rpc::Reader call(record);
+      const std::uint32_t xid = call.U32();
+      for (int i = 0; i < 4; ++i) call.U32();
+      const std::uint32_t proc = call.U32();
+      call.U32();
+      call.Opaque();
+      call.U32();
+      call.Opaque();
+      rpc::Writer w;
+      w.Reply(xid);
+      if (proc == rpc::kDeviceRead) {
+        call.I32();
+        const std::uint32_t requestSize = call.U32();
+        reads_(++reads, xid, requestSize, c);
+        continue;
+      }
+      if (proc == rpc::kCreateLink) w.I32(0).I32(7).U32(0).U32(1 << 20);
+      else if (proc == rpc::kDeviceWrite) w.I32(0).U32(0);
+      else w.I32(0);
+      c.SendAll(rpc::Record(w.Bytes()), visa::Millis(1000));
+      if (proc == rpc::kDestroyLink) return;
+    }
+  }
+  ReadScript reads_;
+  visa::Fd listen_;
+  std::uint16_t port_ = 0;
+  std::thread thread_;
+};
+
+TEST(Vxi11Client, AnAnswerAsLongAsTheRequestStillEndsAtEnd) {
+  FakeCore server([](int, std::uint32_t xid, std::uint32_t requestSize, visa::TcpConnection& c) {
+    FakeCore::Reply(c, xid, rpc::kReasonEnd | rpc::kReasonReqCnt, std::string(requestSize, 'x'));
+  });
+  io::CWVisa visa;
+  visa.SetResourceName(server.Resource());
+  visa.Open();
+  const std::string answer = visa.Read();
+  EXPECT_EQ(visa.Status(), 0);
+  EXPECT_EQ(answer.size(), 1u << 20);  // one read: END ended it, nothing more was asked
+  visa.Close();
+}
+
+TEST(Vxi11Client, ARequestFilledWithoutEndIsReadOn) {
+  FakeCore server([](int n, std::uint32_t xid, std::uint32_t, visa::TcpConnection& c) {
+    if (n == 1) FakeCore::Reply(c, xid, rpc::kReasonReqCnt, "12,34,");
+    else FakeCore::Reply(c, xid, rpc::kReasonEnd, "56\n");
+  });
+  io::CWVisa visa;
+  visa.SetResourceName(server.Resource());
+  visa.Open();
+  EXPECT_EQ(visa.Read(), "12,34,56\n");
+  visa.Close();
+}
+
+TEST(Vxi11Client, ALateReplyToATimedOutReadIsNotTakenAsTheNextAnswer) {
+  visa::SetIoTimeout(visa::Millis(100));  // the client waits 100 ms + 1 s for a reply
+  std::uint32_t staleXid = 0;
+  FakeCore server([&](int n, std::uint32_t xid, std::uint32_t, visa::TcpConnection& c) {
+    if (n == 1) {
+      staleXid = xid;  // say nothing now
+    } else {
+      FakeCore::Reply(c, staleXid, rpc::kReasonEnd, "stale\n");  // the late reply arrives first
+      FakeCore::Reply(c, xid, rpc::kReasonEnd, "fresh\n");
+    }
+  });
+  io::CWVisa visa;
+  visa.SetResourceName(server.Resource());
+  visa.Open();
+  EXPECT_EQ(visa.Read(), "");
+  EXPECT_EQ(visa.Status(), io::kVisaErrorTimeout);
+  EXPECT_NE(visa.LastErrorText().find("no answer"), std::string::npos) << visa.LastErrorText();
+  EXPECT_EQ(visa.Read(), "fresh\n");
+  EXPECT_EQ(visa.Status(), 0);
+  visa.Close();
+  visa::SetIoTimeout(visa::Millis(2000));
+}
+
+}  // namespace
