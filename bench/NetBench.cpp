@@ -133,6 +133,12 @@ int main(int argc, char** argv) {
     const auto s = Clock::now();
     while (in.read(buf.data(), static_cast<std::streamsize>(buf.size())) || in.gcount() > 0)
       c.SendAll(std::string_view(buf.data(), static_cast<std::size_t>(in.gcount())), visa::Millis(5000));
+    // Until the unit has taken it all: its answer to the next query.
+    c.SendAll("\n*IDN?\n", visa::Millis(5000));
+    std::string answer;
+    while (answer.find('\n') == std::string::npos &&
+           c.ReceiveSome(answer, 1 << 10, visa::Millis(10000)) == visa::TcpConnection::Result::kOk) {
+    }
     Print("floor_upload", size / 1048576.0 / std::chrono::duration<double>(Clock::now() - s).count(), "MiB/s");
   }
   for (const auto& [name, resource] : {std::pair<std::string, std::string>{"socket", socketResource}, {"vxi11", vxiResource}}) {
@@ -146,6 +152,7 @@ int main(int argc, char** argv) {
     unit.clsDevice_ShowDeviceDialog(4, nullptr, "");
     const auto s = Clock::now();
     const int result = unit.Transfer_FirmwareFile(file);
+    unit.GetFrequency(1, true);  // answered once the unit has taken the whole block
     Print(name + "_upload", size / 1048576.0 / std::chrono::duration<double>(Clock::now() - s).count(), "MiB/s");
     if (result != 1) std::cerr << name << ": the upload returned " << result << "\n";
   }

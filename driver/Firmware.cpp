@@ -60,9 +60,12 @@ int clsQuorvelUnit::Transfer_FirmwareFile(const std::string& localfilename) {
     while (position < length) {
       if (m_Platform.events) m_Platform.events->DoEvents();
       std::size_t chunk = kChunk;
-      if (position + kChunk > length) {
+      // The last write ends the message - also when the file is an exact
+      // multiple of the chunk: left without its end, the upload and every
+      // later command of the session would never end at the unit.
+      if (position + kChunk >= length) {
         chunk = static_cast<std::size_t>(length - position);
-        f.Step([&] { Visa().Options().SetBool(io::kOptionSendEnd, true); });  // the last write ends the message
+        f.Step([&] { Visa().Options().SetBool(io::kOptionSendEnd, true); });
       }
       f.Step([&] {
         file.read(buffer.data(), static_cast<std::streamsize>(chunk));
@@ -72,7 +75,7 @@ int clsQuorvelUnit::Transfer_FirmwareFile(const std::string& localfilename) {
         // A failed write must not be reported as an upload.
         if (Visa().Status() < 0) {
           m_Status = 0;
-          vb::Raise(io::ERROR_VISA_IO, kObjectName, "VISA Cmd: SYSTEM:FWUPDATE");
+          io::RaiseVisaFailure(Visa(), kObjectName, "VISA Cmd: SYSTEM:FWUPDATE");
         }
       });
       position += chunk;

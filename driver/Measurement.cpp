@@ -12,7 +12,7 @@ void clsQuorvelUnit::MeasurementAbort() {
       Visa().Write(cmd);
       if (Visa().Status() < 0) {
         m_Status = 0;
-        vb::Raise(io::ERROR_VISA_IO, kObjectName, "VISA Cmd: " + cmd);
+        io::RaiseVisaFailure(Visa(), kObjectName, "VISA Cmd: " + cmd);
       }
     });
     m_OpcPending = false;

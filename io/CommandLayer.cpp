@@ -34,9 +34,14 @@ IVisaControl& CommandLayer::Visa() {
   return f_.m_VisaForm->cwVisa1;
 }
 
+void RaiseVisaFailure(const IVisaControl& visa, std::string_view object, const std::string& description) {
+  const std::string reason = visa.LastErrorText();
+  vb::Raise(ERROR_VISA_IO, object, reason.empty() ? description : description + " (" + reason + ")");
+}
+
 void CommandLayer::TransferFailed(const std::string& description) {
   f_.m_Status = 0;
-  vb::Raise(ERROR_VISA_IO, object_, description);
+  RaiseVisaFailure(Visa(), object_, description);
 }
 
 void CommandLayer::WriteCmd(const std::string& cmd) {
@@ -145,7 +150,8 @@ void CommandLayer::RequestCmdValueList(const std::string& query, std::vector<dou
         const std::size_t comma = std::min(all.find(',', start), all.size());
         const std::string_view part = all.substr(start, comma - start);
         start = comma + 1;
-        const double v = vb::Val(part);
+        double v = 0;
+        if (!vb::ValWholeNumber(part, v)) v = vb::Val(part);
         if (v != 0) {
           element = vb::Divide(v, divisor);
         } else if (IsNumericAnswer(part)) {

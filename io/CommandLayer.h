@@ -36,6 +36,11 @@ inline constexpr long kMaxCompletionPolls = 6000;
 // real answer (a trace of 200 000 values, a few MB).
 inline constexpr std::size_t kMaxListAnswerBytes = 64u * 1024u * 1024u;
 
+// Raises 4012 for a failed transfer: "VISA Cmd: <command>" (or "VISA Read"),
+// followed by the transport's reason in brackets when it gives one.
+[[noreturn]] QUORVEL_API void RaiseVisaFailure(const IVisaControl& visa, std::string_view object,
+                                               const std::string& description);
+
 class QUORVEL_API CommandLayer {
  public:
   // The driver's fields the layer reads and writes.

@@ -239,7 +239,8 @@ void Servers::ServeCore(visa::TcpConnection c) {
   Log("VXI-11 client " + c.Peer() + " connected");
   auto unit = Zentrix8::Instance(config_.unit);
   std::string record, data;
-  rpc::Writer reply;  // kept: a large answer does not allocate anew for every read
+  std::string message;  // the link's message so far: the unit takes it whole, at END
+  rpc::Writer reply;    // kept: a large answer does not allocate anew for every read
   std::vector<int> links;
   while (!Stopping()) {
     if (!c.Buffered() && !WaitReadable(c.Descriptor(), -1)) break;
@@ -288,8 +289,17 @@ void Servers::ServeCore(visa::TcpConnection c) {
             reply.I32(call.ok() ? 4 : 5).U32(0);
             break;
           }
-          if (data.size() < 200) Log(c.Peer() + " > " + std::string(data));
-          unit->Write(data, (flags & rpc::kFlagEnd) != 0);
+          if (message.size() + data.size() > kMaxBlock + 64) {
+            message.clear();
+            reply.I32(17).U32(0);  // I/O error: a message larger than the unit takes
+            break;
+          }
+          message.append(data);
+          if (flags & rpc::kFlagEnd) {
+            if (message.size() < 200) Log(c.Peer() + " > " + message);
+            unit->Write(message, true);
+            message.clear();
+          }
           if (unit->ConnectionDropped()) {
             Log("dropping " + c.Peer() + " as the fault knob asks");
             return;

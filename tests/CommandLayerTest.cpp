@@ -201,7 +201,7 @@ TEST(CompletionWait, ASessionThatBreaksWhileWaitingRaises4012InsteadOfPollingOn)
   fx.visa->FailReadAt(2);  // the second poll's read times out
   const vb::Error e = CaughtFrom([&] { fx.cmd().RequestCmd(":SENS1:RMS?"); });
   EXPECT_EQ(e.Number(), io::ERROR_VISA_IO);
-  EXPECT_EQ(e.Description(), "RequestCmdVISA Cmd: *ESR?");
+  EXPECT_EQ(e.Description(), "RequestCmdVISA Cmd: *ESR? (scripted: read 2 fails)");
   EXPECT_EQ(fx.unit->clsDevice_Status(), 0);
   EXPECT_FALSE(P::OpcPending(*fx.unit));
   EXPECT_EQ(fx.visa->Problems(), "");
@@ -299,10 +299,10 @@ TEST(TransferFailures, AFailedWriteIsReportedOnceAndRaisedAs4012WithTheProcedure
   const vb::Error e = CaughtFrom([&] { fx.cmd().WriteCmd(":SENS1:FREQ 1"); });
   EXPECT_EQ(e.Number(), 4012);
   EXPECT_EQ(e.Source(), "clsQuorvelUnit");
-  EXPECT_EQ(e.Description(), "WriteCmdVISA Cmd: :SENS1:FREQ 1");
+  EXPECT_EQ(e.Description(), "WriteCmdVISA Cmd: :SENS1:FREQ 1 (scripted: write 1 fails)");
   EXPECT_EQ(fx.host->TraceStatuses("WriteCmd"), (std::vector<std::string>{"start"}));
   ASSERT_EQ(fx.host->errors.size(), 1u);
-  EXPECT_EQ(fx.host->errors[0].description, "VISA Cmd: :SENS1:FREQ 1");
+  EXPECT_EQ(fx.host->errors[0].description, "VISA Cmd: :SENS1:FREQ 1 (scripted: write 1 fails)");
   EXPECT_EQ(fx.unit->clsDevice_Status(), 0);
   // The unit is gone: nothing further is sent.
   fx.cmd().WriteCmd(":SENS1:FREQ 2");
@@ -328,7 +328,7 @@ TEST(TransferFailures, FailedReadsOfQueriesAndListsNameTheQuery) {
     fx.visa->FailReadAt(1);
     const vb::Error e = CaughtFrom([&] { c.call(fx.cmd()); });
     EXPECT_EQ(e.Number(), 4012);
-    EXPECT_EQ(e.Description(), std::string(c.procedure) + "VISA Cmd: :SENS1:RMS?");
+    EXPECT_EQ(e.Description(), std::string(c.procedure) + "VISA Cmd: :SENS1:RMS? (scripted: read 1 fails)");
     EXPECT_EQ(fx.unit->clsDevice_Status(), 0);
   }
 }

@@ -171,7 +171,7 @@ TEST(Abort, AFailedAbortWriteDropsToSimulationAndKeepsTheFlags) {
     FAIL();
   } catch (const vb::Error& e) {
     EXPECT_EQ(e.Number(), 4012);
-    EXPECT_EQ(e.Description(), "AbortVISA Cmd: :ABORT");
+    EXPECT_EQ(e.Description(), "AbortVISA Cmd: :ABORT (scripted: write 1 fails)");
   }
   EXPECT_EQ(fx.unit->clsDevice_Status(), 0);
   EXPECT_FALSE(P::Abort(*fx.unit));

@@ -69,12 +69,17 @@ TEST(Firmware, FortyThousandBytesGoOutInThreeChunksWithProgress) {
   EXPECT_EQ(fx.unit->clsDevice_Status(), 1);  // the unit restarts on its own
 }
 
-TEST(Firmware, ExactlyOneChunkNeverSetsTheEndOption) {
+TEST(Firmware, AFileOfWholeChunksStillEndsWithItsLastWrite) {
   FirmwareFixture fx;
-  fx.visa->ExpectBlock(16384);
-  EXPECT_EQ(fx.unit->Transfer_FirmwareFile(fx.File(Firmware(16384))), 1);
+  fx.visa->ExpectBlock(16384).ExpectBlock(16384);
+  EXPECT_EQ(fx.unit->Transfer_FirmwareFile(fx.File(Firmware(32768))), 1);
   EXPECT_EQ(fx.visa->Problems(), "");
-  EXPECT_EQ(fx.visa->BoolOption(io::kOptionSendEnd), false);
+  // END goes with the second write only, and stays on for the commands after the upload.
+  const std::string t = fx.visa->Transcript();
+  const auto first = t.find("write block of 16384 bytes"), second = t.find("write block of 16384 bytes", first + 1);
+  EXPECT_GT(t.find("option 2 = True"), first);
+  EXPECT_LT(t.find("option 2 = True"), second);
+  EXPECT_EQ(fx.visa->BoolOption(io::kOptionSendEnd), true);
 }
 
 TEST(Firmware, FilesThatAreNotUploadedSendNothing) {
@@ -113,7 +118,7 @@ TEST(Firmware, AWriteFailureInTheSecondChunkIsAnErrorNotASuccess) {
     FAIL() << "a failed upload returned";
   } catch (const vb::Error& e) {
     EXPECT_EQ(e.Number(), 4012);
-    EXPECT_EQ(e.Description(), "Transfer_FirmwareFileVISA Cmd: SYSTEM:FWUPDATE");
+    EXPECT_EQ(e.Description(), "Transfer_FirmwareFileVISA Cmd: SYSTEM:FWUPDATE (scripted: write 2 fails)");
   }
   EXPECT_EQ(OpenFiles(), before);  // the file is closed
   EXPECT_EQ(fx.platform.mouse->Get(), platform::vbDefault);

@@ -231,7 +231,7 @@ TEST(Results, ATransferErrorCollectsTheMethodsName) {
     FAIL();
   } catch (const vb::Error& e) {
     EXPECT_EQ(e.Number(), 4012);
-    EXPECT_EQ(e.Description(), "GetDutyCycleRequestCmdValueRequestCmdVISA Cmd: :SENS1:DCYC?");
+    EXPECT_EQ(e.Description(), "GetDutyCycleRequestCmdValueRequestCmdVISA Cmd: :SENS1:DCYC? (scripted: read 1 fails)");
   }
 }
 

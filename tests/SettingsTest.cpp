@@ -349,7 +349,7 @@ TEST(SendAll, AFailureStopsItAndLeavesTheErrorStatus) {
     FAIL();
   } catch (const vb::Error& e) {
     EXPECT_EQ(e.Number(), 4012);
-    EXPECT_EQ(e.Description(), "SendAllSettingsWriteCmdVISA Cmd: :SENS1:FREQ 10000000");
+    EXPECT_EQ(e.Description(), "SendAllSettingsWriteCmdVISA Cmd: :SENS1:FREQ 10000000 (scripted: write 1 fails)");
   }
   EXPECT_EQ(P::ErrStatus(*fx.unit), esOVERFLOW);
 }

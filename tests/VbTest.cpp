@@ -62,6 +62,18 @@ TEST(VbVal, ReadsTheLeadingNumber) {
   for (const auto& c : cases) EXPECT_DOUBLE_EQ(vb::Val(c.text), c.value) << '"' << c.text << '"';
 }
 
+TEST(VbVal, TheQuickCaseAgreesWithVal) {
+  for (const char* text : {"0", "-0", "1234", "-13700", "999999999999999", "12\n", "-5\n"}) {
+    double quick = 1;
+    ASSERT_TRUE(vb::ValWholeNumber(text, quick)) << text;
+    EXPECT_EQ(quick, vb::Val(text)) << text;
+  }
+  for (const char* text : {"", "-", "1.5", "1e3", " 7", "12abc", "+3", "1234567890123456", "\n", "--1"}) {
+    double quick = 0;
+    EXPECT_FALSE(vb::ValWholeNumber(text, quick)) << text;
+  }
+}
+
 TEST(VbVal, ANumberTooLargeForADoubleOverflows) {
   EXPECT_EQ(ErrorNumberOf([] { vb::Val("1e400"); }), vb::err::Overflow);
 }

@@ -273,7 +273,9 @@ int Firmware(Session& s) {
   std::ostream& err = s.err();
   SetServiceFormFactory([&err] {
     auto form = std::make_unique<HeadlessServiceForm>();
-    form->onFirmwareStatus = [&err](const std::string& caption) {
+    form->onFirmwareStatus = [&err, last = std::string()](const std::string& caption) mutable {
+      if (caption == last) return;  // redrawn only when the figure changes
+      last = caption;
       const double percent = vb::Val(caption.substr(caption.rfind(' ') + 1));
       const int filled = static_cast<int>(percent / 5);
       err << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
