@@ -262,3 +262,21 @@ TEST(NetworkServers, GarbageAndEndlessInputCloseThatClientOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(NetworkVxi11, AReadThatOutlivesItsTimeOutIsAbortedAndTheLinkServesOn) {
+  NetworkUnit fx(Transport::kVxi11);
+  fx.model->faults().answerDelayS = 0.6;
+  visa::SetIoTimeout(visa::Millis(100));  // the server waits 100 ms itself and answers "I/O timeout"
+  const vb::Error e = CaughtFrom([&] { fx.unit->GetFrequency(1, true); });
+  EXPECT_EQ(e.Number(), 4012);
+  EXPECT_NE(e.Description().find("I/O timeout"), std::string::npos) << e.Description();
+  visa::SetIoTimeout(visa::Millis(2000));
+  fx.model->faults().answerDelayS = 0;
+  fx.unit->clsDevice_Status(1);  // connect again: the unit is fine
+  EXPECT_EQ(fx.unit->clsDevice_Status(), 1);
+  EXPECT_EQ(fx.unit->GetFrequency(1, true), 10e6);
+}
+
+}  // namespace

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <atomic>
 #include <functional>
 #include <thread>
 
@@ -20,12 +21,20 @@ class FakeCore {
  public:
   // reads(n, xid, requestSize) sends whatever replies it wants for the n-th device_read.
   using ReadScript = std::function<void(int, std::uint32_t, std::uint32_t, visa::TcpConnection&)>;
-  explicit FakeCore(ReadScript reads) : reads_(std::move(reads)) {
+  explicit FakeCore(ReadScript reads, bool abortChannel = false) : reads_(std::move(reads)) {
     std::string error;
     listen_ = visa::Listen("127.0.0.1", 0, error, port_);
+    if (abortChannel) {
+      abortListen_ = visa::Listen("127.0.0.1", 0, error, abortPort_);
+      abortThread_ = std::thread([this] { ServeAbort(); });
+    }
     thread_ = std::thread([this] { Serve(); });
   }
-  ~FakeCore() { thread_.join(); }
+  ~FakeCore() {
+    thread_.join();
+    if (abortThread_.joinable()) abortThread_.join();
+  }
+  int aborts() const { return aborts_; }
   std::string Resource() const { return "TCPIP::127.0.0.1," + std::to_string(port_) + "::inst0::INSTR"; }
   static void Reply(visa::TcpConnection& c, std::uint32_t xid, std::int32_t reason, std::string_view data) {
     rpc::Writer w;
@@ -58,17 +67,36 @@ class FakeCore {
         reads_(++reads, xid, requestSize, c);
         continue;
       }
-      if (proc == rpc::kCreateLink) w.I32(0).I32(7).U32(0).U32(1 << 20);
+      if (proc == rpc::kCreateLink) w.I32(0).I32(7).U32(abortPort_).U32(1 << 20);
       else if (proc == rpc::kDeviceWrite) w.I32(0).U32(0);
       else w.I32(0);
       c.SendAll(rpc::Record(w.Bytes()), visa::Millis(1000));
       if (proc == rpc::kDestroyLink) return;
     }
   }
+  void ServeAbort() {
+    pollfd p{abortListen_.get(), POLLIN, 0};
+    if (::poll(&p, 1, 5000) <= 0) return;
+    visa::TcpConnection c;
+    c.Adopt(visa::Fd(::accept(abortListen_.get(), nullptr, nullptr)), "abort");
+    std::string record;
+    if (rpc::ReceiveRecord(c, record, visa::Millis(3000)) != visa::TcpConnection::Result::kOk) return;
+    rpc::Reader call(record);
+    const std::uint32_t xid = call.U32();
+    for (int i = 0; i < 2; ++i) call.U32();
+    const std::uint32_t prog = call.U32();
+    call.U32();
+    const std::uint32_t proc = call.U32();
+    if (prog == rpc::kDeviceAsync && proc == rpc::kDeviceAbort) ++aborts_;
+    rpc::Writer w;
+    w.Reply(xid).I32(0);
+    c.SendAll(rpc::Record(w.Bytes()), visa::Millis(1000));
+  }
   ReadScript reads_;
-  visa::Fd listen_;
-  std::uint16_t port_ = 0;
-  std::thread thread_;
+  visa::Fd listen_, abortListen_;
+  std::uint16_t port_ = 0, abortPort_ = 0;
+  std::thread thread_, abortThread_;
+  std::atomic<int> aborts_{0};
 };
 
 TEST(Vxi11Client, AnAnswerAsLongAsTheRequestStillEndsAtEnd) {
@@ -99,20 +127,23 @@ TEST(Vxi11Client, ARequestFilledWithoutEndIsReadOn) {
 TEST(Vxi11Client, ALateReplyToATimedOutReadIsNotTakenAsTheNextAnswer) {
   visa::SetIoTimeout(visa::Millis(100));  // the client waits 100 ms + 1 s for a reply
   std::uint32_t staleXid = 0;
-  FakeCore server([&](int n, std::uint32_t xid, std::uint32_t, visa::TcpConnection& c) {
-    if (n == 1) {
-      staleXid = xid;  // say nothing now
-    } else {
-      FakeCore::Reply(c, staleXid, rpc::kReasonEnd, "stale\n");  // the late reply arrives first
-      FakeCore::Reply(c, xid, rpc::kReasonEnd, "fresh\n");
-    }
-  });
+  FakeCore server(
+      [&](int n, std::uint32_t xid, std::uint32_t, visa::TcpConnection& c) {
+        if (n == 1) {
+          staleXid = xid;  // say nothing now
+        } else {
+          FakeCore::Reply(c, staleXid, rpc::kReasonEnd, "stale\n");  // the late reply arrives first
+          FakeCore::Reply(c, xid, rpc::kReasonEnd, "fresh\n");
+        }
+      },
+      true);
   io::CWVisa visa;
   visa.SetResourceName(server.Resource());
   visa.Open();
   EXPECT_EQ(visa.Read(), "");
   EXPECT_EQ(visa.Status(), io::kVisaErrorTimeout);
   EXPECT_NE(visa.LastErrorText().find("no answer"), std::string::npos) << visa.LastErrorText();
+  EXPECT_EQ(server.aborts(), 1);  // the call that outlived its time-out was aborted
   EXPECT_EQ(visa.Read(), "fresh\n");
   EXPECT_EQ(visa.Status(), 0);
   visa.Close();

@@ -50,7 +50,8 @@ class Vxi11Visa : public io::IVisaControl {
     if (!Call(rpc::kCreateLink, args, reply, IoTimeout())) return Refuse(error_);
     const std::int32_t err = reply.I32();
     lid_ = reply.I32();
-    reply.U32();  // abort port
+    abortPort_ = static_cast<std::uint16_t>(reply.U32());
+    host_ = r.host;
     maxRecvSize_ = std::max<std::uint32_t>(1024, reply.U32());
     if (!reply.ok() || err != 0) {
       core_.Close();
@@ -71,6 +72,7 @@ class Vxi11Visa : public io::IVisaControl {
     }
     linked_ = false;
     core_.Close();
+    abort_.Close();
   }
 
   io::IVisaOptions& Options() override { return options_; }
@@ -170,7 +172,9 @@ class Vxi11Visa : public io::IVisaControl {
     for (;;) {
       r = rpc::ReceiveRecord(core_, replyBuffer_, timeout);
       if (r == TcpConnection::Result::kTimeout) {
-        Fail(io::kVisaErrorTimeout, core_.Error());  // the link stays; a late reply is dropped later
+        const std::string why = core_.Error();
+        Abort();  // the unit ends the call it still works on; its late reply is dropped later
+        Fail(io::kVisaErrorTimeout, why);
         return false;
       }
       if (r != TcpConnection::Result::kOk) return Broken(core_.Error().empty() ? "an oversized reply" : core_.Error()), false;
@@ -208,6 +212,19 @@ class Vxi11Visa : public io::IVisaControl {
     Succeed();
   }
 
+  // device_abort on the abort channel: makes the call in progress on the link
+  // return, so the link is usable again.  Best effort: failures are ignored.
+  void Abort() {
+    if (!linked_ || abortPort_ == 0) return;
+    if (!abort_.IsOpen() && !abort_.Connect(host_, abortPort_, ConnectTimeout())) return;
+    rpc::Writer call;
+    call.Call(++xid_, rpc::kDeviceAsync, rpc::kVxiVersion, rpc::kDeviceAbort).I32(lid_);
+    std::string record;
+    if (abort_.SendAll(rpc::Record(call.Bytes()), Millis(500)) != TcpConnection::Result::kOk ||
+        rpc::ReceiveRecord(abort_, record, Millis(500)) != TcpConnection::Result::kOk)
+      abort_.Close();
+  }
+
   bool AskPortmapper(const std::string& host, std::uint16_t& port, std::string& error) {
     TcpConnection pm;
     if (!pm.Connect(host, PortmapperPort(), ConnectTimeout())) {
@@ -241,6 +258,9 @@ class Vxi11Visa : public io::IVisaControl {
 
   std::string resource_;
   TcpConnection core_;
+  TcpConnection abort_;  // opened when a call has to be aborted
+  std::string host_;
+  std::uint16_t abortPort_ = 0;
   Options_ options_;
   std::string replyBuffer_;
   ByteQueue ahead_;  // read from the unit, not yet asked for
