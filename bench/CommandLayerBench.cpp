@@ -10,27 +10,17 @@
 #include "io/CommandLayer.h"
 #include "platform/Headless.h"
 #include "visa/ScriptedVisa.h"
+#include "LayerOnFields.h"
 
 namespace {
 
-// The command layer alone, on fields of its own, connected to the double.
+// The scripted double serves the answers.
 struct Bench {
-  vb::Long status = 1, interfaceCode = 60, errStatus = 0, sysErr = 0, logOption = 0;
-  bool done = true, pending = false, abort = false;
-  std::unique_ptr<io::frmVISA> form = std::make_unique<io::frmVISA>();
-  std::shared_ptr<host::RecordingHost> host = host::RecordingHost::Create();
-  host::Services services = host->services();
-  platform::HeadlessPlatform plat;
-  platform::Services platformServices = plat.services();
   std::shared_ptr<visa::ScriptedVisa> visa = visa::ScriptedVisa::Create();
   io::VisaRegistration registration = visa->Install("BENCH::");
-  io::CommandLayer layer{{status, interfaceCode, done, pending, abort, errStatus, sysErr, logOption, form},
-                         services, platformServices, "clsQuorvelUnit"};
-  Bench() {
-    host->traceEnabled = false;
-    form->cwVisa1.SetResourceName("BENCH::1");
-    form->cwVisa1.Open();
-  }
+  LayerOnFields fields{"BENCH::1"};
+  io::CommandLayer& layer = fields.layer;
+  vb::Long& errStatus = fields.errStatus;
 };
 
 std::string TraceAnswer(int count) {

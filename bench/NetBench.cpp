@@ -17,6 +17,7 @@
 #include "platform/Headless.h"
 #include "visa/Network.h"
 #include "visa/Tcp.h"
+#include "LayerOnFields.h"
 
 namespace {
 
@@ -26,25 +27,6 @@ double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v[v.size() / 2];
 }
-
-// The command layer alone on its own fields, connected to a resource.
-struct Layer {
-  vb::Long status = 1, interfaceCode = 60, errStatus = 0, sysErr = 0, logOption = 0;
-  bool done = true, pending = false, abort = false;
-  std::unique_ptr<io::frmVISA> form = std::make_unique<io::frmVISA>();
-  std::shared_ptr<host::RecordingHost> host = host::RecordingHost::Create();
-  host::Services services = host->services();
-  platform::HeadlessPlatform plat;
-  platform::Services platformServices = plat.services();
-  io::CommandLayer layer{{status, interfaceCode, done, pending, abort, errStatus, sysErr, logOption, form},
-                         services, platformServices, "clsQuorvelUnit"};
-  explicit Layer(const std::string& resource) {
-    host->traceEnabled = false;
-    form->cwVisa1.SetResourceName(resource);
-    form->cwVisa1.Open();
-    form->cwVisa1.Options().SetBool(io::kOptionTermCharEnabled, true);
-  }
-};
 
 void Print(const std::string& name, double value, const char* unit) { std::printf("%s %.3f %s\n", name.c_str(), value, unit); }
 
@@ -93,7 +75,7 @@ int main(int argc, char** argv) {
   }
 
   for (const auto& [name, resource] : {std::pair<std::string, std::string>{"socket", socketResource}, {"vxi11", vxiResource}}) {
-    Layer l(resource);
+    LayerOnFields l(resource);
     std::vector<double> t;
     for (int i = 0; i < queries; ++i) {
       const auto s = Clock::now();

@@ -72,6 +72,45 @@ class QUORVEL_API IVisaControl {
   virtual std::string LastErrorText() const = 0;
 };
 
+// What every session implementation keeps alike: the resource name, the
+// options the transports read (END on writes, reads ending at the line
+// feed), and the status of the last transfer with its reason.
+class QUORVEL_API VisaSessionBase : public IVisaControl {
+ public:
+  struct SessionOptions : IVisaOptions {
+    void SetBool(long property, bool value) override {
+      if (property == kOptionSendEnd) sendEnd = value;
+      if (property == kOptionTermCharEnabled) termChar = value;
+    }
+    void SetInteger(long, long) override {}
+    bool sendEnd = true;    // a write ends the message
+    bool termChar = false;  // a read ends at the line feed
+  };
+  void SetResourceName(const std::string& resource) override { resource_ = resource; }
+  std::string ResourceName() const override { return resource_; }
+  IVisaOptions& Options() override { return options_; }
+  long Status() const override { return status_; }
+  void SetBuffer(long, long) override {}
+  std::string LastErrorText() const override { return status_ < 0 ? error_ : std::string(); }
+
+ protected:
+  void Succeed() {
+    status_ = kVisaSuccess;
+    error_.clear();
+  }
+  void Fail(long status, std::string why) {
+    status_ = status;
+    error_ = std::move(why);
+  }
+  const std::string& resource() const { return resource_; }
+  SessionOptions options_;
+  std::string error_;
+
+ private:
+  std::string resource_;
+  long status_ = kVisaSuccess;
+};
+
 // Makes the control for a resource string.
 using VisaFactory = std::function<std::shared_ptr<IVisaControl>(const std::string& resource)>;
 

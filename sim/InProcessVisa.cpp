@@ -26,26 +26,20 @@ std::chrono::milliseconds InProcessVisa::Timeout() { return std::chrono::millise
 void InProcessVisa::SetTimeout(std::chrono::milliseconds timeout) { g_timeoutMs = timeout.count(); }
 
 void InProcessVisa::Open() {
-  unit_ = Zentrix8::Instance(UnitNameOf(resource_));
+  unit_ = Zentrix8::Instance(UnitNameOf(resource()));
   if (unit_->Rebooting()) {
     Fail(io::kVisaErrorResourceNotFound, "the simulated unit is restarting");
     vb::Raise(4010, "InProcessVisa", "VISA Open: " + error_);
   }
   unit_->Reconnect();
-  options_.sendEnd = true;
-  status_ = io::kVisaSuccess;
-  error_.clear();
+  options_ = {};
+  Succeed();
 }
 
 void InProcessVisa::Close() {
   if (unit_) unit_->Clear();
   unit_.reset();
-  status_ = io::kVisaSuccess;
-}
-
-void InProcessVisa::Fail(long status, std::string why) {
-  status_ = status;
-  error_ = std::move(why);
+  Succeed();
 }
 
 bool InProcessVisa::Usable() {
@@ -68,7 +62,7 @@ void InProcessVisa::Write(std::string_view text) {
   if (!Usable()) return;
   unit_->Write(text, options_.sendEnd);
   if (unit_->ConnectionDropped()) return Fail(io::kVisaErrorConnectionLost, "the unit closed the connection");
-  status_ = io::kVisaSuccess;
+  Succeed();
 }
 
 void InProcessVisa::WriteBlock(std::span<const std::uint8_t> block) {
@@ -95,7 +89,7 @@ std::string InProcessVisa::Read(long maxBytes) {
     out += piece;
     if (options_.termChar && piece.find('\n') != std::string::npos) break;
   }
-  status_ = io::kVisaSuccess;
+  Succeed();
   return out;
 }
 

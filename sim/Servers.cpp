@@ -246,14 +246,10 @@ void Servers::ServeCore(visa::TcpConnection c) {
     if (!c.Buffered() && !WaitReadable(c.Descriptor(), -1)) break;
     if (rpc::ReceiveRecord(c, record, visa::Millis(5000)) != visa::TcpConnection::Result::kOk) break;
     rpc::Reader call(record);
-    const std::uint32_t xid = call.U32(), type = call.U32(), version = call.U32(), prog = call.U32(), vers = call.U32(),
-                        proc = call.U32();
-    call.U32();
-    call.Opaque(400);
-    call.U32();
-    call.Opaque(400);
+    const rpc::CallHeader h = rpc::ReadCall(call);
+    const std::uint32_t xid = h.xid, prog = h.prog, vers = h.vers, proc = h.proc;
     reply.StartRecord();
-    if (!call.ok() || type != 0 || version != 2) {
+    if (!call.ok() || !h.IsCall()) {
       Log("VXI-11 client " + c.Peer() + " sent garbage; closing");
       break;
     }
@@ -386,20 +382,12 @@ void Servers::ServeAbort(visa::TcpConnection c) {
   while (!Stopping() && (c.Buffered() || WaitReadable(c.Descriptor(), -1))) {
     if (rpc::ReceiveRecord(c, record, visa::Millis(5000)) != visa::TcpConnection::Result::kOk) return;
     rpc::Reader call(record);
-    const std::uint32_t xid = call.U32();
-    call.U32();
-    call.U32();
-    const std::uint32_t prog = call.U32();
-    call.U32();
-    const std::uint32_t proc = call.U32();
-    call.U32();
-    call.Opaque(400);
-    call.U32();
-    call.Opaque(400);
+    const rpc::CallHeader h = rpc::ReadCall(call);
+    const std::uint32_t xid = h.xid;
     rpc::Writer reply;
-    if (!call.ok()) return;
-    if (prog != rpc::kDeviceAsync || proc != rpc::kDeviceAbort) {
-      reply.Reply(xid, prog != rpc::kDeviceAsync ? 1 : 3);
+    if (!call.ok() || !h.IsCall()) return;
+    if (h.prog != rpc::kDeviceAsync || h.proc != rpc::kDeviceAbort) {
+      reply.Reply(xid, h.prog != rpc::kDeviceAsync ? 1 : 3);
     } else {
       const std::int32_t lid = call.I32();
       {
@@ -415,25 +403,17 @@ void Servers::ServeAbort(visa::TcpConnection c) {
 
 std::string Servers::PortmapperReply(std::string_view bytes) {
   rpc::Reader call(bytes);
-  const std::uint32_t xid = call.U32(), type = call.U32();
-  call.U32();
-  const std::uint32_t prog = call.U32();
-  call.U32();
-  const std::uint32_t proc = call.U32();
-  call.U32();
-  call.Opaque(400);
-  call.U32();
-  call.Opaque(400);
-  if (!call.ok() || type != 0) return {};
+  const rpc::CallHeader h = rpc::ReadCall(call);
+  if (!call.ok() || !h.IsCall()) return {};
   rpc::Writer reply;
-  if (prog != rpc::kPortmapper) return reply.Reply(xid, 1).Bytes();
-  if (proc == 0) return reply.Reply(xid).Bytes();  // NULL
-  if (proc != rpc::kGetPort) return reply.Reply(xid, 3).Bytes();
+  if (h.prog != rpc::kPortmapper) return reply.Reply(h.xid, 1).Bytes();
+  if (h.proc == 0) return reply.Reply(h.xid).Bytes();  // NULL
+  if (h.proc != rpc::kGetPort) return reply.Reply(h.xid, 3).Bytes();
   const std::uint32_t wantedProg = call.U32(), wantedVers = call.U32(), protocol = call.U32();
   std::uint32_t port = 0;
   if (wantedProg == rpc::kDeviceCore && wantedVers == rpc::kVxiVersion && protocol == 6) port = vxi11Port_;
   if (wantedProg == rpc::kDeviceAsync && wantedVers == rpc::kVxiVersion && protocol == 6) port = abortPort_;
-  return reply.Reply(xid).U32(port).Bytes();
+  return reply.Reply(h.xid).U32(port).Bytes();
 }
 
 void Servers::ServePortmapper(visa::TcpConnection c) {

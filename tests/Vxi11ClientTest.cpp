@@ -52,13 +52,8 @@ class FakeCore {
     int reads = 0;
     while (rpc::ReceiveRecord(c, record, visa::Millis(3000)) == visa::TcpConnection::Result::kOk) {
       rpc::Reader call(record);
-      const std::uint32_t xid = call.U32();
-      for (int i = 0; i < 4; ++i) call.U32();
-      const std::uint32_t proc = call.U32();
-      call.U32();
-      call.Opaque();
-      call.U32();
-      call.Opaque();
+      const rpc::CallHeader h = rpc::ReadCall(call);
+      const std::uint32_t xid = h.xid, proc = h.proc;
       rpc::Writer w;
       w.Reply(xid);
       if (proc == rpc::kDeviceRead) {
@@ -82,14 +77,10 @@ class FakeCore {
     std::string record;
     if (rpc::ReceiveRecord(c, record, visa::Millis(3000)) != visa::TcpConnection::Result::kOk) return;
     rpc::Reader call(record);
-    const std::uint32_t xid = call.U32();
-    for (int i = 0; i < 2; ++i) call.U32();
-    const std::uint32_t prog = call.U32();
-    call.U32();
-    const std::uint32_t proc = call.U32();
-    if (prog == rpc::kDeviceAsync && proc == rpc::kDeviceAbort) ++aborts_;
+    const rpc::CallHeader h = rpc::ReadCall(call);
+    if (h.prog == rpc::kDeviceAsync && h.proc == rpc::kDeviceAbort) ++aborts_;
     rpc::Writer w;
-    w.Reply(xid).I32(0);
+    w.Reply(h.xid).I32(0);
     c.SendAll(rpc::Record(w.Bytes()), visa::Millis(1000));
   }
   ReadScript reads_;

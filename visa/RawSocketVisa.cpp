@@ -7,17 +7,15 @@ namespace visa {
 
 namespace {
 
-class RawSocketVisa : public io::IVisaControl {
+class RawSocketVisa : public io::VisaSessionBase {
  public:
-  void SetResourceName(const std::string& resource) override { resource_ = resource; }
-  std::string ResourceName() const override { return resource_; }
 
   void Open() override {
     conn_.Close();
     pending_.clear();
     TcpipResource r;
     std::string error;
-    if (!ParseTcpip(resource_, r, error) || !conn_.Connect(r.host, r.port, ConnectTimeout())) {
+    if (!ParseTcpip(resource(), r, error) || !conn_.Connect(r.host, r.port, ConnectTimeout())) {
       Fail(io::kVisaErrorResourceNotFound, error.empty() ? conn_.Error() : error);
       vb::Raise(4010, "VISA", "VISA Open: " + error_);
     }
@@ -28,8 +26,6 @@ class RawSocketVisa : public io::IVisaControl {
     conn_.Close();
     pending_.clear();
   }
-  io::IVisaOptions& Options() override { return options_; }
-
   void Write(std::string_view text) override {
     std::string message(text);
     // The line feed is the socket's END.
@@ -63,40 +59,14 @@ class RawSocketVisa : public io::IVisaControl {
       }
     }
   }
-  long Status() const override { return status_; }
-  void SetBuffer(long, long) override {}
-  std::string LastErrorText() const override { return status_ < 0 ? error_ : std::string(); }
-
  private:
-  struct Options_ : io::IVisaOptions {
-    void SetBool(long property, bool value) override {
-      if (property == io::kOptionSendEnd) sendEnd = value;
-      if (property == io::kOptionTermCharEnabled) termChar = value;
-    }
-    void SetInteger(long, long) override {}
-    bool sendEnd = true;
-    bool termChar = false;
-  };
   void Send(const std::string& message) {
     const auto r = conn_.SendAll(message, IoTimeout());
     if (r == TcpConnection::Result::kOk) return Succeed();
     Fail(r == TcpConnection::Result::kTimeout ? io::kVisaErrorTimeout : io::kVisaErrorConnectionLost, conn_.Error());
   }
-  void Succeed() {
-    status_ = io::kVisaSuccess;
-    error_.clear();
-  }
-  void Fail(long status, std::string why) {
-    status_ = status;
-    error_ = std::move(why);
-  }
-
-  std::string resource_;
   TcpConnection conn_;
-  Options_ options_;
   ByteQueue pending_;  // received, not yet read
-  long status_ = io::kVisaSuccess;
-  std::string error_;
 };
 
 }  // namespace

@@ -30,17 +30,15 @@ std::string Vxi11ErrorText(std::int32_t code) {
   }
 }
 
-class Vxi11Visa : public io::IVisaControl {
+class Vxi11Visa : public io::VisaSessionBase {
  public:
   ~Vxi11Visa() override { Close(); }
-  void SetResourceName(const std::string& resource) override { resource_ = resource; }
-  std::string ResourceName() const override { return resource_; }
 
   void Open() override {
     Close();
     TcpipResource r;
     std::string error;
-    if (!ParseTcpip(resource_, r, error)) return Refuse(error);
+    if (!ParseTcpip(resource(), r, error)) return Refuse(error);
     std::uint16_t port = r.port;
     if (port == 0 && !AskPortmapper(r.host, port, error)) return Refuse(error);
     if (!core_.Connect(r.host, port, ConnectTimeout())) return Refuse(core_.Error());
@@ -74,8 +72,6 @@ class Vxi11Visa : public io::IVisaControl {
     core_.Close();
     abort_.Close();
   }
-
-  io::IVisaOptions& Options() override { return options_; }
 
   void Write(std::string_view text) override { Send(text); }
   void WriteBlock(std::span<const std::uint8_t> block) override {
@@ -123,32 +119,10 @@ class Vxi11Visa : public io::IVisaControl {
     return out;
   }
 
-  long Status() const override { return status_; }
-  void SetBuffer(long, long) override {}
-  std::string LastErrorText() const override { return status_ < 0 ? error_ : std::string(); }
-
  private:
-  struct Options_ : io::IVisaOptions {
-    void SetBool(long property, bool value) override {
-      if (property == io::kOptionSendEnd) sendEnd = value;
-      if (property == io::kOptionTermCharEnabled) termChar = value;
-    }
-    void SetInteger(long, long) override {}
-    bool sendEnd = true;
-    bool termChar = false;
-  };
-
   [[noreturn]] void Refuse(const std::string& why) {
     Fail(io::kVisaErrorResourceNotFound, why);
     vb::Raise(4010, "VISA", "VISA Open: " + why);
-  }
-  void Succeed() {
-    status_ = io::kVisaSuccess;
-    error_.clear();
-  }
-  void Fail(long status, std::string why) {
-    status_ = status;
-    error_ = std::move(why);
   }
   void Broken(const std::string& why) {
     Fail(io::kVisaErrorConnectionLost, why);
@@ -256,20 +230,16 @@ class Vxi11Visa : public io::IVisaControl {
     return true;
   }
 
-  std::string resource_;
   TcpConnection core_;
   TcpConnection abort_;  // opened when a call has to be aborted
   std::string host_;
   std::uint16_t abortPort_ = 0;
-  Options_ options_;
   std::string replyBuffer_;
   ByteQueue ahead_;  // read from the unit, not yet asked for
   std::int32_t lid_ = 0;
   std::uint32_t maxRecvSize_ = 1024;
   std::uint32_t xid_ = 0;
   bool linked_ = false;
-  long status_ = io::kVisaSuccess;
-  std::string error_;
 };
 
 }  // namespace

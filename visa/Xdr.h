@@ -90,6 +90,26 @@ class Reader {
   bool ok_ = true;
 };
 
+// The header of an RPC call, credentials and verifier read past.
+struct CallHeader {
+  std::uint32_t xid = 0, type = 0, rpcVersion = 0, prog = 0, vers = 0, proc = 0;
+  bool IsCall() const { return type == 0 && rpcVersion == 2; }
+};
+inline CallHeader ReadCall(Reader& r) {
+  CallHeader h;
+  h.xid = r.U32();
+  h.type = r.U32();
+  h.rpcVersion = r.U32();
+  h.prog = r.U32();
+  h.vers = r.U32();
+  h.proc = r.U32();
+  r.U32();
+  r.Opaque(400);  // credential
+  r.U32();
+  r.Opaque(400);  // verifier
+  return h;
+}
+
 // One record as one last fragment.
 inline std::string Record(std::string_view payload) {
   Writer w;
