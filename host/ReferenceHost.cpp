@@ -274,8 +274,10 @@ long ReferenceHost::ReportError(const vb::Error& error, long threadId, long stat
 void ReferenceHost::MessageList(long, const std::string& text, bool isText) {
   std::lock_guard lock(mutex_);
   if (!isText) return;  // line breaks only separate the entries
+  // The last lines stay at hand; all of them go to the log when it is on.
+  if (messages_.size() >= kKeptMessages) messages_.erase(messages_.begin(), messages_.begin() + kKeptMessages / 2);
   messages_.push_back(text);
-  if (trace_) AppendLog("MESSAGE " + text);
+  AppendLog("MESSAGE " + text);  // the message list is a log of its own
 }
 
 std::vector<std::string> ReferenceHost::Messages() const {

@@ -64,7 +64,9 @@ class QUORVEL_API ReferenceHost : public std::enable_shared_from_this<ReferenceH
   // The user's Ctrl-C: StopRequested answers true from now on.
   void RequestStop() { stop_ = true; }
   void ClearStop() { stop_ = false; }
+  // The message-list lines of this run (the last 10 000 at most).
   std::vector<std::string> Messages() const;
+  static constexpr std::size_t kKeptMessages = 10000;
 
   bool TraceEnabled() override { return trace_; }
   void WriteTrace(const TraceRecord& record) override;

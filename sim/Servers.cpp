@@ -111,13 +111,13 @@ void Servers::Stop() {
     const char b = 1;
     [[maybe_unused]] const ssize_t n = ::write(stopWrite_.get(), &b, 1);
   }
-  std::vector<std::thread> threads;
+  std::vector<Worker> threads;
   {
     std::lock_guard lock(threadsMutex_);
     threads.swap(threads_);
   }
-  for (auto& t : threads)
-    if (t.joinable()) t.join();
+  for (auto& w : threads)
+    if (w.thread.joinable()) w.thread.join();
   listeners_.clear();
   stopRead_.Reset();
   stopWrite_.Reset();
@@ -125,7 +125,21 @@ void Servers::Stop() {
 
 void Servers::Spawn(std::function<void()> work) {
   std::lock_guard lock(threadsMutex_);
-  threads_.emplace_back(std::move(work));
+  // A server that runs for days sees many clients come and go: join the finished.
+  for (auto it = threads_.begin(); it != threads_.end();) {
+    if (it->done->load()) {
+      it->thread.join();
+      it = threads_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  threads_.push_back({std::thread([work = std::move(work), done] {
+                        work();
+                        *done = true;
+                      }),
+                      done});
 }
 
 void Servers::Log(const std::string& line) {

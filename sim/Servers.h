@@ -61,8 +61,12 @@ class Servers {
   std::vector<visa::Fd> listeners_;
   visa::Fd stopRead_, stopWrite_;
   std::atomic<bool> stopping_{false};
+  struct Worker {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
   std::mutex threadsMutex_;
-  std::vector<std::thread> threads_;
+  std::vector<Worker> threads_;  // finished ones are joined when the next one starts
   std::uint16_t socketPort_ = 0, vxi11Port_ = 0, abortPort_ = 0, portmapperPort_ = 0;
   std::atomic<long> connections_{0};
   std::atomic<int> nextLink_{1};
