@@ -164,18 +164,21 @@ double clsQuorvelUnit::GetTriggerOffset(long port, bool fromDevice) {
 
 void clsQuorvelUnit::SendTriggerOut() { WriteCmd(BuildCmd(modMain::cmdTriggerOut, ckSetting, -1, 1)); }
 
+void clsQuorvelUnit::SendTriggerFlag(long index, bool value) { WriteCmd(BuildCmd(index, ckSetting, 0, value ? 1 : 0)); }
+
+bool clsQuorvelUnit::GetTriggerFlag(long index, bool fromDevice, bool stored) {
+  return fromDevice ? RequestCmdFlag(BuildCmd(index, ckQuery, 0)) : stored;
+}
+
 void clsQuorvelUnit::SetTriggerOutWithIn(bool value, bool send) {
   m_TriggerOutWithIn = value;
   if (send) SendTriggerOutWithIn();
 }
 
-void clsQuorvelUnit::SendTriggerOutWithIn() {
-  WriteCmd(BuildCmd(modMain::cmdTriggerOutWithIn, ckSetting, 0, m_TriggerOutWithIn ? 1 : 0));
-}
+void clsQuorvelUnit::SendTriggerOutWithIn() { SendTriggerFlag(modMain::cmdTriggerOutWithIn, m_TriggerOutWithIn); }
 
 bool clsQuorvelUnit::GetTriggerOutWithIn(bool fromDevice) {
-  if (fromDevice) return RequestCmdFlag(BuildCmd(modMain::cmdTriggerOutWithIn, ckQuery, 0));
-  return m_TriggerOutWithIn;
+  return GetTriggerFlag(modMain::cmdTriggerOutWithIn, fromDevice, m_TriggerOutWithIn);
 }
 
 void clsQuorvelUnit::SetTriggerOutWithMeasurement(bool value, bool send) {
@@ -184,12 +187,11 @@ void clsQuorvelUnit::SetTriggerOutWithMeasurement(bool value, bool send) {
 }
 
 void clsQuorvelUnit::SendTriggerOutWithMeasurement() {
-  WriteCmd(BuildCmd(modMain::cmdTriggerOutWithMeasurement, ckSetting, 0, m_TriggerOutWithMeasurement ? 1 : 0));
+  SendTriggerFlag(modMain::cmdTriggerOutWithMeasurement, m_TriggerOutWithMeasurement);
 }
 
 bool clsQuorvelUnit::GetTriggerOutWithMeasurement(bool fromDevice) {
-  if (fromDevice) return RequestCmdFlag(BuildCmd(modMain::cmdTriggerOutWithMeasurement, ckQuery, 0));
-  return m_TriggerOutWithMeasurement;
+  return GetTriggerFlag(modMain::cmdTriggerOutWithMeasurement, fromDevice, m_TriggerOutWithMeasurement);
 }
 
 // --- everything at once ------------------------------------------------------------

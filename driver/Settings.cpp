@@ -68,9 +68,7 @@ void clsQuorvelUnit::SendMeasTime(long port) {
 }
 
 double clsQuorvelUnit::GetMeasTime(long port, bool fromDevice) {
-  const vb::Long s = ChannelToSensor(port);
-  if (fromDevice) return RequestCmdValue(BuildCmd(modMain::cmdSampleTime, ckQuery, s));
-  return m_Port(s).MeasTime;
+  return GetSensorValue(port, fromDevice, modMain::cmdSampleTime, &PortSettings::MeasTime);
 }
 
 vb::Long clsQuorvelUnit::GetSampleCount(long port, bool fromDevice) {
@@ -98,23 +96,31 @@ void clsQuorvelUnit::SendBurstSearchLevel(long port) {
 }
 
 double clsQuorvelUnit::GetBurstSearchLevel(long port, bool fromDevice) {
-  const vb::Long s = ChannelToSensor(port);
-  if (fromDevice) return RequestCmdValue(BuildCmd(modMain::cmdBurstSearchLevel, ckQuery, s));
-  return m_Port(s).BurstSearchLevel;
+  return GetSensorValue(port, fromDevice, modMain::cmdBurstSearchLevel, &PortSettings::BurstSearchLevel);
 }
 
 // --- attenuation and gain corrections -------------------------------------------
 
-void clsQuorvelUnit::SetAttenuation(double att, long port, bool send) {
+void clsQuorvelUnit::SetCorrection(double value, long port, bool send, long index, double PortSettings::*field) {
   if (port != 0 && port != ppSum) {
     // One sensor only, even when it belongs to the sum.
     const vb::Long s = ChannelToSensor(port);
-    m_Port(s).Attenuation = att;
-    if (send) WriteCmd(BuildCmd(modMain::cmdAttenuation, ckSetting, s, att));
+    m_Port(s).*field = value;
+    if (send) WriteCmd(BuildCmd(index, ckSetting, s, value));
     return;
   }
-  for (const vb::Long s : GetPortList(port)) m_Port(s).Attenuation = att;
-  if (send) SendAttenuation(port);
+  for (const vb::Long s : GetPortList(port)) m_Port(s).*field = value;
+  if (send) SendPerSensor(port, index, [field](const PortSettings& p) { return p.*field; });
+}
+
+double clsQuorvelUnit::GetSensorValue(long port, bool fromDevice, long index, double PortSettings::*field) {
+  const vb::Long s = ChannelToSensor(port);
+  if (fromDevice) return RequestCmdValue(BuildCmd(index, ckQuery, s));  // asked, not stored
+  return m_Port(s).*field;
+}
+
+void clsQuorvelUnit::SetAttenuation(double att, long port, bool send) {
+  SetCorrection(att, port, send, modMain::cmdAttenuation, &PortSettings::Attenuation);
 }
 
 void clsQuorvelUnit::SendAttenuation(long port) {
@@ -122,20 +128,11 @@ void clsQuorvelUnit::SendAttenuation(long port) {
 }
 
 double clsQuorvelUnit::GetAttenuation(long port, bool fromDevice) {
-  const vb::Long s = ChannelToSensor(port);
-  if (fromDevice) return RequestCmdValue(BuildCmd(modMain::cmdAttenuation, ckQuery, s));
-  return m_Port(s).Attenuation;
+  return GetSensorValue(port, fromDevice, modMain::cmdAttenuation, &PortSettings::Attenuation);
 }
 
 void clsQuorvelUnit::SetGain(double Gain, long port, bool send) {
-  if (port != 0 && port != ppSum) {
-    const vb::Long s = ChannelToSensor(port);
-    m_Port(s).Gain = Gain;
-    if (send) WriteCmd(BuildCmd(modMain::cmdGain, ckSetting, s, Gain));
-    return;
-  }
-  for (const vb::Long s : GetPortList(port)) m_Port(s).Gain = Gain;
-  if (send) SendGain(port);
+  SetCorrection(Gain, port, send, modMain::cmdGain, &PortSettings::Gain);
 }
 
 void clsQuorvelUnit::SendGain(long port) {
@@ -143,9 +140,7 @@ void clsQuorvelUnit::SendGain(long port) {
 }
 
 double clsQuorvelUnit::GetGain(long port, bool fromDevice) {
-  const vb::Long s = ChannelToSensor(port);
-  if (fromDevice) return RequestCmdValue(BuildCmd(modMain::cmdGain, ckQuery, s));
-  return m_Port(s).Gain;
+  return GetSensorValue(port, fromDevice, modMain::cmdGain, &PortSettings::Gain);
 }
 
 void clsQuorvelUnit::SetBeamformingGain(double bfgain, bool send) {
@@ -174,9 +169,7 @@ void clsQuorvelUnit::SendFrequency(long port) {
 }
 
 double clsQuorvelUnit::GetFrequency(long port, bool fromDevice) {
-  const vb::Long s = ChannelToSensor(port);
-  if (fromDevice) return RequestCmdValue(BuildCmd(modMain::cmdFrequency, ckQuery, s));
-  return m_Port(s).Frequency;
+  return GetSensorValue(port, fromDevice, modMain::cmdFrequency, &PortSettings::Frequency);
 }
 
 // --- active ports ----------------------------------------------------------------

@@ -254,6 +254,12 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice {
   platform::IMessageBox& MessageBox() const;
   // The sensors a port argument addresses (see the settings members).
   std::vector<vb::Long> GetPortList(long port) const;
+  // Attenuation and gain: a single sensor alone, port 0 and the sum by list.
+  void SetCorrection(double value, long port, bool send, long index, double PortSettings::*field);
+  // A sensor's stored number, or with fromDevice the unit's (not stored).
+  double GetSensorValue(long port, bool fromDevice, long index, double PortSettings::*field);
+  void SendTriggerFlag(long index, bool value);
+  bool GetTriggerFlag(long index, bool fromDevice, bool stored);
   // One setting command per listed sensor, with the value the field holds.
   template <class Field>
   void SendPerSensor(long port, long index, Field field);
