@@ -222,8 +222,8 @@ std::string IdentityJson(Session& s) {
   const DeviceInfo info = s.unit().clsDevice_Info();
   std::string fw = info.FirmwareVersion;
   while (!fw.empty() && (fw.back() == '\n' || fw.back() == '\r')) fw.pop_back();
-  return "{\"device\":\"" + s.unit().clsDevice_Name() + "\",\"address\":\"" + s.unit().AddressText() +
-         "\",\"serial\":\"" + info.SerialNumber + "\",\"firmware\":\"" + fw + "\"}";
+  return "{\"device\":" + JsonString(s.unit().clsDevice_Name()) + ",\"address\":" + JsonString(s.unit().AddressText()) +
+         ",\"serial\":" + JsonString(info.SerialNumber) + ",\"firmware\":" + JsonString(fw) + "}";
 }
 
 void PrintIdentity(Session& s) {

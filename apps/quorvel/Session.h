@@ -49,5 +49,7 @@ class Session {
 std::string Num(double v);
 std::string Hz(double f);
 std::string Dbm(double v);
+// A text as a JSON string, quotes and control characters escaped.
+std::string JsonString(std::string_view text);
 
 }  // namespace quorvel
