@@ -1,26 +1,21 @@
-// The command layer reading answers served by the scripted double, with a
+// The SCPI link reading answers served by the scripted double, with a
 // host whose pause returns at once: what the driver itself costs per value.
 #include <benchmark/benchmark.h>
 
 #include <string>
 #include <vector>
 
-#include "driver/clsQuorvelUnit.h"
-#include "host/RecordingHost.h"
-#include "io/CommandLayer.h"
-#include "platform/Headless.h"
-#include "visa/ScriptedVisa.h"
-#include "LayerOnFields.h"
+#include "LinkOnResource.h"
+#include "testsupport/ScriptedVisa.h"
 
 namespace {
 
 // The scripted double serves the answers.
 struct Bench {
   std::shared_ptr<visa::ScriptedVisa> visa = visa::ScriptedVisa::Create();
-  io::VisaRegistration registration = visa->Install("BENCH::");
-  LayerOnFields fields{"BENCH::1"};
-  io::CommandLayer& layer = fields.layer;
-  vb::Long& errStatus = fields.errStatus;
+  platform::VisaRegistration registration = visa->Install("BENCH::");
+  LinkOnResource on{"BENCH::1"};
+  io::ScpiLink& layer = on.link;
 };
 
 std::string TraceAnswer(int count) {
@@ -44,7 +39,7 @@ void BM_RequestCmdValueList200k(benchmark::State& state) {
     b.layer.RequestCmdValueList(":SENS1:TRAC:DATA?", values, 0.1, 100);
     benchmark::DoNotOptimize(values.data());
   }
-  if (values.size() != 200000 || b.errStatus != 0) state.SkipWithError("the list was not read whole");
+  if (values.size() != 200000 || b.layer.ErrorStatus() != 0) state.SkipWithError("the list was not read whole");
   state.SetItemsProcessed(state.iterations() * 200000);
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(answer.size()));
 }

@@ -12,12 +12,11 @@
 #include <vector>
 
 #include "driver/clsQuorvelUnit.h"
-#include "host/RecordingHost.h"
-#include "io/CommandLayer.h"
+#include "testsupport/RecordingHost.h"
 #include "platform/Headless.h"
 #include "visa/Network.h"
-#include "visa/Tcp.h"
-#include "LayerOnFields.h"
+#include "net/Tcp.h"
+#include "LinkOnResource.h"
 
 namespace {
 
@@ -37,6 +36,7 @@ int main(int argc, char** argv) {
     std::cerr << "usage: quorvel_netbench HOST SOCKETPORT [VXI11RESOURCE]\n";
     return 2;
   }
+  const platform::VisaRegistration transports = visa::RegisterNetworkTransports();
   const std::string host = argv[1];
   const std::uint16_t port = static_cast<std::uint16_t>(std::stoi(argv[2]));
   const std::string socketResource = "TCPIP::" + host + "::" + argv[2] + "::SOCKET";
@@ -45,8 +45,8 @@ int main(int argc, char** argv) {
 
   // The floor: a plain TCP client, write and read to the line feed.
   {
-    visa::TcpConnection c;
-    if (!c.Connect(host, port, visa::Millis(2000))) {
+    net::TcpConnection c;
+    if (!c.Connect(host, port, net::Millis(2000))) {
       std::cerr << c.Error() << "\n";
       return 1;
     }
@@ -54,44 +54,44 @@ int main(int argc, char** argv) {
     std::string in;
     for (int i = 0; i < queries; ++i) {
       const auto s = Clock::now();
-      c.SendAll(":SENS1:FREQ?\n", visa::Millis(2000));
+      c.SendAll(":SENS1:FREQ?\n", net::Millis(2000));
       in.clear();
-      while (in.find('\n') == std::string::npos) c.ReceiveSome(in, 1 << 16, visa::Millis(2000));
+      while (in.find('\n') == std::string::npos) c.ReceiveSome(in, 1 << 16, net::Millis(2000));
       t.push_back(std::chrono::duration<double, std::micro>(Clock::now() - s).count());
     }
     Print("floor_query", Median(t), "us");
-    c.SendAll(":SENS1:SAMP:COUNT 200000\n*CLS;:INIT:IMM;*OPC\n*ESR?\n", visa::Millis(2000));
+    c.SendAll(":SENS1:SAMP:COUNT 200000\n*CLS;:INIT:IMM;*OPC\n*ESR?\n", net::Millis(2000));
     in.clear();
-    while (in.find('\n') == std::string::npos) c.ReceiveSome(in, 1 << 16, visa::Millis(2000));
+    while (in.find('\n') == std::string::npos) c.ReceiveSome(in, 1 << 16, net::Millis(2000));
     std::vector<double> tt;
     for (int i = 0; i < 20; ++i) {
       const auto s = Clock::now();
-      c.SendAll(":SENS1:TRAC:DATA?\n", visa::Millis(2000));
+      c.SendAll(":SENS1:TRAC:DATA?\n", net::Millis(2000));
       in.clear();
-      while (in.empty() || in.back() != '\n') c.ReceiveSome(in, 1 << 20, visa::Millis(5000));
+      while (in.empty() || in.back() != '\n') c.ReceiveSome(in, 1 << 20, net::Millis(5000));
       tt.push_back(std::chrono::duration<double, std::milli>(Clock::now() - s).count());
     }
     Print("floor_trace", Median(tt), "ms");
   }
 
   for (const auto& [name, resource] : {std::pair<std::string, std::string>{"socket", socketResource}, {"vxi11", vxiResource}}) {
-    LayerOnFields l(resource);
+    LinkOnResource l(resource);
     std::vector<double> t;
     for (int i = 0; i < queries; ++i) {
       const auto s = Clock::now();
-      l.layer.RequestCmd(":SENS1:FREQ?");
+      l.link.RequestCmd(":SENS1:FREQ?");
       t.push_back(std::chrono::duration<double, std::micro>(Clock::now() - s).count());
     }
     Print(name + "_query", Median(t), "us");
-    l.layer.WriteCmd(":SENS1:SAMP:COUNT 200000");
-    l.layer.WriteCmd("*CLS;:INIT:IMM;*OPC");
-    l.layer.RequestCmd("*ESR?");  // waits for the measurement
+    l.link.WriteCmd(":SENS1:SAMP:COUNT 200000");
+    l.link.WriteCmd("*CLS;:INIT:IMM;*OPC");
+    l.link.RequestCmd("*ESR?");  // waits for the measurement
     std::vector<double> tt;
     std::vector<double> values;
     for (int i = 0; i < 20; ++i) {
       const auto s = Clock::now();
       // A wait time of -0.02 s leaves out the driver's fixed pause before the read.
-      l.layer.RequestCmdValueList(":SENS1:TRAC:DATA?", values, -0.02, 100);
+      l.link.RequestCmdValueList(":SENS1:TRAC:DATA?", values, -0.02, 100);
       tt.push_back(std::chrono::duration<double, std::milli>(Clock::now() - s).count());
     }
     if (values.size() != 200000) std::cerr << name << ": the trace came back with " << values.size() << " values\n";
@@ -108,18 +108,18 @@ int main(int argc, char** argv) {
     out << std::string(size - 17 - 1 - len.size(), 'f');
   }
   {
-    visa::TcpConnection c;
-    c.Connect(host, port, visa::Millis(2000));
+    net::TcpConnection c;
+    c.Connect(host, port, net::Millis(2000));
     std::ifstream in(file, std::ios::binary);
     std::vector<char> buf(16384);
     const auto s = Clock::now();
     while (in.read(buf.data(), static_cast<std::streamsize>(buf.size())) || in.gcount() > 0)
-      c.SendAll(std::string_view(buf.data(), static_cast<std::size_t>(in.gcount())), visa::Millis(5000));
+      c.SendAll(std::string_view(buf.data(), static_cast<std::size_t>(in.gcount())), net::Millis(5000));
     // Until the unit has taken it all: its answer to the next query.
-    c.SendAll("\n*IDN?\n", visa::Millis(5000));
+    c.SendAll("\n*IDN?\n", net::Millis(5000));
     std::string answer;
     while (answer.find('\n') == std::string::npos &&
-           c.ReceiveSome(answer, 1 << 10, visa::Millis(10000)) == visa::TcpConnection::Result::kOk) {
+           c.ReceiveSome(answer, 1 << 10, net::Millis(10000)) == net::TcpConnection::Result::kOk) {
     }
     Print("floor_upload", size / 1048576.0 / std::chrono::duration<double>(Clock::now() - s).count(), "MiB/s");
   }

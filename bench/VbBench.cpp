@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "io/Vb.h"
+#include "core/Vb.h"
 #include "io/modMain.h"
 
 namespace {

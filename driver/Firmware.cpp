@@ -45,12 +45,13 @@ int clsQuorvelUnit::Transfer_FirmwareFile(const std::string& localfilename) {
       if (!m_TestForm) vb::Raise(vb::err::ObjectNotSet, kObjectName, "no service dialog to show the upload in");
       return *m_TestForm;
     });
+    platform::IVisaControl& visa = f.Step([&]() -> platform::IVisaControl& { return m_Link.Control(); });
     f.Step([&] {
-      io::IVisaOptions& options = Visa().Options();
-      options.SetInteger(io::kOptionWriteBufferSize, static_cast<long>(kChunk));
-      options.SetBool(io::kOptionTermCharEnabled, true);
-      Visa().SetBuffer(io::kBufferFormattedIn + io::kBufferFormattedOut, static_cast<long>(kChunk));
-      options.SetBool(io::kOptionSendEnd, false);
+      platform::IVisaOptions& options = visa.Options();
+      options.SetInteger(platform::kOptionWriteBufferSize, static_cast<long>(kChunk));
+      options.SetBool(platform::kOptionTermCharEnabled, true);
+      visa.SetBuffer(platform::kBufferFormattedIn + platform::kBufferFormattedOut, static_cast<long>(kChunk));
+      options.SetBool(platform::kOptionSendEnd, false);
     });
     platform::PointerRestore restore(m_Platform.mouse.get());
     if (m_Platform.mouse) m_Platform.mouse->Set(platform::vbHourglass);
@@ -65,18 +66,15 @@ int clsQuorvelUnit::Transfer_FirmwareFile(const std::string& localfilename) {
       // later command of the session would never end at the unit.
       if (position + kChunk >= length) {
         chunk = static_cast<std::size_t>(length - position);
-        f.Step([&] { Visa().Options().SetBool(io::kOptionSendEnd, true); });
+        f.Step([&] { visa.Options().SetBool(platform::kOptionSendEnd, true); });
       }
       f.Step([&] {
         file.read(buffer.data(), static_cast<std::streamsize>(chunk));
         if (static_cast<std::size_t>(file.gcount()) != chunk)
           vb::Raise(vb::err::PathFileAccess, kObjectName, "the firmware file shrank while it was sent: " + localfilename);
-        Visa().WriteBlock(std::span(reinterpret_cast<const std::uint8_t*>(buffer.data()), chunk));
+        visa.WriteBlock(std::span(reinterpret_cast<const std::uint8_t*>(buffer.data()), chunk));
         // A failed write must not be reported as an upload.
-        if (Visa().Status() < 0) {
-          m_Status = 0;
-          io::RaiseVisaFailure(Visa(), kObjectName, "VISA Cmd: SYSTEM:FWUPDATE");
-        }
+        if (visa.Status() < 0) m_Link.TransferFailed("VISA Cmd: SYSTEM:FWUPDATE");
       });
       position += chunk;
       const double percent = static_cast<double>(position) / static_cast<double>(length) * 100;

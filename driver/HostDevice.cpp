@@ -6,7 +6,7 @@ void clsQuorvelUnit::clsDevice_Name(const std::string& Name) {
   Traced("Let clsDevice_Name", [&](io::ErrorFrame& f) {
     f.Step([&] {
       m_Name = Name;
-      m_Status = 0;
+      m_Link.SetStatus(0);
     });
     f.Step([&] { m_Settings = host::Require(m_Host.utility).CreateSettings(1, 10, "dummy", 0, 0); });
     f.Step([&] { ReadConfig(); });
@@ -14,7 +14,7 @@ void clsQuorvelUnit::clsDevice_Name(const std::string& Name) {
     f.Step([&] { m_DeviceType = host::Require(m_Host.deviceList).DeviceType(m_Name); });
     f.Step([&] { m_clsDialog_NewParameter(); });
     f.Step([&] {
-      m_Info.Address = m_Address;
+      m_Info.Address = m_Link.ResourceName();
       // The naming defaults; UpdateSampling is not run here, so the sample
       // counts stay as the last derivation left them.
       m_MinFrequency = kMinFrequency;
@@ -47,10 +47,12 @@ void clsQuorvelUnit::m_clsDialog_NewParameter() {
   attempt([&] {
     const vb::Long code = host::Require(m_Host.deviceList).Interface(m_Name);
     if (code == kInterfaceVisa) {
-      attempt([&] { m_Address = host::Require(m_Host.deviceList).Address(m_Name); });
-      if (!m_VisaForm) m_VisaForm = std::make_unique<io::frmVISA>();
+      // The link keeps the resource from here on, for every open and reconnect.
+      attempt([&] { m_Link.SetResourceName(host::Require(m_Host.deviceList).Address(m_Name)); });
+      attempt([&] { m_Link.SetTimeout(host::Require(m_Host.deviceList).Timeout(m_Name)); });
+      m_Link.CreateForm();
     }
-    m_Interface = code;
+    m_Link.SetInterface(code);
   });
   attempt([&] {
     const host::DeviceRecord record = host::Require(m_Host.deviceList).GetDeviceRecord(m_Name);
@@ -77,14 +79,14 @@ bool clsQuorvelUnit::WriteConfig() {
 }
 
 void clsQuorvelUnit::clsDevice_Status(vb::Long Status) {
-  if (Status == m_Status) return;
-  m_Status = Status;
+  if (Status == m_Link.Status()) return;
+  m_Link.SetStatus(Status);
   clsDevice_Check();
-  if (m_Status == 1) clsDevice_Initialize();
+  if (m_Link.Status() == 1) clsDevice_Initialize();
 }
 
 void clsQuorvelUnit::clsDevice_Check() {
-  Traced("clsDevice_Check", [&](io::ErrorFrame& f) { f.Step([&] { CheckDevicePhysical(m_Status); }); });
+  Traced("clsDevice_Check", [&](io::ErrorFrame& f) { f.Step([&] { CheckDevicePhysical(m_Link.Status()); }); });
 }
 
 void clsQuorvelUnit::clsDevice_Initialize() {
@@ -92,12 +94,9 @@ void clsQuorvelUnit::clsDevice_Initialize() {
   Traced(
       "clsDevice_Initialize",
       [&](io::ErrorFrame&) {
-        if (m_Interface != kInterfaceVisa) return;
+        if (m_Link.Interface() != kInterfaceVisa) return;
         try {
-          m_OpcDone = m_OpcPending = false;
-          m_ErrStatus = 0;
-          m_SysErrOverflow = 0;
-          m_Abort = false;
+          ClearUnitFlags();
           WriteCmd(BuildCmd(modMain::cmdReset, modMain::ckSetting, 0));
           auto identify = [&] {
             WriteCmd(std::string("*IDN?") + '\n');
@@ -106,10 +105,7 @@ void clsQuorvelUnit::clsDevice_Initialize() {
           std::vector<std::string> fields = identify();
           if (fields.size() < 2) {
             // Reconnect once and ask again.
-            Visa().Close();
-            if (m_Platform.events) m_Platform.events->DoEvents();
-            Visa().Open();
-            Visa().Options().SetBool(io::kOptionTermCharEnabled, true);
+            m_Link.Reconnect();
             fields = identify();
           }
           if (fields.size() < 2) vb::Raise(4011);
@@ -118,12 +114,12 @@ void clsQuorvelUnit::clsDevice_Initialize() {
           m_Info.SerialNumber = vb::Trim(fields[2]);
           if (fields.size() < 4) vb::Raise(vb::err::SubscriptOutOfRange);
           m_Info.FirmwareVersion = vb::Trim(fields[3]);
-          m_Status = 1;
+          m_Link.SetStatus(1);
         } catch (const vb::Error& e) {
           // A unit that cannot be reached leaves the driver quietly in simulation.
           const long n = e.Number();
-          if (n != io::ERROR_VISA_OPEN && n != io::ERROR_VISA_IO && n != 4999) throw;
-          m_Status = 0;
+          if (n != platform::ERROR_VISA_OPEN && n != platform::ERROR_VISA_IO && n != 4999) throw;
+          m_Link.SetStatus(0);
           clsDevice_Check();
         }
       },
@@ -192,6 +188,6 @@ void clsQuorvelUnit::clsDevice_StartTest() {
 
 void clsQuorvelUnit::clsDevice_StopTest() {
   Traced("clsDevice_StopTest", [&](io::ErrorFrame& f) {
-    if (m_Status == 1) f.Step([&] { ResetQuorvelUnit(); });
+    if (m_Link.Status() == 1) f.Step([&] { ResetQuorvelUnit(); });
   });
 }

@@ -4,28 +4,24 @@
 
 void clsQuorvelUnit::MeasurementAbort() {
   Traced("Abort", [&](io::ErrorFrame& f) {
-    if (!m_Cmd.Connected()) return;
+    if (!m_Link.Connected()) return;
     // Straight to the control, not through WriteCmd: this runs while another
     // call of this object waits for the operation being aborted.
     f.Step([&] {
       const std::string cmd = BuildCmd(modMain::cmdAbort, modMain::ckSetting, -1);
-      Visa().Write(cmd);
-      if (Visa().Status() < 0) {
-        m_Status = 0;
-        io::RaiseVisaFailure(Visa(), kObjectName, "VISA Cmd: " + cmd);
-      }
+      m_Link.Control().Write(cmd);
+      if (m_Link.Control().Status() < 0) m_Link.TransferFailed("VISA Cmd: " + cmd);
     });
-    m_OpcPending = false;
-    m_OpcDone = false;
-    m_ErrStatus |= esABORT;
-    m_Abort = true;
+    m_Link.ForgetOperation();
+    m_Link.AddErrorStatus(esABORT);
+    m_Link.SetAbort(true);
   });
 }
 
 void clsQuorvelUnit::MeasurementInit(long port) {
   Traced("MeasurementInit", [&](io::ErrorFrame& f) {
-    m_ErrStatus = esNONE;
-    m_Abort = false;
+    m_Link.SetErrorStatus(esNONE);
+    m_Link.SetAbort(false);
     m_SysErrOverflow = 0;
     f.Step([&] { WriteCmd(BuildCmd(modMain::cmdMeasurementInit, modMain::ckSetting, ChannelToSensor(port))); });
   });
@@ -33,8 +29,8 @@ void clsQuorvelUnit::MeasurementInit(long port) {
 
 void clsQuorvelUnit::BurstSearchInit(long port) {
   Traced("BurstSearchInit", [&](io::ErrorFrame& f) {
-    m_ErrStatus = esNONE;
-    m_Abort = false;  // the overflow port mask stays
+    m_Link.SetErrorStatus(esNONE);
+    m_Link.SetAbort(false);  // the overflow port mask stays
     f.Step([&] { WriteCmd(BuildCmd(modMain::cmdBurstSearchInit, modMain::ckSetting, ChannelToSensor(port))); });
   });
 }

@@ -2,26 +2,21 @@
 #include <cmath>
 
 #include "driver/clsQuorvelUnit.h"
+#include "driver/Defaults.h"
 #include "io/modMain.h"
 
-clsQuorvelUnit::clsQuorvelUnit() : clsQuorvelUnit(host::DefaultServices(), platform::DefaultServices()) {}
+clsQuorvelUnit::clsQuorvelUnit() : clsQuorvelUnit(defaults::Host(), defaults::Platform()) {}
 
 clsQuorvelUnit::clsQuorvelUnit(host::Services host, platform::Services platform)
-    : m_Host(std::move(host)),
-      m_Platform(std::move(platform)),
-      m_Cmd({m_Status, m_Interface, m_OpcDone, m_OpcPending, m_Abort, m_ErrStatus, m_SysErrOverflow, m_LogOption,
-             m_VisaForm},
-            m_Host, m_Platform, kObjectName) {
+    : m_Host(std::move(host)), m_Platform(std::move(platform)), m_Link(m_Host, m_Platform, std::string(kObjectName)) {
+  m_Link.SetReports(this);
   m_Settings.reset();
   m_DeviceType = std::string(kDeviceType);
-  m_Address = std::string(kDefaultAddress);
-  m_Info.Address = m_Address;
-  m_Interface = kInterfaceVisa;
-  m_OpcDone = m_OpcPending = false;
-  m_ErrStatus = 0;
-  m_SysErrOverflow = 0;
+  m_Link.SetResourceName(std::string(kDefaultAddress));
+  m_Info.Address = m_Link.ResourceName();
+  m_Link.SetInterface(kInterfaceVisa);
+  ClearUnitFlags();
   m_LogOption = 0;
-  m_Abort = false;
   // The ports take m_MinFrequency before the limits are set, so every
   // sensor's frequency is 0 until the host names the device.
   ResetQuorvelUnit();
@@ -33,12 +28,7 @@ clsQuorvelUnit::~clsQuorvelUnit() {
     m_clsDialogEvents.Reset();
   } catch (...) {
   }
-  try {
-    if (m_Status == 1 && m_VisaForm) m_VisaForm->cwVisa1.Close();
-  } catch (...) {
-  }
-  m_VisaForm.reset();
-  m_clsDialog.reset();
+  m_clsDialog.reset();  // the link closes the session when it goes
   m_dvlCon.reset();
 }
 
@@ -128,9 +118,4 @@ void clsQuorvelUnit::ResetUnitCaches() {
 
 std::string clsQuorvelUnit::BuildCmd(long index, long kind, long port, double value, std::string_view mode) {
   return modMain::BuildCommand(index, kind, port, value, mode, "", host::Require(m_Host.time).NoValue());
-}
-
-io::IVisaControl& clsQuorvelUnit::Visa() {
-  if (!m_VisaForm) vb::Raise(vb::err::ObjectNotSet);
-  return m_VisaForm->cwVisa1;
 }

@@ -18,7 +18,7 @@ double& At(std::vector<double>& a, long i) {
 }  // namespace
 
 void clsQuorvelUnit::SetPath(long path) {
-  if (m_Interface == kInterfaceVisa) WriteCmd(modMain::PathCommand(path));
+  if (m_Link.Interface() == kInterfaceVisa) WriteCmd(modMain::PathCommand(path));
 }
 
 platform::IMessageBox& clsQuorvelUnit::MessageBox() const {

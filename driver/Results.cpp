@@ -75,7 +75,7 @@ vb::Long clsQuorvelUnit::GetBurstCount(long port) {
     const double v =
         f.Step([&] { return RequestCmdValue(BuildCmd(modMain::cmdBurstCount, ckQuery, ChannelToSensor(port))); });
     if (v > 200000) {
-      m_ErrStatus |= esOVERFLOW;  // more bursts than the count can report
+      m_Link.AddErrorStatus(esOVERFLOW);  // more bursts than the count can report
       return vb::Long{200001};
     }
     return f.Step([&] { return vb::CLng(v); });

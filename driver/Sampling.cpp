@@ -113,7 +113,7 @@ std::vector<vb::Long> clsQuorvelUnit::GetSumPorts(bool fromDevice) {
   }
   for (vb::Long s = 1; s <= 8; ++s) {
     const std::string answer = RequestCmd(BuildCmd(modMain::cmdMeasMode, ckQuery, s));
-    if (io::CommandLayer::IsNumericAnswer(answer) && vb::CLng(vb::Val(answer)) != 0) sum.push_back(s);
+    if (io::ScpiLink::IsNumericAnswer(answer) && vb::CLng(vb::Val(answer)) != 0) sum.push_back(s);
   }
   if (sum.empty()) sum.push_back(-1);
   return sum;
@@ -213,6 +213,6 @@ void clsQuorvelUnit::SendAllSettings() {
     f.Step([&] { SendBeamformingGain(); });
     f.Step([&] { SendBurstSearchLevel(ppSum); });
     f.Step([&] { SendTriggerOutWithIn(); });
-    m_ErrStatus = 0;  // only when everything was sent
+    m_Link.SetErrorStatus(esNONE);  // only when everything was sent
   });
 }

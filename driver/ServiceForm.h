@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "io/Export.h"
-#include "io/Vb.h"
+#include "core/Export.h"
+#include "core/Vb.h"
 
 class clsQuorvelUnit;
 

@@ -6,7 +6,7 @@
 
 #include "host/Device.h"
 #include "host/UnitService.h"
-#include "io/Vb.h"
+#include "core/Vb.h"
 
 // Measuring channel.
 enum QuorvelPowerPort : long {

@@ -22,11 +22,10 @@
 #include "driver/Types.h"
 #include "host/Device.h"
 #include "host/Services.h"
-#include "io/CommandLayer.h"
-#include "io/Export.h"
-#include "io/frmVISA.h"
+#include "core/Export.h"
+#include "core/Vb.h"
+#include "io/ScpiLink.h"
 #include "io/Trace.h"
-#include "io/Vb.h"
 #include "platform/Platform.h"
 
 // The settings of one measuring sensor.
@@ -46,16 +45,16 @@ struct PortSettings {
   vb::Long SubSampleRate = 0;   // sub-sampling factor; above 1 takes effect
 };
 
-class QUORVEL_API clsQuorvelUnit : public host::clsDevice {
+class QUORVEL_API clsQuorvelUnit : public host::clsDevice, private io::IUnitReports {
  public:
   static constexpr std::string_view kObjectName = "clsQuorvelUnit";
   static constexpr std::string_view kDefaultAddress = "TCPIP::---.---.---.---::inst0::instr";
   static constexpr std::string_view kDeviceType = "QuorvelUnit";
-  static constexpr vb::Long kInterfaceVisa = 60;
+  static constexpr vb::Long kInterfaceVisa = io::kInterfaceVisa;
   static constexpr double kMinFrequency = 10e6;
   static constexpr double kMaxFrequency = 18e9;
 
-  // Uses the process-wide host and platform.
+  // Uses the services the program installed (driver/Defaults.h).
   clsQuorvelUnit();
   clsQuorvelUnit(host::Services host, platform::Services platform);
   ~clsQuorvelUnit() override;
@@ -190,10 +189,10 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice {
   void clsDevice_Name(const std::string& Name) override;  // the set-up point
   std::string clsDevice_Description() const override { return m_Description; }
   std::string clsDevice_DeviceType() const override { return m_DeviceType; }
-  vb::Long clsDevice_Interface() const override { return m_Interface; }
+  vb::Long clsDevice_Interface() const override { return m_Link.Interface(); }
   vb::Long clsDevice_Address() const override { return 0; }  // the VISA resource is not reported here
   void clsDevice_Status(vb::Long Status) override;
-  vb::Long clsDevice_Status() const override { return m_Status; }
+  vb::Long clsDevice_Status() const override { return m_Link.Status(); }
   DeviceInfo clsDevice_Info() const override { return m_Info; }
   double clsDevice_MaxFrequency() const override { return m_MaxFrequency; }
   double clsDevice_MinFrequency() const override { return m_MinFrequency; }
@@ -218,7 +217,7 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice {
   // The stored settings of sensor 1..8 and of attenuator 1..10, as they are.
   const PortSettings& StoredPortSettings(long sensor) const { return m_Port(sensor); }
   double StoredAttenuator(long attenuator) const { return m_Attenuator(attenuator); }
-  std::string AddressText() const { return m_Address; }
+  std::string AddressText() const { return m_Link.ResourceName(); }
   vb::Long StoredSumPortMask() const { return m_SumPortMask; }
   vb::Long StoredActivePortMask() const { return m_ActivePortMask; }
   vb::Long StoredAuxModeMask() const { return m_AuxModeMask; }
@@ -229,6 +228,10 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice {
   static vb::Long ChannelToSensor(vb::Long channel);
   // Sensor to channel: up to 5 unchanged, 6 -> 10, 7 -> 9, 8 -> 11, else 0.
   static vb::Long SensorToChannel(vb::Long sensor);
+  // Ports of an error -222 mask as the unit lists them (5 -> "1;3;"), and back
+  // from a text: every digit 1..8 in it names a port ("3;1" -> 5).
+  static std::string ErrorPortList(vb::Long mask);
+  static vb::Long PortMaskFromText(std::string_view text);
   // Clamps into the Long range, rounding halves to even.
   static vb::Long ClampToLong(double x);
 
@@ -267,22 +270,29 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice {
   vb::Long ListQuery(std::string_view name, long index, long port, std::vector<double>& values, double waitTime,
                      double divisor);
 
-  // The unit's presence and the raw event status (the hidden form's control).
+  // The unit's presence: opens or closes the session and sets the status.
   void CheckDevicePhysical(vb::Long wanted);
-  vb::Long ReadEventStatus() { return m_Cmd.ReadEventStatus(); }
-  io::IVisaControl& Visa();
 
   // The command layer.
-  void WriteCmd(const std::string& cmd) { m_Cmd.WriteCmd(cmd); }
-  std::string RequestCmd(const std::string& query) { return m_Cmd.RequestCmd(query); }
-  double RequestCmdValue(const std::string& query) { return m_Cmd.RequestCmdValue(query); }
-  bool RequestCmdFlag(const std::string& query) { return m_Cmd.RequestCmdFlag(query); }
+  void WriteCmd(const std::string& cmd) { m_Link.WriteCmd(cmd); }
+  std::string RequestCmd(const std::string& query) { return m_Link.RequestCmd(query); }
+  double RequestCmdValue(const std::string& query) { return m_Link.RequestCmdValue(query); }
+  bool RequestCmdFlag(const std::string& query) { return m_Link.RequestCmdFlag(query); }
   void RequestCmdValueList(const std::string& query, std::vector<double>& values, double waitTime, double divisor) {
-    m_Cmd.RequestCmdValueList(query, values, waitTime, divisor);
+    m_Link.RequestCmdValueList(query, values, waitTime, divisor);
   }
-  std::string ReadAnswer() { return m_Cmd.ReadAnswer(); }
-  bool WaitForCompletion() { return m_Cmd.WaitForCompletion(); }
-  std::string QueryRaw(const std::string& query) { return m_Cmd.QueryRaw(query); }
+  std::string ReadAnswer() { return m_Link.ReadAnswer(); }
+
+  // The unit's own error reports (io::IUnitReports): error -222 names the
+  // ports whose traces overflowed; problems go to the host's message list.
+  void ExecutionError(io::ScpiLink& link) override;
+  void OperationComplete(io::ScpiLink& link) override;
+  void CorruptList(io::ScpiLink& link, const std::string& query) override;
+  bool CheckSystemErrorOverflow();
+  void LogCommandError(const std::string& cmd, const std::string& error);
+  // The flags every fresh start of the unit clears.
+  void ClearUnitFlags();
+
   // A catalogue command with the host's no-value marker.
   std::string BuildCmd(long index, long kind, long port, double value = 4e10, std::string_view mode = {});
 
@@ -301,12 +311,8 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice {
   std::shared_ptr<host::ISettings> m_Settings;
   vb::Long m_DialogType = 0;
   std::string m_Description;
-  vb::Long m_Interface = kInterfaceVisa;
   std::string m_DeviceType{kDeviceType};
   DeviceInfo m_Info;
-  vb::Long m_Status = 0;
-  std::unique_ptr<io::frmVISA> m_VisaForm;  // made when the host reports interface 60
-  std::string m_Address{kDefaultAddress};
   std::unique_ptr<IServiceForm> m_TestForm;
   vb::Array<PortSettings, 1, 8> m_Port;
   double m_MinFrequency = 0;
@@ -319,15 +325,13 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice {
   bool m_TriggerOutWithIn = false;
   bool m_TriggerOutWithMeasurement = false;
   vb::Array<double, 1, 10> m_Attenuator;
-  bool m_OpcDone = false;
-  bool m_OpcPending = false;
-  vb::Long m_ErrStatus = 0;
-  bool m_Abort = false;
-  vb::Long m_SysErrOverflow = 0;
+  vb::Long m_SysErrOverflow = 0;  // ports of the last error -222, bit n-1 for port n
   vb::Long m_LogOption = 0;
   std::shared_ptr<host::IDeviceListConnection> m_dvlCon;
   std::shared_ptr<host::IDeviceDialog> m_clsDialog;
   host::Subscription m_clsDialogEvents;  // NewParameter of m_clsDialog
 
-  io::CommandLayer m_Cmd;  // works on the fields above
+  // The session with the unit: interface code, status, resource name,
+  // tracked operations and the error status word live there.
+  io::ScpiLink m_Link;
 };

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "io/Export.h"
+#include "core/Export.h"
 
 namespace host {
 

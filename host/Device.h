@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "host/Settings.h"
-#include "io/Export.h"
-#include "io/Vb.h"
+#include "core/Export.h"
+#include "core/Vb.h"
 
 namespace host {
 

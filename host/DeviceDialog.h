@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "io/Export.h"
+#include "core/Export.h"
 
 namespace host {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "host/DeviceDialog.h"
-#include "io/Export.h"
+#include "core/Export.h"
 
 namespace host {
 
@@ -31,6 +31,9 @@ class QUORVEL_API IDeviceList {
   virtual DeviceRecord GetDeviceRecord(const std::string& name) = 0;
   virtual std::string DeviceType(const std::string& name) = 0;
   virtual bool IsAvailable(const std::string& name) = 0;
+  // The time-out of the device's session for each write and read, in ms;
+  // 0 leaves the transport's own (hosts that keep none need not answer).
+  virtual long Timeout(const std::string&) { return 0; }
 };
 
 }  // namespace host

@@ -10,8 +10,8 @@
 #include "host/TraceLogger.h"
 #include "host/UnitService.h"
 #include "host/Utility.h"
-#include "io/Export.h"
-#include "io/Vb.h"
+#include "core/Export.h"
+#include "core/Vb.h"
 
 namespace host {
 
@@ -23,11 +23,6 @@ struct Services {
   std::shared_ptr<ITextService> text;
   std::shared_ptr<IUnitService> units;
 };
-
-// The process-wide services: those installed with SetDefaultServices, or
-// else the file-backed reference host, created on first use.
-QUORVEL_API Services DefaultServices();
-QUORVEL_API void SetDefaultServices(Services services);
 
 // A service that is missing is VB's "Object variable ... not set" (91).
 template <class T>

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "io/Export.h"
+#include "core/Export.h"
 
 namespace host {
 

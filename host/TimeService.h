@@ -1,7 +1,7 @@
 // The host's time service.
 #pragma once
 
-#include "io/Export.h"
+#include "core/Export.h"
 
 namespace host {
 

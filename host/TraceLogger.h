@@ -5,8 +5,8 @@
 #include <array>
 #include <string>
 
-#include "io/Export.h"
-#include "io/Vb.h"
+#include "core/Export.h"
+#include "core/Vb.h"
 
 namespace host {
 

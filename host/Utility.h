@@ -7,7 +7,7 @@
 
 #include "host/DataSet.h"
 #include "host/Settings.h"
-#include "io/Export.h"
+#include "core/Export.h"
 
 namespace host {
 

@@ -21,8 +21,8 @@
 #include <utility>
 
 #include "host/TraceLogger.h"
-#include "io/Export.h"
-#include "io/Vb.h"
+#include "core/Export.h"
+#include "core/Vb.h"
 
 namespace io {
 

@@ -4,7 +4,7 @@
 #include <iterator>
 #include <limits>
 
-#include "io/Vb.h"
+#include "core/Vb.h"
 
 namespace modMain {
 

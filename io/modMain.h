@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "io/Export.h"
+#include "core/Export.h"
 
 namespace modMain {
 

@@ -42,24 +42,6 @@ void HeadlessEventPump::PostAt(long n, std::function<void()> callback) {
   pending_.push_back({count_ + (n < 1 ? 1 : n), std::move(callback)});
 }
 
-namespace {
-std::mutex g_mutex;
-Services g_services;
-}  // namespace
-
-Services DefaultServices() {
-  std::lock_guard lock(g_mutex);
-  if (!g_services.messageBox) g_services.messageBox = std::make_shared<HeadlessMessageBox>();
-  if (!g_services.mouse) g_services.mouse = std::make_shared<HeadlessMousePointer>();
-  if (!g_services.events) g_services.events = std::make_shared<HeadlessEventPump>();
-  return g_services;
-}
-
-void SetDefaultServices(Services services) {
-  std::lock_guard lock(g_mutex);
-  g_services = std::move(services);
-}
-
 long NewWindowHandle() {
   static std::atomic<long> next{0x10000};
   return next.fetch_add(4);

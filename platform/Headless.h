@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "io/Export.h"
+#include "core/Export.h"
 #include "platform/Platform.h"
 
 namespace platform {
@@ -68,7 +68,7 @@ struct QUORVEL_API HeadlessPlatform {
   std::shared_ptr<HeadlessMessageBox> messageBox = std::make_shared<HeadlessMessageBox>();
   std::shared_ptr<HeadlessMousePointer> mouse = std::make_shared<HeadlessMousePointer>();
   std::shared_ptr<HeadlessEventPump> events = std::make_shared<HeadlessEventPump>();
-  Services services() const { return {messageBox, mouse, events}; }
+  Services services() const { return {messageBox, mouse, events, {}}; }
 };
 
 }  // namespace platform

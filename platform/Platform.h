@@ -1,11 +1,13 @@
-// Our stand-ins for the window system the driver leans on: message boxes,
-// the screen's mouse pointer and the window-event pump (DoEvents).
+// Our stand-ins for the platform the driver leans on: message boxes, the
+// screen's mouse pointer, the window-event pump (DoEvents) and the VISA
+// control (platform/VisaControl.h).
 #pragma once
 
 #include <memory>
 #include <string>
 
-#include "io/Export.h"
+#include "core/Export.h"
+#include "platform/VisaControl.h"
 
 namespace platform {
 
@@ -49,12 +51,10 @@ struct Services {
   std::shared_ptr<IMessageBox> messageBox;
   std::shared_ptr<IMousePointer> mouse;
   std::shared_ptr<IEventPump> events;
+  // Makes the VISA control for a resource; when empty (or when it gives
+  // null) the process-wide VisaRegistry serves the resource.
+  VisaFactory visa;
 };
-
-// The process-wide platform: those installed with SetDefaultServices, or a
-// headless one (message boxes answer their default button).
-QUORVEL_API Services DefaultServices();
-QUORVEL_API void SetDefaultServices(Services services);
 
 // A new window handle, unique in the process.
 QUORVEL_API long NewWindowHandle();

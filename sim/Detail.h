@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/Vb.h"
 #include "sim/Zentrix8.h"
 
 namespace sim {
@@ -27,11 +28,7 @@ struct ScpiError {
   std::string text;
 };
 
-inline std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
+using vb::Upper;
 
 inline std::string_view Trim(std::string_view s) {
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
@@ -69,7 +66,7 @@ struct Zentrix8::Command {
     return v;
   }
   std::string Word() const {
-    const std::string w = detail::Upper(detail::Trim(args));
+    const std::string w = vb::Upper(detail::Trim(args));
     if (w.empty()) throw detail::ScpiError{-109, "Missing parameter"};
     return w;
   }

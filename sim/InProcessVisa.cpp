@@ -1,14 +1,18 @@
 #include "sim/InProcessVisa.h"
 
-#include <atomic>
 #include <thread>
 
-#include "io/Vb.h"
+#include "core/Vb.h"
 
 namespace sim {
 
-io::VisaRegistration RegisterInProcessVisa() {
-  return io::VisaRegistry::Instance().Register("SIM::", [](const std::string&) { return std::make_shared<InProcessVisa>(); });
+std::shared_ptr<platform::IVisaControl> MakeInProcessVisa(const std::string& resource) {
+  if (!vb::StartsWithNoCase(resource, "SIM::")) return nullptr;
+  return std::make_shared<InProcessVisa>();
+}
+
+platform::VisaRegistration RegisterInProcessVisa() {
+  return platform::VisaRegistry::Instance().Register("SIM::", MakeInProcessVisa);
 }
 
 std::string UnitNameOf(const std::string& resource) {
@@ -18,21 +22,10 @@ std::string UnitNameOf(const std::string& resource) {
   return name.empty() ? std::string("Zentrix8") : name;
 }
 
-namespace {
-std::atomic<long long> g_timeoutMs{2000};
-}  // namespace
-
-std::chrono::milliseconds InProcessVisa::Timeout() { return std::chrono::milliseconds(g_timeoutMs.load()); }
-void InProcessVisa::SetTimeout(std::chrono::milliseconds timeout) { g_timeoutMs = timeout.count(); }
-
 void InProcessVisa::Open() {
   unit_ = Zentrix8::Instance(UnitNameOf(resource()));
-  if (unit_->Rebooting()) {
-    Fail(io::kVisaErrorResourceNotFound, "the simulated unit is restarting");
-    vb::Raise(4010, "InProcessVisa", "VISA Open: " + error_);
-  }
+  if (unit_->Rebooting()) RefuseOpen(platform::kVisaErrorResourceNotFound, "the simulated unit is restarting");
   unit_->Reconnect();
-  options_ = {};
   Succeed();
 }
 
@@ -44,15 +37,15 @@ void InProcessVisa::Close() {
 
 bool InProcessVisa::Usable() {
   if (!unit_) {
-    Fail(io::kVisaErrorInvalidObject, "no session is open");
+    Fail(platform::kVisaErrorInvalidObject, "no session is open");
     return false;
   }
   if (unit_->Rebooting()) {
-    Fail(io::kVisaErrorConnectionLost, "the unit does not answer: it restarts after a firmware update");
+    Fail(platform::kVisaErrorConnectionLost, "the unit does not answer: it restarts after a firmware update");
     return false;
   }
   if (unit_->ConnectionDropped()) {
-    Fail(io::kVisaErrorConnectionLost, "the unit closed the connection");
+    Fail(platform::kVisaErrorConnectionLost, "the unit closed the connection");
     return false;
   }
   return true;
@@ -61,7 +54,7 @@ bool InProcessVisa::Usable() {
 void InProcessVisa::Write(std::string_view text) {
   if (!Usable()) return;
   unit_->Write(text, options_.sendEnd);
-  if (unit_->ConnectionDropped()) return Fail(io::kVisaErrorConnectionLost, "the unit closed the connection");
+  if (unit_->ConnectionDropped()) return Fail(platform::kVisaErrorConnectionLost, "the unit closed the connection");
   Succeed();
 }
 
@@ -74,14 +67,14 @@ std::string InProcessVisa::Read(long maxBytes) {
   // Like a VISA read: collect until the line feed (when the session ends
   // reads there), the byte count, or the time-out; pieces are joined.
   const std::size_t max = maxBytes > 0 ? static_cast<std::size_t>(maxBytes) : 1;
-  const auto deadline = Zentrix8::Clock::now() + Timeout();
+  const auto deadline = Zentrix8::Clock::now() + options_.timeout;
   std::string out;
   while (out.size() < max) {
     const auto ready = unit_->AnswerReadyAt();
     if (!ready || *ready > deadline) {
       if (!out.empty()) break;  // what came so far
       if (ready) std::this_thread::sleep_until(deadline);
-      Fail(io::kVisaErrorTimeout, "no answer from the unit within " + std::to_string(Timeout().count()) + " ms");
+      Fail(platform::kVisaErrorTimeout, "no answer from the unit within " + std::to_string(options_.timeout.count()) + " ms");
       return {};
     }
     if (*ready > Zentrix8::Clock::now()) std::this_thread::sleep_until(*ready);

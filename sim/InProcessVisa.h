@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "io/VisaControl.h"
+#include "platform/VisaControl.h"
 #include "sim/Zentrix8.h"
 
 namespace sim {
@@ -15,18 +15,15 @@ namespace sim {
 inline constexpr const char* kDefaultResource = "SIM::Zentrix8::INSTR";
 
 // Makes "SIM::" resources reach simulated units while the registration lives.
-io::VisaRegistration RegisterInProcessVisa();
+platform::VisaRegistration RegisterInProcessVisa();
+// The same as a factory a host can hand a driver of its own.
+std::shared_ptr<platform::IVisaControl> MakeInProcessVisa(const std::string& resource);
 
 // The unit a "SIM::" resource names ("SIM::Bench2::INSTR" -> "Bench2").
 std::string UnitNameOf(const std::string& resource);
 
-class InProcessVisa : public io::VisaSessionBase {
+class InProcessVisa : public platform::VisaSessionBase {
  public:
-  // How long a read waits for an answer before it times out (2 s, as
-  // common VISA libraries default to).
-  static std::chrono::milliseconds Timeout();
-  static void SetTimeout(std::chrono::milliseconds timeout);
-
   void Open() override;
   void Close() override;
   void Write(std::string_view text) override;

@@ -12,31 +12,27 @@
 #include <chrono>
 #include <cstring>
 
+#include "core/Vb.h"
 #include "sim/Zentrix8.h"
-#include "visa/Xdr.h"
+#include "net/Xdr.h"
 
 namespace sim {
 
 namespace {
 
-namespace rpc = visa::rpc;
+namespace rpc = net::rpc;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kMaxLine = 1u << 20;          // a command line longer than this is garbage
 constexpr std::size_t kMaxBlock = 64u << 20;        // the largest firmware block taken
 constexpr std::uint32_t kMaxRecvSize = 1u << 20;    // what one device_write may carry
-constexpr visa::Millis kSendTimeout{2000};          // a client that takes nothing this long is dropped
+constexpr net::Millis kSendTimeout{2000};          // a client that takes nothing this long is dropped
 
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
 
 // The length of a firmware message at the start of `input` ("SYSTEM:FWUPDATE #<n><len><data>"):
 // 0 when it is not one, npos while its header is still incomplete.
 std::size_t BlockMessageLength(const std::string& input) {
-  const std::string head = Upper(std::string_view(input).substr(0, 40));
+  const std::string head = vb::Upper(std::string_view(input).substr(0, 40));
   const std::size_t at = head.find("SYSTEM:FWUPDATE #");
   if (at == std::string::npos || at > 1) return 0;
   const std::size_t hash = at + 16;
@@ -64,8 +60,8 @@ bool Servers::Start(const Config& config, std::string& error) {
     error = std::string("pipe: ") + std::strerror(errno);
     return false;
   }
-  stopRead_ = visa::Fd(pipe[0]);
-  stopWrite_ = visa::Fd(pipe[1]);
+  stopRead_ = net::Fd(pipe[0]);
+  stopWrite_ = net::Fd(pipe[1]);
   struct Wanted {
     int port;
     Kind kind;
@@ -80,7 +76,7 @@ bool Servers::Start(const Config& config, std::string& error) {
   }
   std::vector<std::pair<int, Kind>> loops;
   for (const Wanted& w : wanted) {
-    visa::Fd fd = visa::Listen(config.host, static_cast<std::uint16_t>(w.port), error, *w.bound);
+    net::Fd fd = net::Listen(config.host, static_cast<std::uint16_t>(w.port), error, *w.bound);
     if (!fd) {
       listeners_.clear();
       return false;
@@ -90,7 +86,7 @@ bool Servers::Start(const Config& config, std::string& error) {
     if (w.kind == Kind::kPortmapper) {
       // The portmapper answers on UDP too, where discovery and many clients ask.
       std::uint16_t udpPort = 0;
-      visa::Fd udp = visa::Listen(config.host, *w.bound, error, udpPort, true);
+      net::Fd udp = net::Listen(config.host, *w.bound, error, udpPort, true);
       if (udp) {
         const int ufd = udp.get();
         listeners_.push_back(std::move(udp));
@@ -161,15 +157,15 @@ void Servers::AcceptLoop(int listenFd, Kind kind) {
     if (!WaitReadable(listenFd, -1)) return;
     sockaddr_in peer{};
     socklen_t len = sizeof peer;
-    visa::Fd fd(::accept4(listenFd, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC));
+    net::Fd fd(::accept4(listenFd, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC));
     if (!fd) continue;
     char ip[INET_ADDRSTRLEN] = "?";
     ::inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);
     const std::string name = std::string(ip) + ":" + std::to_string(ntohs(peer.sin_port));
     ++connections_;
-    visa::TcpConnection c;
+    net::TcpConnection c;
     c.Adopt(std::move(fd), name);
-    auto shared = std::make_shared<visa::TcpConnection>(std::move(c));
+    auto shared = std::make_shared<net::TcpConnection>(std::move(c));
     Spawn([this, kind, shared] {
       switch (kind) {
         case Kind::kSocket: return ServeSocket(std::move(*shared));
@@ -183,7 +179,7 @@ void Servers::AcceptLoop(int listenFd, Kind kind) {
 
 // --- raw SCPI socket -------------------------------------------------------------------
 
-void Servers::ServeSocket(visa::TcpConnection c) {
+void Servers::ServeSocket(net::TcpConnection c) {
   Log("socket client " + c.Peer() + " connected");
   auto unit = Zentrix8::Instance(config_.unit);
   unit->Reconnect();
@@ -195,8 +191,8 @@ void Servers::ServeSocket(visa::TcpConnection c) {
       wait = static_cast<int>(std::clamp<long long>(
           std::chrono::duration_cast<std::chrono::milliseconds>(*ready - Clock::now()).count(), 0, 200));
     if (c.Buffered() || WaitReadable(c.Descriptor(), wait)) {
-      const auto got = c.ReceiveSome(input, 1 << 16, visa::Millis(0));
-      if (got != visa::TcpConnection::Result::kOk && got != visa::TcpConnection::Result::kTimeout) break;
+      const auto got = c.ReceiveSome(input, 1 << 16, net::Millis(0));
+      if (got != net::TcpConnection::Result::kOk && got != net::TcpConnection::Result::kTimeout) break;
       for (;;) {
         const std::size_t block = BlockMessageLength(input);
         if (block == std::string::npos) break;  // a block header still arriving
@@ -238,7 +234,7 @@ void Servers::ServeSocket(visa::TcpConnection c) {
     // Whatever is ready goes out (one piece per turn, so a stream cannot hold the loop).
     if (const auto ready = unit->AnswerReadyAt(); ready && *ready <= Clock::now()) {
       const std::string out = unit->Read(1 << 16);
-      if (!out.empty() && c.SendAll(out, kSendTimeout) != visa::TcpConnection::Result::kOk) {
+      if (!out.empty() && c.SendAll(out, kSendTimeout) != net::TcpConnection::Result::kOk) {
         Log("socket client " + c.Peer() + " takes no answers; closing");
         return;
       }
@@ -249,7 +245,7 @@ void Servers::ServeSocket(visa::TcpConnection c) {
 
 // --- VXI-11 ---------------------------------------------------------------------------
 
-void Servers::ServeCore(visa::TcpConnection c) {
+void Servers::ServeCore(net::TcpConnection c) {
   Log("VXI-11 client " + c.Peer() + " connected");
   auto unit = Zentrix8::Instance(config_.unit);
   std::string record, data;
@@ -258,7 +254,7 @@ void Servers::ServeCore(visa::TcpConnection c) {
   std::vector<int> links;
   while (!Stopping()) {
     if (!c.Buffered() && !WaitReadable(c.Descriptor(), -1)) break;
-    if (rpc::ReceiveRecord(c, record, visa::Millis(5000)) != visa::TcpConnection::Result::kOk) break;
+    if (rpc::ReceiveRecord(c, record, net::Millis(5000)) != net::TcpConnection::Result::kOk) break;
     rpc::Reader call(record);
     const rpc::CallHeader h = rpc::ReadCall(call);
     const std::uint32_t xid = h.xid, prog = h.prog, vers = h.vers, proc = h.proc;
@@ -386,15 +382,15 @@ void Servers::ServeCore(visa::TcpConnection c) {
           reply.I32(8);  // operation not supported
       }
     }
-    if (c.SendAll(reply.FinishRecord(), kSendTimeout) != visa::TcpConnection::Result::kOk) break;
+    if (c.SendAll(reply.FinishRecord(), kSendTimeout) != net::TcpConnection::Result::kOk) break;
   }
   Log("VXI-11 client " + c.Peer() + " gone");
 }
 
-void Servers::ServeAbort(visa::TcpConnection c) {
+void Servers::ServeAbort(net::TcpConnection c) {
   std::string record;
   while (!Stopping() && (c.Buffered() || WaitReadable(c.Descriptor(), -1))) {
-    if (rpc::ReceiveRecord(c, record, visa::Millis(5000)) != visa::TcpConnection::Result::kOk) return;
+    if (rpc::ReceiveRecord(c, record, net::Millis(5000)) != net::TcpConnection::Result::kOk) return;
     rpc::Reader call(record);
     const rpc::CallHeader h = rpc::ReadCall(call);
     const std::uint32_t xid = h.xid;
@@ -411,7 +407,7 @@ void Servers::ServeAbort(visa::TcpConnection c) {
       Log("abort of link " + std::to_string(lid));
       reply.Reply(xid).I32(0);
     }
-    if (c.SendAll(rpc::Record(reply.Bytes()), kSendTimeout) != visa::TcpConnection::Result::kOk) return;
+    if (c.SendAll(rpc::Record(reply.Bytes()), kSendTimeout) != net::TcpConnection::Result::kOk) return;
   }
 }
 
@@ -430,12 +426,12 @@ std::string Servers::PortmapperReply(std::string_view bytes) {
   return reply.Reply(h.xid).U32(port).Bytes();
 }
 
-void Servers::ServePortmapper(visa::TcpConnection c) {
+void Servers::ServePortmapper(net::TcpConnection c) {
   std::string record;
   while (!Stopping() && (c.Buffered() || WaitReadable(c.Descriptor(), -1))) {
-    if (rpc::ReceiveRecord(c, record, visa::Millis(5000)) != visa::TcpConnection::Result::kOk) return;
+    if (rpc::ReceiveRecord(c, record, net::Millis(5000)) != net::TcpConnection::Result::kOk) return;
     const std::string reply = PortmapperReply(record);
-    if (reply.empty() || c.SendAll(rpc::Record(reply), kSendTimeout) != visa::TcpConnection::Result::kOk) return;
+    if (reply.empty() || c.SendAll(rpc::Record(reply), kSendTimeout) != net::TcpConnection::Result::kOk) return;
   }
 }
 

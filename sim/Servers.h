@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "visa/Tcp.h"
+#include "net/Tcp.h"
 
 namespace sim {
 
@@ -45,10 +45,10 @@ class Servers {
   enum class Kind { kSocket, kCore, kAbort, kPortmapper };
   void AcceptLoop(int listenFd, Kind kind);
   void UdpPortmapper(int fd);
-  void ServeSocket(visa::TcpConnection c);
-  void ServeCore(visa::TcpConnection c);
-  void ServeAbort(visa::TcpConnection c);
-  void ServePortmapper(visa::TcpConnection c);
+  void ServeSocket(net::TcpConnection c);
+  void ServeCore(net::TcpConnection c);
+  void ServeAbort(net::TcpConnection c);
+  void ServePortmapper(net::TcpConnection c);
   std::string PortmapperReply(std::string_view call);
   bool Stopping() const { return stopping_; }
   // Waits until fd is readable or the servers stop; false when stopping.
@@ -58,8 +58,8 @@ class Servers {
 
   std::mutex stopMutex_;  // Stop may come from more than one thread
   Config config_;
-  std::vector<visa::Fd> listeners_;
-  visa::Fd stopRead_, stopWrite_;
+  std::vector<net::Fd> listeners_;
+  net::Fd stopRead_, stopWrite_;
   std::atomic<bool> stopping_{false};
   struct Worker {
     std::thread thread;

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "io/Export.h"
+#include "core/Export.h"
 #include "sim/Scenario.h"
 
 namespace sim {

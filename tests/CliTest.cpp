@@ -78,14 +78,14 @@ TEST(QuorvelInfo, HelpGoesToStandardOutput) {
 
 // --- the commands that talk to a unit, against the scripted double ----------
 
-#include "visa/ScriptedVisa.h"
+#include "testsupport/ScriptedVisa.h"
 
 namespace {
 
 struct CliOnDouble {
   TempDir dir;
   std::shared_ptr<visa::ScriptedVisa> visa = visa::ScriptedVisa::Create();
-  io::VisaRegistration registration = visa->Install("SCRIPTED::");
+  platform::VisaRegistration registration = visa->Install("SCRIPTED::");
 
   CliOnDouble() { TempDir::Write(dir / "q.ini", "[Host]\nDataFolder = " + (dir / "data") + "\n[Bench]\n"); }
   void ExpectConnect() {

@@ -26,7 +26,7 @@ TEST(CommandLayer, WriteSendsTheCommandOnlyWhenConnectedAndNotEmpty) {
 
 TEST(CommandLayer, AnotherInterfaceCodeIsSimulationToo) {
   ConnectedDriver fx;
-  P::Interface(*fx.unit) = 10;
+  P::Link(*fx.unit).SetInterface(10);
   fx.cmd().WriteCmd("*CLS");
   EXPECT_EQ(fx.cmd().RequestCmd("*IDN?"), "");
   EXPECT_TRUE(fx.visa->Writes().empty());
@@ -46,9 +46,9 @@ TEST(CommandLayer, NumericAnswers) {
   for (const auto& c : cases) {
     ConnectedDriver fx;
     fx.visa->Expect(":SENS1:RMS?", {c.answer});
-    P::ErrStatus(*fx.unit) = c.statusBefore;
+    P::Link(*fx.unit).SetErrorStatus(c.statusBefore);
     EXPECT_EQ(fx.cmd().RequestCmdValue(":SENS1:RMS?"), c.value) << c.answer;
-    EXPECT_EQ(P::ErrStatus(*fx.unit), c.statusAfter) << c.answer;
+    EXPECT_EQ(P::Link(*fx.unit).ErrorStatus(), c.statusAfter) << c.answer;
     EXPECT_EQ(fx.visa->Problems(), "");
   }
 }
@@ -62,24 +62,24 @@ TEST(CommandLayer, FlagAnswers) {
   for (const auto& c : cases) {
     ConnectedDriver fx;
     fx.visa->Expect(":CONF:TRIG:MEAS?", {c.answer});
-    P::ErrStatus(*fx.unit) = c.before;
+    P::Link(*fx.unit).SetErrorStatus(c.before);
     EXPECT_EQ(fx.cmd().RequestCmdFlag(":CONF:TRIG:MEAS?"), c.flag) << c.answer;
-    EXPECT_EQ(P::ErrStatus(*fx.unit), c.after) << c.answer;
+    EXPECT_EQ(P::Link(*fx.unit).ErrorStatus(), c.after) << c.answer;
   }
 }
 
 TEST(CommandLayer, SimulationResults) {
   ConnectedDriver fx(false);
-  P::ErrStatus(*fx.unit) = 1;
+  P::Link(*fx.unit).SetErrorStatus(1);
   EXPECT_EQ(fx.cmd().RequestCmdValue(":SENS1:RMS?"), 0);
-  EXPECT_EQ(P::ErrStatus(*fx.unit), 0);
-  P::ErrStatus(*fx.unit) = 1;
+  EXPECT_EQ(P::Link(*fx.unit).ErrorStatus(), 0);
+  P::Link(*fx.unit).SetErrorStatus(1);
   EXPECT_FALSE(fx.cmd().RequestCmdFlag(":X?"));
-  EXPECT_EQ(P::ErrStatus(*fx.unit), 0);
+  EXPECT_EQ(P::Link(*fx.unit).ErrorStatus(), 0);
   std::vector<double> values{1, 2, 3};
   fx.cmd().RequestCmdValueList(":SENS1:TRAC:DATA?", values, 0.1, 100);
   EXPECT_EQ(values, std::vector<double>{0});
-  EXPECT_EQ(P::ErrStatus(*fx.unit), 1);
+  EXPECT_EQ(P::Link(*fx.unit).ErrorStatus(), 1);
   ASSERT_EQ(fx.host->messages.size(), 4u);
   EXPECT_EQ(fx.host->messages[1].text, "Zentrix8 Cmd: :SENS1:TRAC:DATA?");
   EXPECT_EQ(fx.host->messages[2].text, "Zentrix8 Error: Corrupt value on data array");
@@ -89,8 +89,8 @@ TEST(CommandLayer, SimulationResults) {
 }
 
 TEST(CommandLayer, IsNumericAnswer) {
-  for (const char* yes : {"", "0", "-1.5E+3", "1,2,3\r\n", "."}) EXPECT_TRUE(io::CommandLayer::IsNumericAnswer(yes)) << yes;
-  for (const char* no : {"1e3", " 1", "abc", "0x1", "OVERFLOW"}) EXPECT_FALSE(io::CommandLayer::IsNumericAnswer(no)) << no;
+  for (const char* yes : {"", "0", "-1.5E+3", "1,2,3\r\n", "."}) EXPECT_TRUE(io::ScpiLink::IsNumericAnswer(yes)) << yes;
+  for (const char* no : {"1e3", " 1", "abc", "0x1", "OVERFLOW"}) EXPECT_FALSE(io::ScpiLink::IsNumericAnswer(no)) << no;
 }
 
 TEST(TrackedCommands, ALowerCaseOpcIsTrackedAndTheNextQueryWaitsForCompletion) {
@@ -99,13 +99,13 @@ TEST(TrackedCommands, ALowerCaseOpcIsTrackedAndTheNextQueryWaitsForCompletion) {
   fx.ExpectCompletion(2);
   fx.visa->Expect(":SENS1:RMS?", {"-12.5\n"});
   fx.cmd().WriteCmd("*cls;*rst;*opc");
-  EXPECT_TRUE(P::OpcPending(*fx.unit));
-  EXPECT_FALSE(P::OpcDone(*fx.unit));
+  EXPECT_TRUE(P::Link(*fx.unit).OpcPending());
+  EXPECT_FALSE(P::Link(*fx.unit).OpcDone());
   EXPECT_EQ(fx.cmd().RequestCmdValue(":SENS1:RMS?"), -12.5);
   EXPECT_EQ(fx.visa->Problems(), "");
   EXPECT_EQ(fx.host->waits, (std::vector<float>{100, 100}));  // two polls without completion
-  EXPECT_FALSE(P::OpcPending(*fx.unit));
-  EXPECT_TRUE(P::OpcDone(*fx.unit));
+  EXPECT_FALSE(P::Link(*fx.unit).OpcPending());
+  EXPECT_TRUE(P::Link(*fx.unit).OpcDone());
   EXPECT_TRUE(fx.host->messages.empty());  // logging option off
 }
 
@@ -127,13 +127,13 @@ TEST(TrackedCommands, TheLoggingOptionCopiesTheUnitsErrorsAfterCompletion) {
 
 TEST(TrackedCommands, AnAbortedStateDropsTrackedCommandsButNotOrdinaryOnes) {
   ConnectedDriver fx;
-  P::Abort(*fx.unit) = true;
+  P::Link(*fx.unit).SetAbort(true);
   fx.cmd().WriteCmd("*CLS;:INIT:IMM;*OPC");  // dropped, abort bit set
-  EXPECT_EQ(P::ErrStatus(*fx.unit) & esABORT, esABORT);
+  EXPECT_EQ(P::Link(*fx.unit).ErrorStatus() & esABORT, esABORT);
   EXPECT_TRUE(fx.visa->Writes().empty());
   fx.visa->Expect("*CLS");
   fx.cmd().WriteCmd("*CLS");  // an ordinary command clears the abort first
-  EXPECT_FALSE(P::Abort(*fx.unit));
+  EXPECT_FALSE(P::Link(*fx.unit).AbortRequested());
   EXPECT_EQ(fx.visa->Problems(), "");
 }
 
@@ -147,7 +147,7 @@ TEST(CompletionWait, AnAbortFromTheEventPumpEndsTheWaitAndTheQueryIsNotSent) {
   EXPECT_EQ(fx.cmd().RequestCmd(":SENS1:RMS?"), "");
   EXPECT_EQ(fx.visa->Problems(), "");
   EXPECT_EQ(fx.unit->GetErrorStatus() & esABORT, esABORT);
-  EXPECT_FALSE(P::OpcPending(*fx.unit));
+  EXPECT_FALSE(P::Link(*fx.unit).OpcPending());
   EXPECT_EQ(fx.platform.mouse->Get(), platform::vbDefault);
 }
 
@@ -185,7 +185,7 @@ TEST(CompletionWait, AUnitThatNeverCompletesTimesOutInsteadOfHoldingTheCaller) {
   EXPECT_EQ(fx.cmd().RequestCmd(":SENS1:RMS?"), "");  // not sent
   EXPECT_EQ(fx.host->waits.size(), static_cast<std::size_t>(io::kMaxCompletionPolls + 1));
   EXPECT_EQ(fx.unit->GetErrorStatus() & esTIMEOUT, esTIMEOUT);
-  EXPECT_FALSE(P::OpcPending(*fx.unit));
+  EXPECT_FALSE(P::Link(*fx.unit).OpcPending());
   // The time-out bit blocks queries until the status is cleared; then they go out again, without waiting.
   EXPECT_EQ(fx.cmd().RequestCmd(":SENS1:RMS?"), "");
   fx.unit->GetErrorStatus(true);
@@ -200,10 +200,10 @@ TEST(CompletionWait, ASessionThatBreaksWhileWaitingRaises4012InsteadOfPollingOn)
   fx.cmd().WriteCmd("*CLS;:INIT:IMM;*OPC");
   fx.visa->FailReadAt(2);  // the second poll's read times out
   const vb::Error e = CaughtFrom([&] { fx.cmd().RequestCmd(":SENS1:RMS?"); });
-  EXPECT_EQ(e.Number(), io::ERROR_VISA_IO);
+  EXPECT_EQ(e.Number(), platform::ERROR_VISA_IO);
   EXPECT_EQ(e.Description(), "RequestCmdVISA Cmd: *ESR? (scripted: read 2 fails)");
   EXPECT_EQ(fx.unit->clsDevice_Status(), 0);
-  EXPECT_FALSE(P::OpcPending(*fx.unit));
+  EXPECT_FALSE(P::Link(*fx.unit).OpcPending());
   EXPECT_EQ(fx.visa->Problems(), "");
 }
 
@@ -213,7 +213,7 @@ TEST(ValueLists, TheListOfTheExampleWithAnUnreadableField) {
   std::vector<double> values;
   fx.cmd().RequestCmdValueList(":SENS1:TRAC:DATA?", values, 0.1, 100);
   EXPECT_EQ(values, (std::vector<double>{12, 0, 999, -0.5}));
-  EXPECT_EQ(P::ErrStatus(*fx.unit), esOVERFLOW);
+  EXPECT_EQ(P::Link(*fx.unit).ErrorStatus(), esOVERFLOW);
   ASSERT_EQ(fx.host->messages.size(), 4u);
   EXPECT_EQ(fx.host->messages[1].text, "Zentrix8 Cmd: :SENS1:TRAC:DATA?");
   EXPECT_EQ(fx.host->messages[2].text, "Zentrix8 Error: Corrupt value on data array");
@@ -226,7 +226,7 @@ TEST(ValueLists, AnAnswerInPiecesIsReadAsOne) {
   std::vector<double> values;
   fx.cmd().RequestCmdValueList(":SENS2:BURS:ONT?", values, 0.05, 1);
   EXPECT_EQ(values, (std::vector<double>{1, 2, 30, 4, 5}));
-  EXPECT_EQ(P::ErrStatus(*fx.unit), 0);
+  EXPECT_EQ(P::Link(*fx.unit).ErrorStatus(), 0);
   EXPECT_TRUE(fx.host->messages.empty());
   EXPECT_EQ(fx.host->pauses, (std::vector<float>{70}));
 }
@@ -261,7 +261,7 @@ TEST(ValueLists, ATraceOf200000ValuesIsConvertedWithoutAnAllocationPerValue) {
   }
   ASSERT_EQ(values.size(), 200000u);
   EXPECT_DOUBLE_EQ(values[1], -136.99);
-  EXPECT_EQ(P::ErrStatus(*fx.unit), 0);
+  EXPECT_EQ(P::Link(*fx.unit).ErrorStatus(), 0);
   EXPECT_LT(allocations, 2000u);  // per read and per growth of the answer, not per value
 }
 
@@ -271,7 +271,7 @@ TEST(ValueLists, AnEmptyAnswerIsCorrupt) {
   std::vector<double> values;
   fx.cmd().RequestCmdValueList(":SENS1:BURS:LEV?", values, 0.1, 100);
   EXPECT_EQ(values, std::vector<double>{0});
-  EXPECT_EQ(P::ErrStatus(*fx.unit), esOVERFLOW);
+  EXPECT_EQ(P::Link(*fx.unit).ErrorStatus(), esOVERFLOW);
   EXPECT_EQ(fx.host->messages.size(), 4u);
 }
 
@@ -285,7 +285,7 @@ TEST(ValueLists, AStreamWithoutLineFeedStopsAtTheBoundAndIsCorrupt) {
   std::vector<double> values{5, 6};
   fx.cmd().RequestCmdValueList(":SENS1:TRAC:DATA?", values, 0.1, 100);
   EXPECT_EQ(values, std::vector<double>{0});
-  EXPECT_EQ(P::ErrStatus(*fx.unit), esOVERFLOW);
+  EXPECT_EQ(P::Link(*fx.unit).ErrorStatus(), esOVERFLOW);
   EXPECT_EQ(fx.unit->clsDevice_Status(), 1);  // the session stays; nothing else is lost
   EXPECT_LE(fx.visa->ReadCount(), static_cast<long>(io::kMaxListAnswerBytes / 10000 + 1));
   ASSERT_EQ(fx.host->messages.size(), 4u);
@@ -312,12 +312,12 @@ TEST(TransferFailures, AFailedWriteIsReportedOnceAndRaisedAs4012WithTheProcedure
 TEST(TransferFailures, FailedReadsOfQueriesAndListsNameTheQuery) {
   const struct {
     const char* procedure;
-    std::function<void(io::CommandLayer&)> call;
+    std::function<void(io::ScpiLink&)> call;
   } cases[] = {
-      {"RequestCmd", [](io::CommandLayer& c) { c.RequestCmd(":SENS1:RMS?"); }},
-      {"RequestCmdValueRequestCmd", [](io::CommandLayer& c) { c.RequestCmdValue(":SENS1:RMS?"); }},
+      {"RequestCmd", [](io::ScpiLink& c) { c.RequestCmd(":SENS1:RMS?"); }},
+      {"RequestCmdValueRequestCmd", [](io::ScpiLink& c) { c.RequestCmdValue(":SENS1:RMS?"); }},
       {"RequestCmdValueList",
-       [](io::CommandLayer& c) {
+       [](io::ScpiLink& c) {
          std::vector<double> v;
          c.RequestCmdValueList(":SENS1:RMS?", v, 0, 1);
        }},

@@ -1,6 +1,7 @@
 // The presence check, identification and reset against the scripted double.
 #include <gtest/gtest.h>
 
+#include "Errors.h"
 #include "Probe.h"
 
 namespace {
@@ -32,7 +33,7 @@ TEST(PresenceCheck, AFailedOpenOrABadStatusMeansNotPresentWithoutError) {
     if (failOpen)
       fx.visa->FailOpen();
     else
-      fx.visa->StatusAfterOpen(io::kVisaErrorIo);
+      fx.visa->StatusAfterOpen(platform::kVisaErrorIo);
     P::SumPortMask(*fx.unit) = 3;
     fx.unit->clsDevice_Status(1);  // check, and identification only if present
     EXPECT_EQ(fx.unit->clsDevice_Status(), 0);
@@ -58,7 +59,7 @@ TEST(PresenceCheck, DisconnectClosesOnlyForVisaAndResetsTheCaches) {
   EXPECT_EQ(fx.unit->clsDevice_Status(), 0);
 
   ConnectedDriver other;
-  P::Interface(*other.unit) = 12;
+  P::Link(*other.unit).SetInterface(12);
   P::SumPortMask(*other.unit) = 2;
   P::CheckDevicePhysical(*other.unit, 0);
   EXPECT_TRUE(other.visa->IsOpen());  // not touched
@@ -81,7 +82,7 @@ TEST(EventStatus, ReadsTheRegister) {
   for (const auto& c : cases) {
     ConnectedDriver fx;
     fx.visa->Expect("*ESR?", {c.answer});
-    EXPECT_EQ(P::ReadEventStatus(*fx.unit), c.value) << c.answer;
+    EXPECT_EQ(P::Link(*fx.unit).ReadEventStatus(), c.value) << c.answer;
   }
 }
 
@@ -115,6 +116,16 @@ TEST(Identification, AnAnswerWithoutCommaIsAskedAgainAfterAReconnectThenFailsWit
   EXPECT_EQ(fx.unit->clsDevice_Status(), 1);  // kept
 }
 
+TEST(Identification, InSimulationItReopensTheNamedResourceAndFailsWith4011) {
+  ConnectedDriver fx(false);  // named, never checked: nothing is sent before the reconnect
+  const vb::Error e = CaughtFrom([&] { fx.unit->clsDevice_Initialize(); });
+  EXPECT_EQ(e.Number(), 4011);
+  EXPECT_EQ(e.Description(), "QuorvelUnit-Z1: Application-defined or object-defined error");
+  EXPECT_EQ(fx.visa->OpenCount(), 1);  // the reconnect reached the device list's resource
+  EXPECT_TRUE(fx.visa->Writes().empty());
+  EXPECT_EQ(fx.unit->clsDevice_Status(), 0);
+}
+
 TEST(Identification, TwoOrThreeFieldsAreAnIndexErrorWithTheDevicePrefix) {
   ConnectedDriver fx(false);
   fx.visa->Expect("*CLS;*RST;*OPC");
@@ -142,24 +153,24 @@ TEST(Identification, AFailedWriteFallsBackToSimulationQuietly) {
 TEST(Reset, ConnectedSendsAbortThenResetAndEndsClean) {
   ConnectedDriver fx;
   fx.visa->Expect(":ABORT").Expect("*CLS;*RST;*OPC");
-  P::ErrStatus(*fx.unit) = 3;
+  P::Link(*fx.unit).SetErrorStatus(3);
   P::Port(*fx.unit, 1).MeasTime = 0.5;
   fx.unit->ResetQuorvelUnit();
   EXPECT_EQ(fx.visa->Problems(), "");
-  EXPECT_FALSE(P::Abort(*fx.unit));
-  EXPECT_EQ(P::ErrStatus(*fx.unit), 0);
-  EXPECT_FALSE(P::OpcPending(*fx.unit));  // the next command does not wait for the reset
+  EXPECT_FALSE(P::Link(*fx.unit).AbortRequested());
+  EXPECT_EQ(P::Link(*fx.unit).ErrorStatus(), 0);
+  EXPECT_FALSE(P::Link(*fx.unit).OpcPending());  // the next command does not wait for the reset
   EXPECT_EQ(fx.unit->StoredPortSettings(1).MeasTime, 0);
 }
 
 TEST(Reset, InSimulationNothingIsSentButDefaultsReturn) {
   ConnectedDriver fx(false);
   P::Port(*fx.unit, 2).Gain = 3;
-  P::ErrStatus(*fx.unit) = 4;
+  P::Link(*fx.unit).SetErrorStatus(4);
   fx.unit->ResetQuorvelUnit();
   EXPECT_TRUE(fx.visa->Writes().empty());
   EXPECT_EQ(fx.unit->StoredPortSettings(2).Gain, 0);
-  EXPECT_EQ(P::ErrStatus(*fx.unit), 0);
+  EXPECT_EQ(P::Link(*fx.unit).ErrorStatus(), 0);
 }
 
 TEST(Abort, AFailedAbortWriteDropsToSimulationAndKeepsTheFlags) {
@@ -174,8 +185,8 @@ TEST(Abort, AFailedAbortWriteDropsToSimulationAndKeepsTheFlags) {
     EXPECT_EQ(e.Description(), "AbortVISA Cmd: :ABORT (scripted: write 1 fails)");
   }
   EXPECT_EQ(fx.unit->clsDevice_Status(), 0);
-  EXPECT_FALSE(P::Abort(*fx.unit));
-  EXPECT_EQ(P::ErrStatus(*fx.unit), 0);
+  EXPECT_FALSE(P::Link(*fx.unit).AbortRequested());
+  EXPECT_EQ(P::Link(*fx.unit).ErrorStatus(), 0);
 }
 
 }  // namespace

@@ -168,8 +168,8 @@ TEST(DriverNaming, ResetRestoresThePortDefaultsOfCreationNotOfNaming) {
   fx.AddDevice("Z1");
   fx.unit->clsDevice_Name("Z1");
   P::Attenuator(*fx.unit, 3) = 10;
-  P::ErrStatus(*fx.unit) = 7;
-  P::Abort(*fx.unit) = true;
+  P::Link(*fx.unit).SetErrorStatus(7);
+  P::Link(*fx.unit).SetAbort(true);
   P::SumPortMask(*fx.unit) = 6;
   fx.unit->ResetQuorvelUnit();
   const PortSettings& p = fx.unit->StoredPortSettings(2);
@@ -177,8 +177,8 @@ TEST(DriverNaming, ResetRestoresThePortDefaultsOfCreationNotOfNaming) {
   EXPECT_EQ(p.MeasTime, 0);
   EXPECT_EQ(p.SampleCount, 1);
   EXPECT_EQ(fx.unit->StoredAttenuator(3), 31.75);
-  EXPECT_EQ(P::ErrStatus(*fx.unit), 0);
-  EXPECT_FALSE(P::Abort(*fx.unit));
+  EXPECT_EQ(P::Link(*fx.unit).ErrorStatus(), 0);
+  EXPECT_FALSE(P::Link(*fx.unit).AbortRequested());
   EXPECT_EQ(P::SumPortMask(*fx.unit), 0);
 }
 

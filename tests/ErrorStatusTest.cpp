@@ -9,12 +9,12 @@ using P = clsQuorvelUnitProbe;
 
 TEST(ErrorStatus, GetWithAndWithoutClearing) {
   DriverFixture fx;
-  P::ErrStatus(*fx.unit) = 21;
+  P::Link(*fx.unit).SetErrorStatus(21);
   P::SysErrOverflow(*fx.unit) = 5;
   EXPECT_EQ(fx.unit->GetErrorStatus(), 21);
-  EXPECT_EQ(P::ErrStatus(*fx.unit), 21);
+  EXPECT_EQ(P::Link(*fx.unit).ErrorStatus(), 21);
   EXPECT_EQ(fx.unit->GetErrorStatus(true), 21);
-  EXPECT_EQ(P::ErrStatus(*fx.unit), 0);
+  EXPECT_EQ(P::Link(*fx.unit).ErrorStatus(), 0);
   EXPECT_EQ(P::SysErrOverflow(*fx.unit), 0);
 }
 
@@ -29,15 +29,15 @@ TEST(ErrorStatus, Descriptions) {
 }
 
 TEST(ErrorStatus, PortListsAndMasks) {
-  EXPECT_EQ(io::CommandLayer::ErrorPortList(5), "1;3;");
-  EXPECT_EQ(io::CommandLayer::ErrorPortList(0), "");
-  EXPECT_EQ(io::CommandLayer::ErrorPortList(255), "1;2;3;4;5;6;7;8;");
-  EXPECT_EQ(io::CommandLayer::ErrorPortList(256), "");
-  EXPECT_EQ(io::CommandLayer::PortMaskFromText("3;1"), 5);
-  EXPECT_EQ(io::CommandLayer::PortMaskFromText("12"), 3);
-  EXPECT_EQ(io::CommandLayer::PortMaskFromText("9;0"), 0);
+  EXPECT_EQ(clsQuorvelUnit::ErrorPortList(5), "1;3;");
+  EXPECT_EQ(clsQuorvelUnit::ErrorPortList(0), "");
+  EXPECT_EQ(clsQuorvelUnit::ErrorPortList(255), "1;2;3;4;5;6;7;8;");
+  EXPECT_EQ(clsQuorvelUnit::ErrorPortList(256), "");
+  EXPECT_EQ(clsQuorvelUnit::PortMaskFromText("3;1"), 5);
+  EXPECT_EQ(clsQuorvelUnit::PortMaskFromText("12"), 3);
+  EXPECT_EQ(clsQuorvelUnit::PortMaskFromText("9;0"), 0);
   for (vb::Long mask = 0; mask < 256; ++mask)
-    EXPECT_EQ(io::CommandLayer::PortMaskFromText(io::CommandLayer::ErrorPortList(mask)), mask);
+    EXPECT_EQ(clsQuorvelUnit::PortMaskFromText(clsQuorvelUnit::ErrorPortList(mask)), mask);
 }
 
 TEST(SystemError, DoubleQuotesBecomeSingleQuotes) {
@@ -58,7 +58,7 @@ TEST(SystemError, TheOverflowOfPortsTwoAndFiveIsKeptAndReportedUntilCleared) {
   EXPECT_EQ(fx.cmd().RequestCmdValue(":SENS2:RMS?"), 12);
   EXPECT_EQ(fx.visa->Problems(), "");  // the completion asked the unit no second time
   EXPECT_EQ(P::SysErrOverflow(*fx.unit), 18);
-  EXPECT_EQ(fx.unit->GetErrorStatus() & io::kStatusOutOfRange, io::kStatusOutOfRange);
+  EXPECT_EQ(fx.unit->GetErrorStatus() & io::kStatusExecutionError, io::kStatusExecutionError);
   EXPECT_EQ(fx.unit->GetErrorDescription(fx.unit->GetErrorStatus()), "Out of Range");
   const std::string remembered = "-222,'Data out of range in trace(s);2;5;'";
   EXPECT_EQ(fx.unit->GetSystemError(), remembered);
@@ -73,13 +73,17 @@ TEST(SystemError, TheOverflowOfPortsTwoAndFiveIsKeptAndReportedUntilCleared) {
 }
 
 TEST(SystemError, OtherUnitErrorsStayInTheQueue) {
-  ConnectedDriver fx;
   for (const char* answer : {"-113,\"Undefined header\"\n", "-222,\"Data out of range\"\n", "\n"}) {
-    fx.visa->Expect(":SYSTEM:ERR:ALL?", {answer});
-    EXPECT_FALSE(fx.cmd().CheckSystemErrorOverflow()) << answer;
+    ConnectedDriver fx;
+    fx.visa->Expect("*CLS;:INIT:IMM;*OPC").Expect("*ESR?", {"16\n"}).Expect(":SYSTEM:ERR:ALL?", {answer});
+    fx.ExpectCompletion(0);
+    fx.visa->Expect(":SENS2:RMS?", {"12\n"});
+    fx.cmd().WriteCmd("*CLS;:INIT:IMM;*OPC");
+    EXPECT_EQ(fx.cmd().RequestCmdValue(":SENS2:RMS?"), 12);
+    EXPECT_EQ(fx.visa->Problems(), "") << answer;
+    EXPECT_EQ(P::SysErrOverflow(*fx.unit), 0) << answer;
+    EXPECT_TRUE(fx.host->messages.empty()) << answer;
   }
-  EXPECT_EQ(P::SysErrOverflow(*fx.unit), 0);
-  EXPECT_TRUE(fx.host->messages.empty());
 }
 
 }  // namespace

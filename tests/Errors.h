@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "io/Vb.h"
+#include "core/Vb.h"
 
 inline vb::Error CaughtFrom(const std::function<void()>& f) {
   try {

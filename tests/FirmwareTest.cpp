@@ -79,7 +79,7 @@ TEST(Firmware, AFileOfWholeChunksStillEndsWithItsLastWrite) {
   const auto first = t.find("write block of 16384 bytes"), second = t.find("write block of 16384 bytes", first + 1);
   EXPECT_GT(t.find("option 2 = True"), first);
   EXPECT_LT(t.find("option 2 = True"), second);
-  EXPECT_EQ(fx.visa->BoolOption(io::kOptionSendEnd), true);
+  EXPECT_EQ(fx.visa->BoolOption(platform::kOptionSendEnd), true);
 }
 
 TEST(Firmware, FilesThatAreNotUploadedSendNothing) {

@@ -19,8 +19,8 @@ TEST_P(MeasurementStarts, SendExactlyTheCommandAndClearTheStatus) {
   const StartCase& c = GetParam();
   ConnectedDriver fx;
   if (*c.command) fx.visa->Expect(c.command);
-  P::ErrStatus(*fx.unit) = esOVERFLOW | esABORT;
-  P::Abort(*fx.unit) = true;
+  P::Link(*fx.unit).SetErrorStatus(esOVERFLOW | esABORT);
+  P::Link(*fx.unit).SetAbort(true);
   P::SysErrOverflow(*fx.unit) = 6;
   const bool init = std::string(c.method) == "MeasurementInit";
   if (init)
@@ -28,10 +28,10 @@ TEST_P(MeasurementStarts, SendExactlyTheCommandAndClearTheStatus) {
   else
     fx.unit->BurstSearchInit(c.port);
   EXPECT_EQ(fx.visa->Problems(), "");
-  EXPECT_EQ(P::ErrStatus(*fx.unit), 0);
-  EXPECT_FALSE(P::Abort(*fx.unit));
+  EXPECT_EQ(P::Link(*fx.unit).ErrorStatus(), 0);
+  EXPECT_FALSE(P::Link(*fx.unit).AbortRequested());
   EXPECT_EQ(P::SysErrOverflow(*fx.unit), init ? 0 : 6);  // only a measurement start clears the port mask
-  EXPECT_EQ(P::OpcPending(*fx.unit), *c.command != 0);
+  EXPECT_EQ(P::Link(*fx.unit).OpcPending(), *c.command != 0);
   EXPECT_EQ(fx.host->TraceStatuses(c.method), (std::vector<std::string>{"start", "end"}));
 }
 
@@ -56,8 +56,8 @@ TEST(MeasurementAbort, SetsTheFlagsOnAConnectedUnitAndQueriesThenSendNothing) {
   fx.unit->MeasurementInit(ppDUT1);
   fx.unit->MeasurementAbort();
   EXPECT_EQ(fx.unit->GetErrorStatus() & esABORT, esABORT);
-  EXPECT_TRUE(P::Abort(*fx.unit));
-  EXPECT_FALSE(P::OpcPending(*fx.unit));
+  EXPECT_TRUE(P::Link(*fx.unit).AbortRequested());
+  EXPECT_FALSE(P::Link(*fx.unit).OpcPending());
   EXPECT_EQ(fx.unit->GetRMS(ppDUT1), 0);  // the RMS start is dropped, the query blocked
   EXPECT_EQ(fx.host->TraceStatuses("Abort"), (std::vector<std::string>{"start", "end"}));
   // A new start reaches the unit again.
@@ -69,10 +69,10 @@ TEST(MeasurementAbort, SetsTheFlagsOnAConnectedUnitAndQueriesThenSendNothing) {
 
 TEST(MeasurementAbort, InSimulationChangesNothing) {
   ConnectedDriver fx(false);
-  P::ErrStatus(*fx.unit) = 1;
+  P::Link(*fx.unit).SetErrorStatus(1);
   fx.unit->MeasurementAbort();
-  EXPECT_EQ(P::ErrStatus(*fx.unit), 1);
-  EXPECT_FALSE(P::Abort(*fx.unit));
+  EXPECT_EQ(P::Link(*fx.unit).ErrorStatus(), 1);
+  EXPECT_FALSE(P::Link(*fx.unit).AbortRequested());
   EXPECT_EQ(fx.host->TraceStatuses("Abort"), (std::vector<std::string>{"start", "end"}));
 }
 
@@ -141,9 +141,9 @@ TEST(Results, SingleValuesTheirQueriesAndConversions) {
   for (const auto& c : cases) {
     ConnectedDriver fx;
     fx.visa->Expect(c.query, {c.answer});
-    P::ErrStatus(*fx.unit) = esOVERFLOW;
+    P::Link(*fx.unit).SetErrorStatus(esOVERFLOW);
     EXPECT_EQ(c.call(*fx.unit), c.result) << c.method << " " << c.answer;
-    EXPECT_EQ(P::ErrStatus(*fx.unit), c.statusAfter) << c.method << " " << c.answer;
+    EXPECT_EQ(P::Link(*fx.unit).ErrorStatus(), c.statusAfter) << c.method << " " << c.answer;
     EXPECT_EQ(fx.visa->Problems(), "") << c.method;
     EXPECT_EQ(fx.host->TraceStatuses(c.method), (std::vector<std::string>{"start", "end"})) << c.method;
   }
@@ -153,7 +153,7 @@ TEST(Results, GetBurstCountAbove200000AddsTheOverflowBit) {
   ConnectedDriver fx;
   fx.visa->Expect(":SENS2:BURS:COUN?", {"250000\n"});
   EXPECT_EQ(fx.unit->GetBurstCount(2), 200001);
-  EXPECT_EQ(P::ErrStatus(*fx.unit), esOVERFLOW);
+  EXPECT_EQ(P::Link(*fx.unit).ErrorStatus(), esOVERFLOW);
 }
 
 struct ListCase {
@@ -192,7 +192,7 @@ TEST(Results, ListsTheirQueriesDivisorsAndWaits) {
     EXPECT_EQ(c.call(*fx.unit, values), 0);
     ASSERT_EQ(values.size(), c.values.size()) << c.method;
     for (std::size_t i = 0; i < values.size(); ++i) EXPECT_DOUBLE_EQ(values[i], c.values[i]) << c.method << " " << i;
-    EXPECT_EQ(P::ErrStatus(*fx.unit), c.status) << c.method;
+    EXPECT_EQ(P::Link(*fx.unit).ErrorStatus(), c.status) << c.method;
     EXPECT_EQ(fx.host->pauses, std::vector<float>{c.pause}) << c.method;
     EXPECT_EQ(fx.visa->Problems(), "");
   }

@@ -32,7 +32,8 @@ struct NetworkUnit : DriverFixture {
   std::shared_ptr<sim::Zentrix8> model = sim::Zentrix8::Replace(unitName);
   sim::Servers servers;
 
-  explicit NetworkUnit(Transport transport, bool connect = true) {
+  explicit NetworkUnit(Transport transport, bool connect = true, long timeoutMs = 0)
+      : DriverFixture(visa::MakeNetworkVisa) {
     model->SetTimeScale(0);
     sim::Servers::Config config;
     config.socketPort = 0;
@@ -42,7 +43,9 @@ struct NetworkUnit : DriverFixture {
     std::string error;
     if (!servers.Start(config, error)) throw std::runtime_error(error);
     visa::SetPortmapperPort(servers.PortmapperPort());
-    AddDevice("Z1").address = Resource(transport);
+    auto& device = AddDevice("Z1");
+    device.address = Resource(transport);
+    device.timeout = timeoutMs;
     unit->clsDevice_Name("Z1");
     if (connect) unit->clsDevice_Status(1);
   }
@@ -123,7 +126,6 @@ struct FaultCase {
 };
 
 TEST_P(OverTheNetwork, FaultsEndIn4012AndSimulationWithinTheTimeOut) {
-  visa::SetIoTimeout(visa::Millis(300));
   const FaultCase cases[] = {
       {"stalled answer",
        [](NetworkUnit& n) {
@@ -152,7 +154,7 @@ TEST_P(OverTheNetwork, FaultsEndIn4012AndSimulationWithinTheTimeOut) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    NetworkUnit fx(GetParam());
+    NetworkUnit fx(GetParam(), true, 300);
     ASSERT_EQ(fx.unit->clsDevice_Status(), 1);
     std::thread helper = c.arrange(fx);
     const auto start = std::chrono::steady_clock::now();
@@ -163,14 +165,12 @@ TEST_P(OverTheNetwork, FaultsEndIn4012AndSimulationWithinTheTimeOut) {
     EXPECT_EQ(fx.unit->clsDevice_Status(), 0);
     fx.servers.Stop();
   }
-  visa::SetIoTimeout(visa::Millis(2000));
 }
 
 TEST_P(OverTheNetwork, AUnitRestartingAfterAnUpdateDropsTheDriverToSimulation) {
-  NetworkUnit fx(GetParam());
+  NetworkUnit fx(GetParam(), true, 300);
   fx.model->SetTimeScale(1);
   fx.model->SetRebootSeconds(5);
-  visa::SetIoTimeout(visa::Millis(300));
   clsQuorvelUnit& u = *fx.unit;
   u.clsDevice_ShowDeviceDialog(4, nullptr, "");
   TempDir dir;
@@ -178,7 +178,6 @@ TEST_P(OverTheNetwork, AUnitRestartingAfterAnUpdateDropsTheDriverToSimulation) {
   EXPECT_EQ(u.Transfer_FirmwareFile(dir / "unit.fw"), 1);
   EXPECT_EQ(CaughtFrom([&] { u.GetFrequency(1, true); }).Number(), 4012);
   EXPECT_EQ(u.clsDevice_Status(), 0);
-  visa::SetIoTimeout(visa::Millis(2000));
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, OverTheNetwork,
@@ -189,11 +188,11 @@ TEST(NetworkConnect, ARefusedConnectionOrAMissingHostIsNotPresentWithAReason) {
   // A port nobody listens on: take a free one and let it go.
   std::string error;
   std::uint16_t port = 0;
-  { visa::Fd fd = visa::Listen("127.0.0.1", 0, error, port); }
+  { net::Fd fd = net::Listen("127.0.0.1", 0, error, port); }
   for (const std::string& resource : {"TCPIP::127.0.0.1::" + std::to_string(port) + "::SOCKET",
                                      "TCPIP::127.0.0.1," + std::to_string(port) + "::inst0::INSTR",
                                      std::string("TCPIP::no-such-host.invalid::inst0::INSTR")}) {
-    DriverFixture fx;
+    DriverFixture fx(visa::MakeNetworkVisa);
     fx.AddDevice("Z1").address = resource;
     fx.unit->clsDevice_Name("Z1");
     const auto start = std::chrono::steady_clock::now();
@@ -201,7 +200,7 @@ TEST(NetworkConnect, ARefusedConnectionOrAMissingHostIsNotPresentWithAReason) {
     EXPECT_EQ(fx.unit->clsDevice_Status(), 0) << resource;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
   }
-  io::CWVisa visa;
+  io::CWVisa visa(::visa::MakeNetworkVisa);
   visa.SetResourceName("TCPIP::127.0.0.1::" + std::to_string(port) + "::SOCKET");
   const vb::Error e = CaughtFrom([&] { visa.Open(); });
   EXPECT_EQ(e.Number(), 4010);
@@ -247,15 +246,15 @@ TEST(NetworkConnect, ResourceStrings) {
 
 TEST(NetworkServers, GarbageAndEndlessInputCloseThatClientOnly) {
   NetworkUnit fx(Transport::kSocket);
-  visa::TcpConnection bad;
-  ASSERT_TRUE(bad.Connect("127.0.0.1", fx.servers.SocketPort(), visa::Millis(1000)));
-  EXPECT_EQ(bad.SendAll(std::string(2u << 20, 'x'), visa::Millis(3000)), visa::TcpConnection::Result::kOk);
+  net::TcpConnection bad;
+  ASSERT_TRUE(bad.Connect("127.0.0.1", fx.servers.SocketPort(), net::Millis(1000)));
+  EXPECT_EQ(bad.SendAll(std::string(2u << 20, 'x'), net::Millis(3000)), net::TcpConnection::Result::kOk);
   std::string got;
-  EXPECT_NE(bad.ReceiveSome(got, 100, visa::Millis(3000)), visa::TcpConnection::Result::kOk);  // closed by the server
-  visa::TcpConnection rpcGarbage;
-  ASSERT_TRUE(rpcGarbage.Connect("127.0.0.1", fx.servers.Vxi11Port(), visa::Millis(1000)));
-  rpcGarbage.SendAll(std::string("\x80\x00\x00\x08garbage!", 12), visa::Millis(1000));
-  EXPECT_NE(rpcGarbage.ReceiveSome(got, 100, visa::Millis(3000)), visa::TcpConnection::Result::kOk);
+  EXPECT_NE(bad.ReceiveSome(got, 100, net::Millis(3000)), net::TcpConnection::Result::kOk);  // closed by the server
+  net::TcpConnection rpcGarbage;
+  ASSERT_TRUE(rpcGarbage.Connect("127.0.0.1", fx.servers.Vxi11Port(), net::Millis(1000)));
+  rpcGarbage.SendAll(std::string("\x80\x00\x00\x08garbage!", 12), net::Millis(1000));
+  EXPECT_NE(rpcGarbage.ReceiveSome(got, 100, net::Millis(3000)), net::TcpConnection::Result::kOk);
   // The driver's connection is still served.
   EXPECT_EQ(fx.unit->GetFrequency(1, true), 10e6);
   EXPECT_EQ(fx.unit->clsDevice_Status(), 1);
@@ -266,13 +265,11 @@ TEST(NetworkServers, GarbageAndEndlessInputCloseThatClientOnly) {
 namespace {
 
 TEST(NetworkVxi11, AReadThatOutlivesItsTimeOutIsAbortedAndTheLinkServesOn) {
-  NetworkUnit fx(Transport::kVxi11);
+  NetworkUnit fx(Transport::kVxi11, true, 100);  // the server waits 100 ms itself and answers "I/O timeout"
   fx.model->faults().answerDelayS = 0.6;
-  visa::SetIoTimeout(visa::Millis(100));  // the server waits 100 ms itself and answers "I/O timeout"
   const vb::Error e = CaughtFrom([&] { fx.unit->GetFrequency(1, true); });
   EXPECT_EQ(e.Number(), 4012);
   EXPECT_NE(e.Description().find("I/O timeout"), std::string::npos) << e.Description();
-  visa::SetIoTimeout(visa::Millis(2000));
   fx.model->faults().answerDelayS = 0;
   fx.unit->clsDevice_Status(1);  // connect again: the unit is fine
   EXPECT_EQ(fx.unit->clsDevice_Status(), 1);

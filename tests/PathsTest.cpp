@@ -8,7 +8,7 @@
 
 #include "Probe.h"
 #include "TempDir.h"
-#include "host/ReferenceHost.h"
+#include "refhost/ReferenceHost.h"
 #include "io/modMain.h"
 
 namespace {
@@ -85,7 +85,7 @@ TEST(SetPath, SendsThePathsCommand) {
   fx.unit->SetPath(ptEnd);
   fx.unit->SetPath(99);
   EXPECT_EQ(fx.visa->Problems(), "");
-  P::Interface(*fx.unit) = 12;
+  P::Link(*fx.unit).SetInterface(12);
   fx.unit->SetPath(ptGenOn);
   EXPECT_EQ(fx.visa->Writes().size(), 1u);
 }

@@ -4,9 +4,9 @@
 #include <memory>
 
 #include "driver/clsQuorvelUnit.h"
-#include "host/RecordingHost.h"
+#include "testsupport/RecordingHost.h"
 #include "platform/Headless.h"
-#include "visa/ScriptedVisa.h"
+#include "testsupport/ScriptedVisa.h"
 
 struct clsQuorvelUnitProbe {
   static PortSettings& Port(clsQuorvelUnit& u, long s) { return u.m_Port(s); }
@@ -20,20 +20,13 @@ struct clsQuorvelUnitProbe {
   static bool HasSettings(const clsQuorvelUnit& u) { return u.m_Settings != nullptr; }
   static bool HasConnection(const clsQuorvelUnit& u) { return u.m_dvlCon != nullptr; }
   static vb::Long& LogOption(clsQuorvelUnit& u) { return u.m_LogOption; }
-  static vb::Long& Status(clsQuorvelUnit& u) { return u.m_Status; }
-  static vb::Long& ErrStatus(clsQuorvelUnit& u) { return u.m_ErrStatus; }
   static vb::Long& SumPortMask(clsQuorvelUnit& u) { return u.m_SumPortMask; }
   static vb::Long& SysErrOverflow(clsQuorvelUnit& u) { return u.m_SysErrOverflow; }
-  static bool& Abort(clsQuorvelUnit& u) { return u.m_Abort; }
-  static bool& OpcDone(clsQuorvelUnit& u) { return u.m_OpcDone; }
-  static bool& OpcPending(clsQuorvelUnit& u) { return u.m_OpcPending; }
   static std::optional<std::vector<AttTable>>& AttTables(clsQuorvelUnit& u) { return u.m_AttTables; }
   static void NewParameter(clsQuorvelUnit& u) { u.m_clsDialog_NewParameter(); }
-  static vb::Long& Interface(clsQuorvelUnit& u) { return u.m_Interface; }
-  static bool HasVisaForm(const clsQuorvelUnit& u) { return u.m_VisaForm != nullptr; }
   static void CheckDevicePhysical(clsQuorvelUnit& u, vb::Long wanted) { u.CheckDevicePhysical(wanted); }
-  static vb::Long ReadEventStatus(clsQuorvelUnit& u) { return u.ReadEventStatus(); }
-  static io::CommandLayer& Cmd(clsQuorvelUnit& u) { return u.m_Cmd; }
+  // The unit's session: status, interface, tracked operation, error status.
+  static io::ScpiLink& Link(clsQuorvelUnit& u) { return u.m_Link; }
   static void RoundAttenuatorStep(AttTableProp& p) { clsQuorvelUnit::RoundAttenuatorStep(p); }
   static vb::Long DialogType(const clsQuorvelUnit& u) { return u.m_DialogType; }
   static bool HasSettingsObject(const clsQuorvelUnit& u) { return u.m_Settings != nullptr; }
@@ -45,7 +38,12 @@ struct DriverFixture {
   platform::HeadlessPlatform platform;
   std::unique_ptr<clsQuorvelUnit> unit;
 
-  DriverFixture() { unit = std::make_unique<clsQuorvelUnit>(host->services(), platform.services()); }
+  // `visa`: the driver's own VISA factory (else the process-wide registry serves it).
+  explicit DriverFixture(platform::VisaFactory visa = {}) {
+    platform::Services services = platform.services();
+    services.visa = std::move(visa);
+    unit = std::make_unique<clsQuorvelUnit>(host->services(), services);
+  }
   host::RecordingHost::Device& AddDevice(const std::string& name) {
     auto& d = host->devices[name];
     d.address = "TCPIP::127.0.0.1::inst0::INSTR";
@@ -58,7 +56,7 @@ struct DriverFixture {
 // and the presence check has opened the session.
 struct ConnectedDriver : DriverFixture {
   std::shared_ptr<visa::ScriptedVisa> visa = visa::ScriptedVisa::Create();
-  io::VisaRegistration registration = visa->Install("SCRIPTED::");
+  platform::VisaRegistration registration = visa->Install("SCRIPTED::");
 
   explicit ConnectedDriver(bool connect = true) {
     AddDevice("Z1").address = "SCRIPTED::Z1";
@@ -66,7 +64,7 @@ struct ConnectedDriver : DriverFixture {
     if (connect) clsQuorvelUnitProbe::CheckDevicePhysical(*unit, 1);
     host->traces.clear();
   }
-  io::CommandLayer& cmd() { return clsQuorvelUnitProbe::Cmd(*unit); }
+  io::ScpiLink& cmd() { return clsQuorvelUnitProbe::Link(*unit); }
   // The ESR answers of a completion wait: `zeros` polls without completion, then done.
   void ExpectCompletion(int zeros, const std::string& systemError = "0,\"No error\"\n") {
     for (int i = 0; i < zeros; ++i) visa->Expect("*ESR?", {"0\n"});

@@ -5,13 +5,14 @@
 #include <cstdlib>
 
 #include "Probe.h"
+#include "visa/Network.h"
 
 namespace {
 
 TEST(RealUnit, IdentifiesSetsAndMeasures) {
   const char* address = std::getenv("QUORVEL_TEST_ADDRESS");
   if (!address || !*address) GTEST_SKIP() << "no unit configured (QUORVEL_TEST_ADDRESS)";
-  DriverFixture fx;
+  DriverFixture fx(visa::MakeNetworkVisa);
   fx.AddDevice("Real").address = address;
   fx.unit->clsDevice_Name("Real");
   fx.unit->clsDevice_Status(1);

@@ -8,7 +8,7 @@
 
 #include "TempDir.h"
 #include "driver/clsQuorvelUnit.h"
-#include "host/ReferenceHost.h"
+#include "refhost/ReferenceHost.h"
 #include "platform/Headless.h"
 
 namespace {

@@ -308,7 +308,7 @@ TEST(SendAll, TheWholeTranscriptForAConfiguredSum) {
   Unit& u = *fx.unit;
   Sum(u, {2, 3});
   u.SetActivePort(5);
-  P::ErrStatus(u) = esOVERFLOW;
+  P::Link(u).SetErrorStatus(esOVERFLOW);
   // Each member of the sum is sent once for every member: the ports 2 and 3 both send 2 and 3.
   for (int p = 1; p <= 8; ++p) {
     const std::vector<int> sensors = (p == 2 || p == 3) ? std::vector<int>{2, 3} : std::vector<int>{p};
@@ -335,13 +335,13 @@ TEST(SendAll, TheWholeTranscriptForAConfiguredSum) {
   fx.visa->Expect(":SUMP:CORR:BFG 0").Expect(":SUMP:BURS:SEAR 30").Expect(":CONF:TRIG:OUTP 0");
   u.SendAllSettings();
   EXPECT_EQ(fx.visa->Problems(), "");
-  EXPECT_EQ(P::ErrStatus(u), 0);
+  EXPECT_EQ(P::Link(u).ErrorStatus(), 0);
   EXPECT_EQ(fx.host->TraceStatuses("SendAllSettings"), (std::vector<std::string>{"start", "end"}));
 }
 
 TEST(SendAll, AFailureStopsItAndLeavesTheErrorStatus) {
   ConnectedDriver fx;
-  P::ErrStatus(*fx.unit) = esOVERFLOW;
+  P::Link(*fx.unit).SetErrorStatus(esOVERFLOW);
   fx.visa->Expect(":SENS1:FREQ 10000000");
   fx.visa->FailWriteAt(1);
   try {
@@ -351,7 +351,7 @@ TEST(SendAll, AFailureStopsItAndLeavesTheErrorStatus) {
     EXPECT_EQ(e.Number(), 4012);
     EXPECT_EQ(e.Description(), "SendAllSettingsWriteCmdVISA Cmd: :SENS1:FREQ 10000000 (scripted: write 1 fails)");
   }
-  EXPECT_EQ(P::ErrStatus(*fx.unit), esOVERFLOW);
+  EXPECT_EQ(P::Link(*fx.unit).ErrorStatus(), esOVERFLOW);
 }
 
 }  // namespace

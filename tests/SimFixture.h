@@ -10,14 +10,16 @@
 #include "sim/Zentrix8.h"
 
 struct SimulatedUnit : DriverFixture {
-  io::VisaRegistration registration = sim::RegisterInProcessVisa();
+  platform::VisaRegistration registration = sim::RegisterInProcessVisa();
   std::string name = "Test" + std::to_string(++Counter());
   std::shared_ptr<sim::Zentrix8> model;
 
-  explicit SimulatedUnit(sim::Scenario scenario = {}, bool connect = true)
+  explicit SimulatedUnit(sim::Scenario scenario = {}, bool connect = true, long timeoutMs = 0)
       : model(sim::Zentrix8::Replace(name, std::move(scenario))) {
     model->SetTimeScale(0);  // operations complete at once; the driver still polls for them
-    AddDevice("Z1").address = "SIM::" + name + "::INSTR";
+    auto& device = AddDevice("Z1");
+    device.address = "SIM::" + name + "::INSTR";
+    device.timeout = timeoutMs;
     unit->clsDevice_Name("Z1");
     if (connect) unit->clsDevice_Status(1);
   }

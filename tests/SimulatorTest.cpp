@@ -167,7 +167,7 @@ TEST(SimulatorResults, AnOverRangeTraceReachesTheErrorStatusAndTheSystemError) {
   Prepare(u, 5);
   u.MeasurementInit(5);
   EXPECT_NEAR(u.GetTraceMax(5), 20, 0.01);  // clipped at the top of the range
-  EXPECT_EQ(u.GetErrorStatus() & io::kStatusOutOfRange, io::kStatusOutOfRange);
+  EXPECT_EQ(u.GetErrorStatus() & io::kStatusExecutionError, io::kStatusExecutionError);
   EXPECT_EQ(u.GetErrorDescription(u.GetErrorStatus()), "Out of Range");
   EXPECT_EQ(u.GetSystemError(), "-222,'Data out of range in trace(s);5;'");
   u.GetErrorStatus(true);
@@ -240,9 +240,8 @@ TEST(SimulatorFirmware, ABlockOfTheWrongLengthIsRefusedByTheUnit) {
 }
 
 TEST(SimulatorFaults, EachKnobGivesWhatTheDriverPromises) {
-  sim::InProcessVisa::SetTimeout(std::chrono::milliseconds(100));
-  {  // a late answer: 4012 and simulation, within the time-out
-    SimulatedUnit fx;
+  {  // a late answer: 4012 and simulation, within the device's time-out
+    SimulatedUnit fx({}, true, 100);
     fx.model->faults().answerDelayS = 1;
     const auto start = std::chrono::steady_clock::now();
     const vb::Error e = CaughtFrom([&] { fx.unit->GetFrequency(1, true); });
@@ -291,7 +290,6 @@ TEST(SimulatorFaults, EachKnobGivesWhatTheDriverPromises) {
     fx.model->faults().streamWithoutLineFeedFor.clear();
     EXPECT_EQ(fx.unit->GetFrequency(1, true), 10e6);  // the next message ends the stream
   }
-  sim::InProcessVisa::SetTimeout(std::chrono::milliseconds(2000));
 }
 
 TEST(SimulatorModel, UnknownHeadersAndMissingValuesGoToTheErrorQueue) {

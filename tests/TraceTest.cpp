@@ -2,7 +2,7 @@
 
 #include "Errors.h"
 
-#include "host/RecordingHost.h"
+#include "testsupport/RecordingHost.h"
 #include "io/Trace.h"
 #include "platform/Platform.h"
 

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <limits>
 
-#include "io/Vb.h"
+#include "core/Vb.h"
 
 namespace {
 

@@ -8,24 +8,25 @@
 #include <functional>
 #include <thread>
 
-#include "io/VisaControl.h"
+#include "io/frmVISA.h"
+#include "platform/VisaControl.h"
 #include "visa/Network.h"
-#include "visa/Xdr.h"
+#include "net/Xdr.h"
 
 namespace {
 
-namespace rpc = visa::rpc;
+namespace rpc = net::rpc;
 
 // A one-connection VXI-11 server whose device_read replies a test decides.
 class FakeCore {
  public:
   // reads(n, xid, requestSize) sends whatever replies it wants for the n-th device_read.
-  using ReadScript = std::function<void(int, std::uint32_t, std::uint32_t, visa::TcpConnection&)>;
+  using ReadScript = std::function<void(int, std::uint32_t, std::uint32_t, net::TcpConnection&)>;
   explicit FakeCore(ReadScript reads, bool abortChannel = false) : reads_(std::move(reads)) {
     std::string error;
-    listen_ = visa::Listen("127.0.0.1", 0, error, port_);
+    listen_ = net::Listen("127.0.0.1", 0, error, port_);
     if (abortChannel) {
-      abortListen_ = visa::Listen("127.0.0.1", 0, error, abortPort_);
+      abortListen_ = net::Listen("127.0.0.1", 0, error, abortPort_);
       abortThread_ = std::thread([this] { ServeAbort(); });
     }
     thread_ = std::thread([this] { Serve(); });
@@ -36,21 +37,21 @@ class FakeCore {
   }
   int aborts() const { return aborts_; }
   std::string Resource() const { return "TCPIP::127.0.0.1," + std::to_string(port_) + "::inst0::INSTR"; }
-  static void Reply(visa::TcpConnection& c, std::uint32_t xid, std::int32_t reason, std::string_view data) {
+  static void Reply(net::TcpConnection& c, std::uint32_t xid, std::int32_t reason, std::string_view data) {
     rpc::Writer w;
     w.Reply(xid).I32(0).I32(reason).Opaque(data);
-    c.SendAll(rpc::Record(w.Bytes()), visa::Millis(1000));
+    c.SendAll(rpc::Record(w.Bytes()), net::Millis(1000));
   }
 
  private:
   void Serve() {
     pollfd p{listen_.get(), POLLIN, 0};
     if (::poll(&p, 1, 5000) <= 0) return;
-    visa::TcpConnection c;
-    c.Adopt(visa::Fd(::accept(listen_.get(), nullptr, nullptr)), "client");
+    net::TcpConnection c;
+    c.Adopt(net::Fd(::accept(listen_.get(), nullptr, nullptr)), "client");
     std::string record;
     int reads = 0;
-    while (rpc::ReceiveRecord(c, record, visa::Millis(3000)) == visa::TcpConnection::Result::kOk) {
+    while (rpc::ReceiveRecord(c, record, net::Millis(3000)) == net::TcpConnection::Result::kOk) {
       rpc::Reader call(record);
       const rpc::CallHeader h = rpc::ReadCall(call);
       const std::uint32_t xid = h.xid, proc = h.proc;
@@ -65,36 +66,36 @@ class FakeCore {
       if (proc == rpc::kCreateLink) w.I32(0).I32(7).U32(abortPort_).U32(1 << 20);
       else if (proc == rpc::kDeviceWrite) w.I32(0).U32(0);
       else w.I32(0);
-      c.SendAll(rpc::Record(w.Bytes()), visa::Millis(1000));
+      c.SendAll(rpc::Record(w.Bytes()), net::Millis(1000));
       if (proc == rpc::kDestroyLink) return;
     }
   }
   void ServeAbort() {
     pollfd p{abortListen_.get(), POLLIN, 0};
     if (::poll(&p, 1, 5000) <= 0) return;
-    visa::TcpConnection c;
-    c.Adopt(visa::Fd(::accept(abortListen_.get(), nullptr, nullptr)), "abort");
+    net::TcpConnection c;
+    c.Adopt(net::Fd(::accept(abortListen_.get(), nullptr, nullptr)), "abort");
     std::string record;
-    if (rpc::ReceiveRecord(c, record, visa::Millis(3000)) != visa::TcpConnection::Result::kOk) return;
+    if (rpc::ReceiveRecord(c, record, net::Millis(3000)) != net::TcpConnection::Result::kOk) return;
     rpc::Reader call(record);
     const rpc::CallHeader h = rpc::ReadCall(call);
     if (h.prog == rpc::kDeviceAsync && h.proc == rpc::kDeviceAbort) ++aborts_;
     rpc::Writer w;
     w.Reply(h.xid).I32(0);
-    c.SendAll(rpc::Record(w.Bytes()), visa::Millis(1000));
+    c.SendAll(rpc::Record(w.Bytes()), net::Millis(1000));
   }
   ReadScript reads_;
-  visa::Fd listen_, abortListen_;
+  net::Fd listen_, abortListen_;
   std::uint16_t port_ = 0, abortPort_ = 0;
   std::thread thread_, abortThread_;
   std::atomic<int> aborts_{0};
 };
 
 TEST(Vxi11Client, AnAnswerAsLongAsTheRequestStillEndsAtEnd) {
-  FakeCore server([](int, std::uint32_t xid, std::uint32_t requestSize, visa::TcpConnection& c) {
+  FakeCore server([](int, std::uint32_t xid, std::uint32_t requestSize, net::TcpConnection& c) {
     FakeCore::Reply(c, xid, rpc::kReasonEnd | rpc::kReasonReqCnt, std::string(requestSize, 'x'));
   });
-  io::CWVisa visa;
+  io::CWVisa visa(::visa::MakeNetworkVisa);
   visa.SetResourceName(server.Resource());
   visa.Open();
   const std::string answer = visa.Read();
@@ -104,11 +105,11 @@ TEST(Vxi11Client, AnAnswerAsLongAsTheRequestStillEndsAtEnd) {
 }
 
 TEST(Vxi11Client, ARequestFilledWithoutEndIsReadOn) {
-  FakeCore server([](int n, std::uint32_t xid, std::uint32_t, visa::TcpConnection& c) {
+  FakeCore server([](int n, std::uint32_t xid, std::uint32_t, net::TcpConnection& c) {
     if (n == 1) FakeCore::Reply(c, xid, rpc::kReasonReqCnt, "12,34,");
     else FakeCore::Reply(c, xid, rpc::kReasonEnd, "56\n");
   });
-  io::CWVisa visa;
+  io::CWVisa visa(::visa::MakeNetworkVisa);
   visa.SetResourceName(server.Resource());
   visa.Open();
   EXPECT_EQ(visa.Read(), "12,34,56\n");
@@ -116,10 +117,9 @@ TEST(Vxi11Client, ARequestFilledWithoutEndIsReadOn) {
 }
 
 TEST(Vxi11Client, ALateReplyToATimedOutReadIsNotTakenAsTheNextAnswer) {
-  visa::SetIoTimeout(visa::Millis(100));  // the client waits 100 ms + 1 s for a reply
   std::uint32_t staleXid = 0;
   FakeCore server(
-      [&](int n, std::uint32_t xid, std::uint32_t, visa::TcpConnection& c) {
+      [&](int n, std::uint32_t xid, std::uint32_t, net::TcpConnection& c) {
         if (n == 1) {
           staleXid = xid;  // say nothing now
         } else {
@@ -128,17 +128,17 @@ TEST(Vxi11Client, ALateReplyToATimedOutReadIsNotTakenAsTheNextAnswer) {
         }
       },
       true);
-  io::CWVisa visa;
+  io::CWVisa visa(::visa::MakeNetworkVisa);
+  visa.Options().SetInteger(platform::kOptionTimeout, 100);  // the client waits 100 ms + 1 s for a reply
   visa.SetResourceName(server.Resource());
   visa.Open();
   EXPECT_EQ(visa.Read(), "");
-  EXPECT_EQ(visa.Status(), io::kVisaErrorTimeout);
+  EXPECT_EQ(visa.Status(), platform::kVisaErrorTimeout);
   EXPECT_NE(visa.LastErrorText().find("no answer"), std::string::npos) << visa.LastErrorText();
   EXPECT_EQ(server.aborts(), 1);  // the call that outlived its time-out was aborted
   EXPECT_EQ(visa.Read(), "fresh\n");
   EXPECT_EQ(visa.Status(), 0);
   visa.Close();
-  visa::SetIoTimeout(visa::Millis(2000));
 }
 
 }  // namespace

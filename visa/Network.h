@@ -1,25 +1,33 @@
 // The network transports of the VISA control: VXI-11 ("TCPIP::<host>::inst0::INSTR",
 // also "TCPIP::<host>,<port>::<device>::INSTR" to skip the portmapper) and raw
-// SCPI sockets ("TCPIP::<host>::<port>::SOCKET").  They register themselves
-// for "TCPIP" resources when the library loads.
+// SCPI sockets ("TCPIP::<host>::<port>::SOCKET").  A program registers them
+// for "TCPIP" resources with RegisterNetworkTransports, or a host hands a
+// driver MakeNetworkVisa as its own factory.  Time-outs are the session's
+// options (platform::kOptionTimeout, kOptionOpenTimeout).
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "io/Export.h"
-#include "io/VisaControl.h"
-#include "visa/Tcp.h"
+#include "core/Export.h"
+#include "platform/VisaControl.h"
+#include "net/Tcp.h"
+#include "net/Xdr.h"
 
 namespace visa {
 
-// The driver sets no time-outs, so the sessions bring their own: 2 s for an
-// answer (as common VISA libraries), 2 s to connect.  A host may set others.
-QUORVEL_API Millis IoTimeout();
-QUORVEL_API void SetIoTimeout(Millis timeout);
-QUORVEL_API Millis ConnectTimeout();
-QUORVEL_API void SetConnectTimeout(Millis timeout);
+using net::ByteQueue;
+using net::Millis;
+using net::TcpConnection;
+namespace rpc = net::rpc;
+
+// Makes "TCPIP" resources reach the network while the registration lives.
+QUORVEL_API platform::VisaRegistration RegisterNetworkTransports();
+// The control for a "TCPIP" resource (null for any other resource); one
+// whose resource is malformed says why when it opens.
+QUORVEL_API std::shared_ptr<platform::IVisaControl> MakeNetworkVisa(const std::string& resource);
+
 // The portmapper's port (111; tests run their own elsewhere).
 QUORVEL_API std::uint16_t PortmapperPort();
 QUORVEL_API void SetPortmapperPort(std::uint16_t port);
@@ -34,7 +42,7 @@ struct QUORVEL_API TcpipResource {
 // False, with a reason, for a resource that is not a TCPIP INSTR or SOCKET resource.
 QUORVEL_API bool ParseTcpip(const std::string& resource, TcpipResource& out, std::string& error);
 
-QUORVEL_API std::shared_ptr<io::IVisaControl> MakeRawSocketVisa();
-QUORVEL_API std::shared_ptr<io::IVisaControl> MakeVxi11Visa();
+QUORVEL_API std::shared_ptr<platform::IVisaControl> MakeRawSocketVisa();
+QUORVEL_API std::shared_ptr<platform::IVisaControl> MakeVxi11Visa();
 
 }  // namespace visa

@@ -1,25 +1,21 @@
 // Raw SCPI over TCP ("TCPIP::<host>::<port>::SOCKET"): a message ends with a
 // line feed both ways.
-#include "io/Vb.h"
+#include "core/Vb.h"
 #include "visa/Network.h"
 
 namespace visa {
 
 namespace {
 
-class RawSocketVisa : public io::VisaSessionBase {
+class RawSocketVisa : public platform::VisaSessionBase {
  public:
-
   void Open() override {
     conn_.Close();
     pending_.clear();
     TcpipResource r;
     std::string error;
-    if (!ParseTcpip(resource(), r, error) || !conn_.Connect(r.host, r.port, ConnectTimeout())) {
-      Fail(io::kVisaErrorResourceNotFound, error.empty() ? conn_.Error() : error);
-      vb::Raise(4010, "VISA", "VISA Open: " + error_);
-    }
-    options_ = {};
+    if (!ParseTcpip(resource(), r, error) || !conn_.Connect(r.host, r.port, options_.openTimeout))
+      RefuseOpen(platform::kVisaErrorResourceNotFound, error.empty() ? conn_.Error() : error);
     Succeed();
   }
   void Close() override {
@@ -40,7 +36,7 @@ class RawSocketVisa : public io::VisaSessionBase {
   std::string Read() override { return Read(1 << 24); }
   std::string Read(long maxBytes) override {
     const std::size_t max = maxBytes > 0 ? static_cast<std::size_t>(maxBytes) : 1;
-    const auto deadline = std::chrono::steady_clock::now() + IoTimeout();
+    const auto deadline = std::chrono::steady_clock::now() + options_.timeout;
     for (;;) {
       const std::size_t lf = options_.termChar ? pending_.find('\n') : std::string::npos;
       if (lf != std::string::npos || pending_.size() >= max || (!options_.termChar && !pending_.empty())) {
@@ -53,7 +49,7 @@ class RawSocketVisa : public io::VisaSessionBase {
       const auto r = conn_.ReceiveSome(got, std::size_t{1} << 20, std::max(Millis(0), left));
       pending_.append(got);
       if (r != TcpConnection::Result::kOk) {
-        Fail(r == TcpConnection::Result::kTimeout ? io::kVisaErrorTimeout : io::kVisaErrorConnectionLost, conn_.Error());
+        Fail(r == TcpConnection::Result::kTimeout ? platform::kVisaErrorTimeout : platform::kVisaErrorConnectionLost, conn_.Error());
         pending_.clear();
         return {};
       }
@@ -61,9 +57,9 @@ class RawSocketVisa : public io::VisaSessionBase {
   }
  private:
   void Send(const std::string& message) {
-    const auto r = conn_.SendAll(message, IoTimeout());
+    const auto r = conn_.SendAll(message, options_.timeout);
     if (r == TcpConnection::Result::kOk) return Succeed();
-    Fail(r == TcpConnection::Result::kTimeout ? io::kVisaErrorTimeout : io::kVisaErrorConnectionLost, conn_.Error());
+    Fail(r == TcpConnection::Result::kTimeout ? platform::kVisaErrorTimeout : platform::kVisaErrorConnectionLost, conn_.Error());
   }
   TcpConnection conn_;
   ByteQueue pending_;  // received, not yet read
@@ -71,6 +67,6 @@ class RawSocketVisa : public io::VisaSessionBase {
 
 }  // namespace
 
-std::shared_ptr<io::IVisaControl> MakeRawSocketVisa() { return std::make_shared<RawSocketVisa>(); }
+std::shared_ptr<platform::IVisaControl> MakeRawSocketVisa() { return std::make_shared<RawSocketVisa>(); }
 
 }  // namespace visa

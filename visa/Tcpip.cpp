@@ -3,61 +3,53 @@
 #include <atomic>
 #include <cctype>
 
-#include "io/Vb.h"
+#include "core/Vb.h"
 #include "visa/Network.h"
 
 namespace visa {
 
 namespace {
-std::atomic<long long> g_io{2000}, g_connect{2000};
 std::atomic<int> g_portmapper{111};
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
 // A control that reports why it could not be made, at its open.
-class Unusable : public io::IVisaControl {
+class Unusable : public platform::IVisaControl {
  public:
   explicit Unusable(std::string why) : why_(std::move(why)) {}
   void SetResourceName(const std::string& r) override { resource_ = r; }
   std::string ResourceName() const override { return resource_; }
-  void Open() override { vb::Raise(4010, "VISA", "VISA Open: " + why_); }
+  void Open() override { vb::Raise(platform::ERROR_VISA_OPEN, "VISA", "VISA Open: " + why_); }
   void Close() override {}
-  io::IVisaOptions& Options() override { return options_; }
+  platform::IVisaOptions& Options() override { return options_; }
   void Write(std::string_view) override {}
   void WriteBlock(std::span<const std::uint8_t>) override {}
   std::string Read() override { return {}; }
   std::string Read(long) override { return {}; }
-  long Status() const override { return io::kVisaErrorInvalidObject; }
+  long Status() const override { return platform::kVisaErrorInvalidObject; }
   void SetBuffer(long, long) override {}
   std::string LastErrorText() const override { return why_; }
 
  private:
-  struct NoOptions : io::IVisaOptions {
+  struct NoOptions : platform::IVisaOptions {
     void SetBool(long, bool) override {}
     void SetInteger(long, long) override {}
   } options_;
   std::string why_, resource_;
 };
 
-// Registered when the library loads: every "TCPIP" resource goes to the
-// transport its last part names.
-const io::VisaRegistration g_registration =
-    io::VisaRegistry::Instance().Register("TCPIP", [](const std::string& resource) -> std::shared_ptr<io::IVisaControl> {
-      TcpipResource r;
-      std::string error;
-      if (!ParseTcpip(resource, r, error)) return std::make_shared<Unusable>(error);
-      return r.kind == TcpipResource::Kind::kSocket ? MakeRawSocketVisa() : MakeVxi11Visa();
-    });
-
 }  // namespace
 
-Millis IoTimeout() { return Millis(g_io.load()); }
-void SetIoTimeout(Millis t) { g_io = t.count(); }
-Millis ConnectTimeout() { return Millis(g_connect.load()); }
-void SetConnectTimeout(Millis t) { g_connect = t.count(); }
+std::shared_ptr<platform::IVisaControl> MakeNetworkVisa(const std::string& resource) {
+  if (!vb::StartsWithNoCase(resource, "TCPIP")) return nullptr;
+  TcpipResource r;
+  std::string error;
+  if (!ParseTcpip(resource, r, error)) return std::make_shared<Unusable>(error);
+  return r.kind == TcpipResource::Kind::kSocket ? MakeRawSocketVisa() : MakeVxi11Visa();
+}
+
+platform::VisaRegistration RegisterNetworkTransports() {
+  return platform::VisaRegistry::Instance().Register("TCPIP", MakeNetworkVisa);
+}
+
 std::uint16_t PortmapperPort() { return static_cast<std::uint16_t>(g_portmapper.load()); }
 void SetPortmapperPort(std::uint16_t port) { g_portmapper = port; }
 
@@ -69,9 +61,9 @@ bool ParseTcpip(const std::string& resource, TcpipResource& out, std::string& er
     if (sep == std::string::npos) break;
     start = sep + 2;
   }
-  const std::string board = Upper(parts[0]);
+  const std::string board = vb::Upper(parts[0]);
   const bool tcpip = board.rfind("TCPIP", 0) == 0 && std::all_of(board.begin() + 5, board.end(), ::isdigit);
-  const std::string last = Upper(parts.back());
+  const std::string last = vb::Upper(parts.back());
   if (!tcpip || parts.size() < 3 || (last != "INSTR" && last != "SOCKET") || parts[1].empty()) {
     error = "'" + resource + "' is not a TCPIP resource (TCPIP::<host>::inst0::INSTR or TCPIP::<host>::<port>::SOCKET)";
     return false;

@@ -2,9 +2,9 @@
 // link; device_write and device_read carry the messages; destroy_link ends it.
 #include <unistd.h>
 
-#include "io/Vb.h"
+#include "core/Vb.h"
 #include "visa/Network.h"
-#include "visa/Xdr.h"
+#include "net/Xdr.h"
 
 namespace visa {
 
@@ -30,7 +30,7 @@ std::string Vxi11ErrorText(std::int32_t code) {
   }
 }
 
-class Vxi11Visa : public io::VisaSessionBase {
+class Vxi11Visa : public platform::VisaSessionBase {
  public:
   ~Vxi11Visa() override { Close(); }
 
@@ -41,11 +41,11 @@ class Vxi11Visa : public io::VisaSessionBase {
     if (!ParseTcpip(resource(), r, error)) return Refuse(error);
     std::uint16_t port = r.port;
     if (port == 0 && !AskPortmapper(r.host, port, error)) return Refuse(error);
-    if (!core_.Connect(r.host, port, ConnectTimeout())) return Refuse(core_.Error());
+    if (!core_.Connect(r.host, port, options_.openTimeout)) return Refuse(core_.Error());
     rpc::Writer args;
     args.I32(static_cast<std::int32_t>(::getpid())).U32(0).U32(0).Opaque(r.device);
     rpc::Reader reply("");
-    if (!Call(rpc::kCreateLink, args, reply, IoTimeout())) return Refuse(error_);
+    if (!Call(rpc::kCreateLink, args, reply, options_.timeout)) return Refuse(error_);
     const std::int32_t err = reply.I32();
     lid_ = reply.I32();
     abortPort_ = static_cast<std::uint16_t>(reply.U32());
@@ -56,7 +56,6 @@ class Vxi11Visa : public io::VisaSessionBase {
       return Refuse("the unit refused the link to '" + r.device + "': " + Vxi11ErrorText(err));
     }
     linked_ = true;
-    options_ = {};
     Succeed();
   }
 
@@ -96,18 +95,18 @@ class Vxi11Visa : public io::VisaSessionBase {
       // Ask for a whole large answer at once; what the caller did not ask for waits in ahead_.
       args.I32(lid_)
           .U32(static_cast<std::uint32_t>(std::max<std::size_t>(std::min<std::size_t>(max - out.size(), 1u << 20), 1u << 20)))
-          .U32(static_cast<std::uint32_t>(IoTimeout().count()))
+          .U32(static_cast<std::uint32_t>(options_.timeout.count()))
           .U32(0)
           .I32(options_.termChar ? rpc::kFlagTermChar : 0)
           .U32('\n');
       rpc::Reader reply("");
-      if (!Call(rpc::kDeviceRead, args, reply, IoTimeout() + Millis(1000))) return {};
+      if (!Call(rpc::kDeviceRead, args, reply, options_.timeout + Millis(1000))) return {};
       const std::int32_t err = reply.I32();
       const std::int32_t reason = reply.I32();
       const std::string_view data = reply.Opaque();
       if (!reply.ok()) return Broken("a garbled read reply from the unit"), std::string();
       if (err != 0) {
-        Fail(err == 15 ? io::kVisaErrorTimeout : io::kVisaErrorIo, "the unit's read failed: " + Vxi11ErrorText(err));
+        Fail(err == 15 ? platform::kVisaErrorTimeout : platform::kVisaErrorIo, "the unit's read failed: " + Vxi11ErrorText(err));
         return {};
       }
       const std::size_t take = std::min(data.size(), max - out.size());
@@ -120,18 +119,15 @@ class Vxi11Visa : public io::VisaSessionBase {
   }
 
  private:
-  [[noreturn]] void Refuse(const std::string& why) {
-    Fail(io::kVisaErrorResourceNotFound, why);
-    vb::Raise(4010, "VISA", "VISA Open: " + why);
-  }
+  [[noreturn]] void Refuse(const std::string& why) { RefuseOpen(platform::kVisaErrorResourceNotFound, why); }
   void Broken(const std::string& why) {
-    Fail(io::kVisaErrorConnectionLost, why);
+    Fail(platform::kVisaErrorConnectionLost, why);
     core_.Close();
     linked_ = false;
   }
   bool Linked() {
     if (linked_) return true;
-    Fail(io::kVisaErrorInvalidObject, error_.empty() ? "no VXI-11 link is open" : error_);
+    Fail(platform::kVisaErrorInvalidObject, error_.empty() ? "no VXI-11 link is open" : error_);
     return false;
   }
 
@@ -148,7 +144,7 @@ class Vxi11Visa : public io::VisaSessionBase {
       if (r == TcpConnection::Result::kTimeout) {
         const std::string why = core_.Error();
         Abort();  // the unit ends the call it still works on; its late reply is dropped later
-        Fail(io::kVisaErrorTimeout, why);
+        Fail(platform::kVisaErrorTimeout, why);
         return false;
       }
       if (r != TcpConnection::Result::kOk) return Broken(core_.Error().empty() ? "an oversized reply" : core_.Error()), false;
@@ -173,13 +169,13 @@ class Vxi11Visa : public io::VisaSessionBase {
       const std::string_view piece = data.substr(0, maxRecvSize_);
       data.remove_prefix(piece.size());
       rpc::Writer args;
-      args.I32(lid_).U32(static_cast<std::uint32_t>(IoTimeout().count())).U32(0);
+      args.I32(lid_).U32(static_cast<std::uint32_t>(options_.timeout.count())).U32(0);
       args.I32(data.empty() && options_.sendEnd ? rpc::kFlagEnd : 0).Opaque(piece);
       rpc::Reader reply("");
-      if (!Call(rpc::kDeviceWrite, args, reply, IoTimeout() + Millis(1000))) return;
+      if (!Call(rpc::kDeviceWrite, args, reply, options_.timeout + Millis(1000))) return;
       const std::int32_t err = reply.I32();
       if (!reply.ok() || err != 0) {
-        Fail(err == 15 ? io::kVisaErrorTimeout : io::kVisaErrorIo, "the unit's write failed: " + Vxi11ErrorText(err));
+        Fail(err == 15 ? platform::kVisaErrorTimeout : platform::kVisaErrorIo, "the unit's write failed: " + Vxi11ErrorText(err));
         return;
       }
     } while (!data.empty());
@@ -190,7 +186,7 @@ class Vxi11Visa : public io::VisaSessionBase {
   // return, so the link is usable again.  Best effort: failures are ignored.
   void Abort() {
     if (!linked_ || abortPort_ == 0) return;
-    if (!abort_.IsOpen() && !abort_.Connect(host_, abortPort_, ConnectTimeout())) return;
+    if (!abort_.IsOpen() && !abort_.Connect(host_, abortPort_, options_.openTimeout)) return;
     rpc::Writer call;
     call.Call(++xid_, rpc::kDeviceAsync, rpc::kVxiVersion, rpc::kDeviceAbort).I32(lid_);
     std::string record;
@@ -201,7 +197,7 @@ class Vxi11Visa : public io::VisaSessionBase {
 
   bool AskPortmapper(const std::string& host, std::uint16_t& port, std::string& error) {
     TcpConnection pm;
-    if (!pm.Connect(host, PortmapperPort(), ConnectTimeout())) {
+    if (!pm.Connect(host, PortmapperPort(), options_.openTimeout)) {
       error = "no portmapper at " + host + ":" + std::to_string(PortmapperPort()) + " (" + pm.Error() + ")";
       return false;
     }
@@ -209,8 +205,8 @@ class Vxi11Visa : public io::VisaSessionBase {
     call.Call(1, rpc::kPortmapper, rpc::kPortmapperVersion, rpc::kGetPort)
         .U32(rpc::kDeviceCore).U32(rpc::kVxiVersion).U32(6).U32(0);
     std::string record;
-    if (pm.SendAll(rpc::Record(call.Bytes()), IoTimeout()) != TcpConnection::Result::kOk ||
-        rpc::ReceiveRecord(pm, record, IoTimeout()) != TcpConnection::Result::kOk) {
+    if (pm.SendAll(rpc::Record(call.Bytes()), options_.timeout) != TcpConnection::Result::kOk ||
+        rpc::ReceiveRecord(pm, record, options_.timeout) != TcpConnection::Result::kOk) {
       error = "the portmapper at " + host + " did not answer (" + pm.Error() + ")";
       return false;
     }
@@ -244,6 +240,6 @@ class Vxi11Visa : public io::VisaSessionBase {
 
 }  // namespace
 
-std::shared_ptr<io::IVisaControl> MakeVxi11Visa() { return std::make_shared<Vxi11Visa>(); }
+std::shared_ptr<platform::IVisaControl> MakeVxi11Visa() { return std::make_shared<Vxi11Visa>(); }
 
 }  // namespace visa

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "io/Vb.h"
+#include "core/Vb.h"
 
 namespace quorvel {
 

@@ -20,7 +20,7 @@ class Session::TerminalMessageBox : public platform::IMessageBox {
 };
 
 Session::Session(const Options& o, std::ostream& out, std::ostream& err)
-    : o_(o), out_(out), err_(err), simulator_(sim::RegisterInProcessVisa()) {}
+    : o_(o), out_(out), err_(err) {}
 
 Session::~Session() = default;
 
@@ -50,11 +50,13 @@ bool Session::Open(int& status) {
     host_->OverrideDeviceValue(name, "Address", address);
     host_->OverrideDeviceValue(name, "Interface", "60");
   }
-  // A device entry may give its own answer time-out in milliseconds.
-  const double timeout = vb::Val(host_->ReadSetting(name, "Timeout", "0"));
-  if (timeout > 0) visa::SetIoTimeout(visa::Millis(static_cast<long long>(timeout)));
   platform::Services services = platform_.services();
   services.messageBox = std::make_shared<TerminalMessageBox>(err_);
+  // The tool's own transports: the network, else the embedded simulator.
+  services.visa = [](const std::string& resource) {
+    auto control = visa::MakeNetworkVisa(resource);
+    return control ? control : sim::MakeInProcessVisa(resource);
+  };
   unit_ = std::make_unique<clsQuorvelUnit>(host_->services(), services);
   unit_->clsDevice_Name(name);
   return true;

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "driver/clsQuorvelUnit.h"
-#include "host/ReferenceHost.h"
-#include "io/VisaControl.h"
+#include "refhost/ReferenceHost.h"
+#include "platform/VisaControl.h"
 #include "platform/Headless.h"
 #include "quorvel/Options.h"
 
@@ -40,7 +40,6 @@ class Session {
   std::ostream& out_;
   std::ostream& err_;
   platform::HeadlessPlatform platform_;
-  io::VisaRegistration simulator_;  // "SIM::" resources reach the embedded simulator
   std::shared_ptr<host::ReferenceHost> host_;
   std::unique_ptr<clsQuorvelUnit> unit_;
 };

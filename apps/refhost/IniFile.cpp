@@ -1,4 +1,4 @@
-#include "host/IniFile.h"
+#include "refhost/IniFile.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "io/Vb.h"
+#include "core/Vb.h"
 
 namespace host {
 

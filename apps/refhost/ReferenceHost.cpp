@@ -1,4 +1,4 @@
-#include "host/ReferenceHost.h"
+#include "refhost/ReferenceHost.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -13,7 +13,7 @@
 #include <fstream>
 #include <thread>
 
-#include "io/Vb.h"
+#include "core/Vb.h"
 
 namespace host {
 
@@ -228,6 +228,11 @@ std::string ReferenceHost::DeviceType(const std::string& name) { return Value(na
 
 bool ReferenceHost::IsAvailable(const std::string& name) { return vb::Val(Value(name, "Available", "1")) != 0; }
 
+long ReferenceHost::Timeout(const std::string& name) {
+  const double ms = vb::Val(Value(name, "Timeout", "0"));
+  return ms >= 1 && ms <= 3600000 ? static_cast<long>(ms) : 0;  // an hour at most; anything else: the default
+}
+
 std::shared_ptr<ISettings> ReferenceHost::CreateSettings(long, long, const std::string&, long, long) {
   return std::make_shared<ReferenceSettings>(shared_from_this());
 }
@@ -326,27 +331,6 @@ void ReferenceHost::Pause(float ms) {
 
 std::string ReferenceHost::GetText(long number) {
   return number == kTextMeasurementPage ? "Power Measurement" : std::string();
-}
-
-// --- the process-wide services -------------------------------------------
-
-namespace {
-std::mutex g_mutex;
-Services g_services;
-}  // namespace
-
-Services DefaultServices() {
-  std::lock_guard lock(g_mutex);
-  if (!g_services.logger) {
-    auto h = ReferenceHost::Open(ReferenceHost::ConfigPath(), platform::DefaultServices().events);
-    g_services = h->services();
-  }
-  return g_services;
-}
-
-void SetDefaultServices(Services services) {
-  std::lock_guard lock(g_mutex);
-  g_services = std::move(services);
 }
 
 }  // namespace host

@@ -13,17 +13,17 @@
 #include <string>
 #include <vector>
 
-#include "io/Export.h"
-#include "io/VisaControl.h"
+#include "core/Export.h"
+#include "platform/VisaControl.h"
 
 namespace visa {
 
-class QUORVEL_API ScriptedVisa : public io::IVisaControl, public std::enable_shared_from_this<ScriptedVisa> {
+class QUORVEL_API ScriptedVisa : public platform::IVisaControl, public std::enable_shared_from_this<ScriptedVisa> {
  public:
   static std::shared_ptr<ScriptedVisa> Create() { return std::shared_ptr<ScriptedVisa>(new ScriptedVisa()); }
   // Serves every resource starting with `prefix` from this double while the
   // registration lives.
-  io::VisaRegistration Install(const std::string& prefix = "SCRIPTED::");
+  platform::VisaRegistration Install(const std::string& prefix = "SCRIPTED::");
 
   // --- script ----------------------------------------------------------------
   // The next write must be `command`; its answer, in pieces, is read after it.
@@ -34,10 +34,10 @@ class QUORVEL_API ScriptedVisa : public io::IVisaControl, public std::enable_sha
   // The next write is a byte block of `bytes` bytes.
   ScriptedVisa& ExpectBlock(std::size_t bytes);
   // Open fails (raises) with this status.
-  void FailOpen(long status = io::kVisaErrorResourceNotFound) { openFailure_ = status; }
+  void FailOpen(long status = platform::kVisaErrorResourceNotFound) { openFailure_ = status; }
   // The n-th write or read from now on (1 = the next) ends with a negative status.
-  void FailWriteAt(long n, long status = io::kVisaErrorIo);
-  void FailReadAt(long n, long status = io::kVisaErrorTimeout);
+  void FailWriteAt(long n, long status = platform::kVisaErrorIo);
+  void FailReadAt(long n, long status = platform::kVisaErrorTimeout);
   // From now on every read that finds no answer pending gets this piece,
   // which never ends in a line feed: a unit that streams without end.
   void StreamWithoutLineFeed(std::string piece) { stream_ = std::move(piece); }
@@ -66,7 +66,7 @@ class QUORVEL_API ScriptedVisa : public io::IVisaControl, public std::enable_sha
   std::string ResourceName() const override { return resource_; }
   void Open() override;
   void Close() override;
-  io::IVisaOptions& Options() override { return options_; }
+  platform::IVisaOptions& Options() override { return options_; }
   void Write(std::string_view text) override;
   void WriteBlock(std::span<const std::uint8_t> block) override;
   std::string Read() override { return ReadUpTo(-1); }
@@ -84,7 +84,7 @@ class QUORVEL_API ScriptedVisa : public io::IVisaControl, public std::enable_sha
     std::vector<std::string> pieces;
     std::function<void()> action;
   };
-  class Options_ : public io::IVisaOptions {
+  class Options_ : public platform::IVisaOptions {
    public:
     explicit Options_(ScriptedVisa& owner) : owner_(owner) {}
     void SetBool(long property, bool value) override;
@@ -106,9 +106,9 @@ class QUORVEL_API ScriptedVisa : public io::IVisaControl, public std::enable_sha
   std::size_t frontRead_ = 0;        // bytes of pending_.front() already read
   std::optional<std::string> stream_;
   std::optional<long> openFailure_;
-  long statusAfterOpen_ = io::kVisaSuccess;
+  long statusAfterOpen_ = platform::kVisaSuccess;
   std::map<long, long> writeFaults_, readFaults_;  // absolute write/read number -> status
-  long status_ = io::kVisaSuccess;
+  long status_ = platform::kVisaSuccess;
   std::string error_;
   bool open_ = false;
   bool acceptFurther_ = false;

@@ -1,8 +1,8 @@
-#include "visa/ScriptedVisa.h"
+#include "testsupport/ScriptedVisa.h"
 
 #include <algorithm>
 
-#include "io/Vb.h"
+#include "core/Vb.h"
 
 namespace visa {
 
@@ -18,9 +18,9 @@ std::string Shown(std::string_view s) {
 }
 }  // namespace
 
-io::VisaRegistration ScriptedVisa::Install(const std::string& prefix) {
+platform::VisaRegistration ScriptedVisa::Install(const std::string& prefix) {
   std::weak_ptr<ScriptedVisa> self = weak_from_this();
-  return io::VisaRegistry::Instance().Register(prefix, [self](const std::string&) -> std::shared_ptr<io::IVisaControl> {
+  return platform::VisaRegistry::Instance().Register(prefix, [self](const std::string&) -> std::shared_ptr<platform::IVisaControl> {
     return self.lock();
   });
 }
@@ -71,7 +71,7 @@ void ScriptedVisa::Close() {
   open_ = false;
   pending_.clear();
   frontRead_ = 0;
-  status_ = io::kVisaSuccess;
+  status_ = platform::kVisaSuccess;
 }
 
 void ScriptedVisa::Options_::SetBool(long property, bool value) {
@@ -108,7 +108,7 @@ void ScriptedVisa::Match(const std::string& shown, bool block, std::size_t bytes
     Note("  -> status " + std::to_string(failure));
     return;
   }
-  status_ = io::kVisaSuccess;
+  status_ = platform::kVisaSuccess;
   if (!open_) Problem("write " + shown + " on a closed session");
   if (expected_.empty()) {
     if (!acceptFurther_) Problem("unexpected write " + shown + " (nothing more expected)");
@@ -159,13 +159,13 @@ std::string ScriptedVisa::ReadUpTo(long maxBytes) {
   } else if (stream_) {
     take(*stream_, 0);
   } else {
-    status_ = io::kVisaErrorTimeout;
+    status_ = platform::kVisaErrorTimeout;
     error_ = "scripted: no answer pending";
     Note("read -> time-out (no answer pending)");
     Problem("read with no answer pending");
     return {};
   }
-  status_ = io::kVisaSuccess;
+  status_ = platform::kVisaSuccess;
   Note("read -> " + (piece.size() > 60 ? Shown(piece.substr(0, 60)) + "... (" + std::to_string(piece.size()) + " bytes)"
                                         : Shown(piece)));
   return piece;

@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "io/Export.h"
+#include "core/Export.h"
 
-namespace visa {
+namespace net {
 
 using Millis = std::chrono::milliseconds;
 
@@ -102,4 +102,4 @@ class QUORVEL_API TcpConnection {
 // A listening socket on `host` (e.g. "127.0.0.1"), port 0 = any free port.
 QUORVEL_API Fd Listen(const std::string& host, std::uint16_t port, std::string& error, std::uint16_t& bound, bool udp = false);
 
-}  // namespace visa
+}  // namespace net

@@ -1,4 +1,4 @@
-#include "io/Vb.h"
+#include "core/Vb.h"
 
 #include <algorithm>
 #include <charconv>
@@ -281,11 +281,26 @@ std::string Replace(std::string_view s, std::string_view find, std::string_view 
   return out;
 }
 
-bool ContainsNoCase(std::string_view s, std::string_view find) {
+namespace {
+bool SameLetter(char a, char b) {
   auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-  return std::search(s.begin(), s.end(), find.begin(), find.end(),
-                     [&](char a, char b) { return lower(a) == lower(b); }) != s.end() ||
-         find.empty();
+  return lower(a) == lower(b);
+}
+}  // namespace
+
+bool ContainsNoCase(std::string_view s, std::string_view find) {
+  return std::search(s.begin(), s.end(), find.begin(), find.end(), SameLetter) != s.end() || find.empty();
+}
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+  return s.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), s.begin(), SameLetter);
+}
+
+std::string Upper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return out;
 }
 
 }  // namespace vb

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "io/Export.h"
+#include "core/Export.h"
 
 namespace vb {
 
@@ -135,5 +135,7 @@ QUORVEL_API std::vector<std::string> Split(std::string_view s, std::string_view 
 QUORVEL_API std::string Replace(std::string_view s, std::string_view find, std::string_view with);
 // InStr with vbTextCompare: case-insensitive containment.
 QUORVEL_API bool ContainsNoCase(std::string_view s, std::string_view find);
+QUORVEL_API bool StartsWithNoCase(std::string_view s, std::string_view prefix);
+QUORVEL_API std::string Upper(std::string_view s);  // UCase$, ASCII letters
 
 }  // namespace vb

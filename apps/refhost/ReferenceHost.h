@@ -23,9 +23,9 @@
 #include <string>
 #include <vector>
 
-#include "host/IniFile.h"
+#include "refhost/IniFile.h"
 #include "host/Services.h"
-#include "io/Export.h"
+#include "core/Export.h"
 #include "platform/Platform.h"
 
 namespace host {
@@ -80,6 +80,7 @@ class QUORVEL_API ReferenceHost : public std::enable_shared_from_this<ReferenceH
   DeviceRecord GetDeviceRecord(const std::string& name) override;
   std::string DeviceType(const std::string& name) override;
   bool IsAvailable(const std::string& name) override;
+  long Timeout(const std::string& name) override;
 
   std::shared_ptr<ISettings> CreateSettings(long a, long b, const std::string& name, long c, long d) override;
   bool StopRequested() override { return stop_; }

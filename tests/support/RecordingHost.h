@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "host/Services.h"
-#include "io/Export.h"
+#include "core/Export.h"
 
 namespace host {
 
@@ -66,6 +66,7 @@ class QUORVEL_API RecordingHost : public std::enable_shared_from_this<RecordingH
     std::string deviceType = "QuorvelUnit";
     DeviceRecord record{};
     bool available = true;
+    long timeout = 0;  // ms of the session's time-out, 0 = the transport's own
   };
   struct ErrorReport {
     long number;
@@ -123,6 +124,7 @@ class QUORVEL_API RecordingHost : public std::enable_shared_from_this<RecordingH
   DeviceRecord GetDeviceRecord(const std::string& name) override { return Find("DeviceRecord", name).record; }
   std::string DeviceType(const std::string& name) override { return Find("DeviceType", name).deviceType; }
   bool IsAvailable(const std::string& name) override { return Find("IsAvailable", name).available; }
+  long Timeout(const std::string& name) override { return Find("Timeout", name).timeout; }
 
   std::shared_ptr<ISettings> CreateSettings(long a, long b, const std::string& name, long c, long d) override;
   bool StopRequested() override;

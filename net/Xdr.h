@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "visa/Tcp.h"
+#include "net/Tcp.h"
 
-namespace visa::rpc {
+namespace net::rpc {
 
 inline constexpr std::uint32_t kPortmapper = 100000, kPortmapperVersion = 2, kGetPort = 3;
 inline constexpr std::uint32_t kDeviceCore = 0x0607AF, kDeviceAsync = 0x0607B0, kVxiVersion = 1;
@@ -133,4 +133,4 @@ inline TcpConnection::Result ReceiveRecord(TcpConnection& c, std::string& record
   }
 }
 
-}  // namespace visa::rpc
+}  // namespace net::rpc

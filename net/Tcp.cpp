@@ -1,4 +1,4 @@
-#include "visa/Tcp.h"
+#include "net/Tcp.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -12,7 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace visa {
+namespace net {
 
 namespace {
 
@@ -198,4 +198,4 @@ Fd Listen(const std::string& host, std::uint16_t port, std::string& error, std::
   return s;
 }
 
-}  // namespace visa
+}  // namespace net

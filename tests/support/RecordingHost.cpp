@@ -1,4 +1,4 @@
-#include "host/RecordingHost.h"
+#include "testsupport/RecordingHost.h"
 
 namespace host {
 

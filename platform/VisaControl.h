@@ -3,10 +3,12 @@
 // dispatch id under which the driver has always known it.
 //
 // The implementation is chosen from the resource string when the session
-// opens: transports and the simulator register a factory for a resource
-// prefix in the VisaRegistry, so the driver never names one.
+// opens: a host may hand the driver a factory of its own, else transports
+// and the simulator registered for a resource prefix in the VisaRegistry
+// serve it, so the driver never names one.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -15,9 +17,9 @@
 #include <string_view>
 #include <vector>
 
-#include "io/Export.h"
+#include "core/Export.h"
 
-namespace io {
+namespace platform {
 
 // Dispatch ids of the control's operations.
 inline constexpr long kDispResourceName = 202;  // property put: the VISA resource
@@ -33,6 +35,18 @@ inline constexpr long kDispSetBuffer = 300;     // set up the session's buffers 
 inline constexpr long kOptionTermCharEnabled = 10;   // Boolean: a read ends at the line feed
 inline constexpr long kOptionWriteBufferSize = 12;   // Integer: bytes per write
 inline constexpr long kOptionSendEnd = 2;            // Boolean: a write ends the message (END)
+inline constexpr long kOptionTimeout = 13;           // Integer: ms a write or read may take
+inline constexpr long kOptionOpenTimeout = 14;       // Integer: ms the open may take to reach the unit
+
+// What a session uses when nobody set its time-outs: 2 s for an answer (as
+// common VISA libraries), 2 s to reach the unit.
+inline constexpr long kDefaultTimeoutMs = 2000;
+inline constexpr long kDefaultOpenTimeoutMs = 2000;
+
+// Error numbers of the VISA transport: a session that cannot be opened, a
+// failed write or read.
+inline constexpr long ERROR_VISA_OPEN = 4010;
+inline constexpr long ERROR_VISA_IO = 4012;
 
 // Buffer mask of dispatch 300: the formatted-I/O input (16) and output (32) buffers.
 inline constexpr long kBufferFormattedIn = 16;
@@ -77,14 +91,13 @@ class QUORVEL_API IVisaControl {
 // feed), and the status of the last transfer with its reason.
 class QUORVEL_API VisaSessionBase : public IVisaControl {
  public:
-  struct SessionOptions : IVisaOptions {
-    void SetBool(long property, bool value) override {
-      if (property == kOptionSendEnd) sendEnd = value;
-      if (property == kOptionTermCharEnabled) termChar = value;
-    }
-    void SetInteger(long, long) override {}
+  struct QUORVEL_API SessionOptions : IVisaOptions {
+    void SetBool(long property, bool value) override;
+    void SetInteger(long property, long value) override;
     bool sendEnd = true;    // a write ends the message
     bool termChar = false;  // a read ends at the line feed
+    std::chrono::milliseconds timeout{kDefaultTimeoutMs};
+    std::chrono::milliseconds openTimeout{kDefaultOpenTimeoutMs};
   };
   void SetResourceName(const std::string& resource) override { resource_ = resource; }
   std::string ResourceName() const override { return resource_; }
@@ -103,6 +116,8 @@ class QUORVEL_API VisaSessionBase : public IVisaControl {
     error_ = std::move(why);
   }
   const std::string& resource() const { return resource_; }
+  // The open failed: status, reason, and error 4010 "VISA Open: <reason>".
+  [[noreturn]] void RefuseOpen(long status, std::string why);
   SessionOptions options_;
   std::string error_;
 
@@ -111,7 +126,7 @@ class QUORVEL_API VisaSessionBase : public IVisaControl {
   long status_ = kVisaSuccess;
 };
 
-// Makes the control for a resource string.
+// Makes the control for a resource string (null: this factory does not serve it).
 using VisaFactory = std::function<std::shared_ptr<IVisaControl>(const std::string& resource)>;
 
 // Keeps a factory registered; unregisters when destroyed.
@@ -149,38 +164,4 @@ class QUORVEL_API VisaRegistry {
   long nextId_ = 1;
 };
 
-// The control the driver's hidden form holds (cwVisa1): it keeps the
-// resource name and, when the session opens, takes the implementation the
-// registry gives for it and passes every operation on.
-class QUORVEL_API CWVisa : public IVisaControl {
- public:
-  void SetResourceName(const std::string& resource) override { resource_ = resource; }
-  std::string ResourceName() const override { return resource_; }
-  void Open() override;
-  void Close() override;
-  IVisaOptions& Options() override;
-  void Write(std::string_view text) override;
-  void WriteBlock(std::span<const std::uint8_t> block) override;
-  std::string Read() override;
-  std::string Read(long maxBytes) override;
-  long Status() const override;
-  void SetBuffer(long mask, long size) override;
-  std::string LastErrorText() const override;
-  // The implementation in use (null before the first open).
-  const std::shared_ptr<IVisaControl>& Implementation() const { return impl_; }
-
- private:
-  class DetachedOptions : public IVisaOptions {
-   public:
-    void SetBool(long, bool) override {}
-    void SetInteger(long, long) override {}
-  };
-  void NoSession();
-  std::string resource_;
-  std::shared_ptr<IVisaControl> impl_;
-  DetachedOptions detached_;
-  long status_ = kVisaSuccess;  // our own status while there is no implementation
-  std::string error_;
-};
-
-}  // namespace io
+}  // namespace platform

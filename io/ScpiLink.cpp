@@ -1,0 +1,315 @@
+#include "io/ScpiLink.h"
+
+#include <algorithm>
+
+#include "platform/PointerRestore.h"
+
+namespace io {
+
+namespace {
+
+constexpr long kBusyPointer = 99;   // the custom "waiting for the unit" pointer
+constexpr long kListPiece = 10000;  // bytes asked for per read of a list answer
+
+std::string StripOneLineFeed(std::string s) {
+  if (!s.empty() && s.back() == '\n') s.pop_back();
+  return s;
+}
+
+}  // namespace
+
+void RaiseVisaFailure(const platform::IVisaControl& visa, std::string_view object, const std::string& description) {
+  const std::string reason = visa.LastErrorText();
+  vb::Raise(platform::ERROR_VISA_IO, object, reason.empty() ? description : description + " (" + reason + ")");
+}
+
+ScpiLink::ScpiLink(host::Services host, platform::Services platform, std::string object)
+    : host_(std::move(host)), platform_(std::move(platform)), object_(std::move(object)) {}
+
+ScpiLink::~ScpiLink() {
+  // Nothing may escape a destructor: a failing close is ignored.
+  try {
+    if (status_ == 1 && form_) form_->cwVisa1.Close();
+  } catch (...) {
+  }
+}
+
+void ScpiLink::CreateForm() {
+  if (!form_) form_ = std::make_unique<frmVISA>(platform_.visa);
+}
+
+platform::IVisaControl& ScpiLink::Control() {
+  if (!form_) vb::Raise(vb::err::ObjectNotSet);
+  return form_->cwVisa1;
+}
+
+void ScpiLink::TransferFailed(const std::string& description) {
+  status_ = 0;
+  RaiseVisaFailure(Control(), object_, description);
+}
+
+void ScpiLink::Send(const std::string& text, const std::string& what) {
+  Control().Write(text);
+  if (Control().Status() < 0) TransferFailed("VISA Cmd: " + what);
+}
+
+platform::IVisaControl& ScpiLink::PrepareOpen() {
+  platform::IVisaControl& visa = Control();
+  visa.SetResourceName(resource_);
+  if (timeoutMs_ > 0) visa.Options().SetInteger(platform::kOptionTimeout, timeoutMs_);
+  return visa;
+}
+
+bool ScpiLink::Open() {
+  CreateForm();
+  platform::IVisaControl& visa = PrepareOpen();
+  try {
+    visa.Open();
+  } catch (...) {
+    return false;  // not present; no error reaches the caller
+  }
+  // Reads end at the line feed: set after every open, twice, with one pass
+  // of window events between, as the unit's sessions have always been set.
+  visa.Options().SetBool(platform::kOptionTermCharEnabled, true);
+  if (platform_.events) platform_.events->DoEvents();
+  visa.Options().SetBool(platform::kOptionTermCharEnabled, true);
+  if (visa.Status() != 0) return false;
+  status_ = 1;
+  return true;
+}
+
+void ScpiLink::Close() {
+  if (form_) form_->cwVisa1.Close();
+}
+
+void ScpiLink::Reconnect() {
+  Control().Close();
+  if (platform_.events) platform_.events->DoEvents();
+  platform::IVisaControl& visa = PrepareOpen();
+  visa.Open();
+  visa.Options().SetBool(platform::kOptionTermCharEnabled, true);
+}
+
+void ScpiLink::WriteCmd(const std::string& cmd) {
+  Traced(
+      "WriteCmd",
+      [&](ErrorFrame& fr) {
+        if (!Connected() || cmd.empty()) return;
+        const bool tracked = vb::ContainsNoCase(cmd, "*OPC");
+        if (!tracked) abort_ = false;  // an ordinary command cancels an earlier abort request
+        if (!fr.Step([&] { return WaitForCompletion(); })) return;  // dropped
+        opcPending_ = tracked;
+        opcDone_ = !tracked;
+        fr.Step([&] { Send(cmd, cmd); });
+      },
+      FrameOptions{[&] { status_ = 0; }, {}});  // any error in here marks the unit as gone
+}
+
+std::string ScpiLink::RequestCmd(const std::string& query) {
+  return Traced("RequestCmd", [&](ErrorFrame& fr) {
+    std::string result;
+    // An empty query (a port without a command) is never sent: no answer.
+    if (Connected() && !query.empty()) {
+      const bool go = fr.Step([&] { return WaitForCompletion(); });
+      if (go && (errStatus_ & (kStatusTimeout | kStatusAbort)) == 0) result = fr.Step([&] { return QueryRaw(query); });
+    }
+    return result;
+  });
+}
+
+double ScpiLink::RequestCmdValue(const std::string& query) {
+  return Traced("RequestCmdValue", [&](ErrorFrame& fr) {
+    const std::string answer = fr.Step([&] { return vb::Trim(RequestCmd(query)); });
+    const double v = fr.Step([&] { return vb::Val(answer); });
+    if (v != 0) return v;
+    if (!IsNumericAnswer(answer)) {
+      errStatus_ |= kStatusOverflow;
+      return 999.0;
+    }
+    errStatus_ &= ~kStatusOverflow;
+    return 0.0;
+  });
+}
+
+bool ScpiLink::RequestCmdFlag(const std::string& query) {
+  return Traced("RequestCmdFlag", [&](ErrorFrame& fr) {
+    const std::string answer = fr.Step([&] { return RequestCmd(query); });
+    if (fr.Step([&] { return vb::Val(answer); }) != 0) {
+      errStatus_ &= ~kStatusOverflow;
+      return true;
+    }
+    if (IsNumericAnswer(answer))
+      errStatus_ &= ~kStatusOverflow;
+    else
+      errStatus_ |= kStatusOverflow;
+    return false;
+  });
+}
+
+void ScpiLink::RequestCmdValueList(const std::string& query, std::vector<double>& values, double waitTime,
+                                       double divisor) {
+  Traced("RequestCmdValueList", [&](ErrorFrame& fr) {
+    std::string answer;
+    bool tooLong = false;
+    if (Connected() && !query.empty()) {
+      abort_ = false;
+      const bool go = fr.Step([&] { return WaitForCompletion(); });
+      if (go && (errStatus_ & (kStatusTimeout | kStatusAbort)) == 0) {
+        fr.Step([&] { Send(query, query); });
+        fr.Step([&] { host::Require(host_.time).Pause(static_cast<float>(waitTime * 1000 + 20)); });
+        fr.Step([&] {
+          answer.clear();
+          tooLong = false;
+          for (;;) {
+            std::string piece = Control().Read(kListPiece);
+            if (Control().Status() < 0) TransferFailed("VISA Cmd: " + query);
+            if (answer.size() + piece.size() > kMaxListAnswerBytes) {
+              // A unit that streams without end: stop collecting, the answer is corrupt.
+              tooLong = true;
+              answer.clear();
+              break;
+            }
+            answer += piece;
+            const std::size_t tail = piece.size() < 5 ? 0 : piece.size() - 5;
+            if (piece.empty() || piece.find('\n', tail) != std::string::npos) break;
+          }
+        });
+      }
+    }
+    values.assign(1, 0.0);
+    bool corrupt = false;
+    if (answer.empty()) {
+      errStatus_ |= kStatusOverflow;
+      corrupt = true;
+    } else {
+      // One pass over the answer, no allocation per value.
+      const std::string_view all(answer);
+      values.resize(static_cast<std::size_t>(std::count(all.begin(), all.end(), ',')) + 1);
+      std::size_t start = 0;
+      for (double& element : values) {
+        const std::size_t comma = std::min(all.find(',', start), all.size());
+        const std::string_view part = all.substr(start, comma - start);
+        start = comma + 1;
+        double v = 0;
+        if (!vb::ValWholeNumber(part, v)) v = vb::Val(part);
+        if (v != 0) {
+          element = vb::Divide(v, divisor);
+        } else if (IsNumericAnswer(part)) {
+          element = 0;
+        } else {
+          element = 999;  // not divided
+          errStatus_ |= kStatusOverflow;
+          corrupt = true;
+        }
+      }
+    }
+    if (tooLong) {
+      errStatus_ |= kStatusOverflow;
+      corrupt = true;
+    }
+    if (corrupt && reports_) fr.Step([&] { reports_->CorruptList(*this, query); });
+  });
+}
+
+std::string ScpiLink::ReadAnswer() {
+  // Every error ignored: a failed read leaves the unit marked as gone.
+  try {
+    if (!Connected()) return {};
+    std::string answer = Control().Read();
+    if (Control().Status() < 0) status_ = 0;
+    return answer;
+  } catch (...) {
+    return {};
+  }
+}
+
+std::string ScpiLink::QueryRaw(const std::string& query) {
+  Send(query, query);
+  std::string answer = Control().Read();
+  if (Control().Status() < 0) TransferFailed("VISA Cmd: " + query);
+  return StripOneLineFeed(std::move(answer));
+}
+
+vb::Long ScpiLink::ReadEventStatus() {
+  // Never raises: a broken session reads as 0 and leaves m_Status at 0.
+  std::string answer;
+  try {
+    Control().Write("*ESR?");
+    if (Control().Status() < 0) status_ = 0;
+  } catch (...) {
+  }
+  try {
+    answer = Control().Read();
+    if (Control().Status() < 0) status_ = 0;
+  } catch (...) {
+  }
+  try {
+    return vb::CLng(vb::Val(StripOneLineFeed(std::move(answer))));
+  } catch (...) {
+    return 0;
+  }
+}
+
+bool ScpiLink::WaitForCompletion() {
+  auto stopOrAbort = [&] { return host::Require(host_.utility).StopRequested() || abort_; };
+  if (!opcPending_) {
+    if (stopOrAbort()) {
+      errStatus_ |= kStatusAbort;
+      opcDone_ = opcPending_ = false;
+      return false;
+    }
+    return true;
+  }
+  platform::IMousePointer* mouse = platform_.mouse.get();
+  platform::PointerRestore restore(mouse);
+  errStatus_ &= ~(kStatusTimeout | kStatusAbort);
+  bool result = true;
+  long polls = 0;
+  for (;;) {
+    if (opcDone_) break;
+    if (stopOrAbort()) {
+      errStatus_ |= kStatusAbort;
+      opcDone_ = opcPending_ = false;
+      result = false;
+      break;
+    }
+    const vb::Long esr = ReadEventStatus();
+    if (status_ != 1) {
+      // The session broke while we waited: polling a dead session would
+      // hold the caller for hours, so the transfer failure is raised.
+      opcDone_ = opcPending_ = false;
+      TransferFailed("VISA Cmd: *ESR?");
+    }
+    if (esr & kStatusExecutionError) {
+      errStatus_ |= kStatusExecutionError;
+      if (reports_) reports_->ExecutionError(*this);
+    }
+    if (esr & 1) {
+      opcDone_ = true;
+      opcPending_ = false;
+      if (reports_) reports_->OperationComplete(*this);
+      continue;
+    }
+    host::Require(host_.time).Wait(100);
+    if (platform_.events) platform_.events->DoEvents();
+    ++polls;
+    if (polls >= 4 && mouse && mouse->Get() != kBusyPointer) mouse->Set(kBusyPointer);
+    if (polls > kMaxCompletionPolls) {
+      // The unit never reported completion: give the operation up.
+      errStatus_ |= kStatusTimeout;
+      opcDone_ = opcPending_ = false;
+      result = false;
+      break;
+    }
+  }
+  return result;
+}
+
+bool ScpiLink::IsNumericAnswer(std::string_view text) {
+  static constexpr std::string_view kAllowed = "0123456789E-+,.\r\n";
+  for (char c : text)
+    if (kAllowed.find(c) == std::string_view::npos) return false;
+  return true;
+}
+
+}  // namespace io
