@@ -36,6 +36,34 @@ inline std::string_view Trim(std::string_view s) {
   return s;
 }
 
+// Where the data of a firmware message ("SYSTEM:FWUPDATE #<n><length><data>")
+// starts and how long it is.  The unit and the socket server, which must not
+// split such a message at the line feeds inside its data, read it the same way.
+struct BlockHeader {
+  enum State { kNone, kPartial, kBad, kComplete };
+  State state = kNone;  // kNone: not a firmware message; kPartial: its header is still arriving
+  std::size_t dataStart = 0;
+  std::size_t length = 0;
+};
+
+inline BlockHeader ParseBlockHeader(std::string_view input) {
+  // One character may stand before it (a leading ":"); case does not matter.
+  const std::size_t at = Upper(input.substr(0, 40)).find(kUpload);
+  if (at == std::string::npos || at > 1) return {};
+  const std::size_t hash = at + std::string_view(kUpload).size() - 1;
+  if (input.size() < hash + 2) return {BlockHeader::kPartial};
+  const int digits = input[hash + 1] - '0';
+  if (digits < 1 || digits > 9) return {BlockHeader::kBad};
+  const std::size_t dataStart = hash + 2 + static_cast<std::size_t>(digits);
+  if (input.size() < dataStart) return {BlockHeader::kPartial};
+  std::size_t length = 0;
+  for (std::size_t i = hash + 2; i < dataStart; ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(input[i]))) return {BlockHeader::kBad};
+    length = length * 10 + static_cast<std::size_t>(input[i] - '0');
+  }
+  return {BlockHeader::kComplete, dataStart, length};
+}
+
 // Numbers as the unit writes them: "." as decimal point, up to 15 digits, no exponent for ordinary values.
 inline std::string Fmt(double v) {
   char buf[64];

@@ -27,8 +27,8 @@ class Servers {
     std::function<void(const std::string&)> log;  // connections and commands, when set
   };
 
-  Servers() = default;
-  ~Servers() { Stop(); }
+  Servers();
+  ~Servers();
   Servers(const Servers&) = delete;
   Servers& operator=(const Servers&) = delete;
 
@@ -39,39 +39,12 @@ class Servers {
   std::uint16_t Vxi11Port() const { return vxi11Port_; }
   std::uint16_t AbortPort() const { return abortPort_; }
   std::uint16_t PortmapperPort() const { return portmapperPort_; }
-  long Connections() const { return connections_; }
+  long Connections() const;
 
  private:
-  enum class Kind { kSocket, kCore, kAbort, kPortmapper };
-  void AcceptLoop(int listenFd, Kind kind);
-  void UdpPortmapper(int fd);
-  void ServeSocket(net::TcpConnection c);
-  void ServeCore(net::TcpConnection c);
-  void ServeAbort(net::TcpConnection c);
-  void ServePortmapper(net::TcpConnection c);
-  std::string PortmapperReply(std::string_view call);
-  bool Stopping() const { return stopping_; }
-  // Waits until fd is readable or the servers stop; false when stopping.
-  bool WaitReadable(int fd, int timeoutMs) const;
-  void Log(const std::string& line);
-  void Spawn(std::function<void()> work);
-
-  std::mutex stopMutex_;  // Stop may come from more than one thread
-  Config config_;
-  std::vector<net::Fd> listeners_;
-  net::Fd stopRead_, stopWrite_;
-  std::atomic<bool> stopping_{false};
-  struct Worker {
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> done;
-  };
-  std::mutex threadsMutex_;
-  std::vector<Worker> threads_;  // finished ones are joined when the next one starts
+  struct Parts;  // the acceptor and the protocol servers, in sim/ServerParts.h
+  std::unique_ptr<Parts> parts_;
   std::uint16_t socketPort_ = 0, vxi11Port_ = 0, abortPort_ = 0, portmapperPort_ = 0;
-  std::atomic<long> connections_{0};
-  std::atomic<int> nextLink_{1};
-  std::mutex abortMutex_;
-  std::vector<int> aborted_;  // links whose call in progress is to end with "abort"
 };
 
 }  // namespace sim

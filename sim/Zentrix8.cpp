@@ -1,34 +1,17 @@
 #include "sim/Zentrix8.h"
 
 #include "sim/Detail.h"
+#include "sim/Signal.h"
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <cmath>
-#include <numeric>
 #include <set>
 #include <stdexcept>
 
 namespace sim {
 
 using namespace detail;
-
-namespace {
-
-double Db(double linear) { return 10 * std::log10(std::max(linear, 1e-30)); }
-double Linear(double dbm) { return std::pow(10.0, dbm / 10); }
-
-// A small repeatable noise source.
-struct Noise {
-  unsigned state;
-  double Next() {  // uniform in [-0.5, 0.5)
-    state = state * 1664525u + 1013904223u;
-    return (state >> 8) / 16777216.0 - 0.5;
-  }
-};
-
-}  // namespace
 
 Zentrix8::Zentrix8(Scenario scenario) : scenario_(std::move(scenario)) {
   // A scenario a test engineer recognises: bursts on every port, a little
@@ -85,28 +68,18 @@ void Zentrix8::Write(std::string_view bytes, bool end) {
     return;
   }
   input_.append(bytes);
-  // A firmware block: "SYSTEM:FWUPDATE #<n><length><data>", possibly in several writes.
-  const std::string head = Upper(std::string_view(input_).substr(0, std::min<std::size_t>(input_.size(), 40)));
-  const std::size_t at = head.find(kUpload);
-  if (at != std::string::npos && at <= 1) {
+  // A firmware block may come in several writes; it is taken whole at the end.
+  if (const BlockHeader block = ParseBlockHeader(input_); block.state != BlockHeader::kNone) {
     if (!end) return;
-    const std::size_t hash = at + std::string_view(kUpload).size() - 1;
-    bool ok = input_.size() > hash + 2 && std::isdigit(static_cast<unsigned char>(input_[hash + 1])) && input_[hash + 1] != '0';
-    std::size_t length = 0, dataStart = 0;
-    if (ok) {
-      const std::size_t digits = static_cast<std::size_t>(input_[hash + 1] - '0');
-      dataStart = hash + 2 + digits;
-      ok = input_.size() >= dataStart;
-      if (ok) ok = std::from_chars(input_.data() + hash + 2, input_.data() + dataStart, length).ec == std::errc();
-    }
-    std::size_t got = ok ? input_.size() - dataStart : 0;
-    while (ok && got > length && (input_.back() == '\n' || input_.back() == '\r')) {
+    const bool ok = block.state == BlockHeader::kComplete;
+    std::size_t got = ok ? input_.size() - block.dataStart : 0;
+    while (ok && got > block.length && (input_.back() == '\n' || input_.back() == '\r')) {
       input_.pop_back();
       --got;
     }
     input_.clear();
     ++commands_;
-    if (!ok || got != length) {
+    if (!ok || got != block.length) {
       QueueError(-161, "Invalid block data");
       return;
     }
@@ -440,60 +413,15 @@ void Zentrix8::Measure(const std::vector<int>& channels) {
   std::sort(sensors.begin(), sensors.end());
   sensors.erase(std::unique(sensors.begin(), sensors.end()), sensors.end());
   for (int s : sensors) {
-    const Sensor& set = sensors_[static_cast<std::size_t>(s)];
-    const SensorSignal& sig = scenario_.sensors[static_cast<std::size_t>(s)];
-    Result& r = results_[static_cast<std::size_t>(s)];
-    r = {};
-    const long n = std::clamp(set.sampleCount, 1L, kMaxSamples);
-    const double rate = SampleRate(set);
-    Noise noise{scenario_.seed * 7919u + static_cast<unsigned>(s) * 104729u + measurements_};
-    r.trace.resize(static_cast<std::size_t>(n));
-    double sum = 0;
-    for (long i = 0; i < n; ++i) {
-      const double t = (i + set.triggerOffset) / rate;
-      bool on = !sig.bursts;
-      double spread = 0;
-      if (sig.bursts && t >= sig.firstStartS) {
-        on = std::fmod(t - sig.firstStartS, sig.periodS) < sig.onTimeS;
-        const long k = static_cast<long>((t - sig.firstStartS) / sig.periodS);
-        spread = sig.spreadDb * (((k * 3) % 5) - 2) / 4.0;  // -1/2 .. +1/2 of the spread, repeating
-      }
-      // The unit adds the attenuation it is told precedes the port and takes off the gain.
-      double level = (on ? sig.levelDbm + spread : sig.floorDbm) + sig.offsetDb + noise.Next() * sig.noiseDb + set.attenuation - set.gain;
-      if (level > scenario_.overRangeDbm) {
-        overRange.insert(s);
-        level = scenario_.overRangeDbm;
-      }
-      r.trace[static_cast<std::size_t>(i)] = std::lround(level * 100);
-      sum += Linear(level);
-    }
-    r.rmsDbm = Db(sum / n);
-    const auto [mn, mx] = std::minmax_element(r.trace.begin(), r.trace.end());
-    r.minDbm = *mn / 100.0;
-    r.maxDbm = *mx / 100.0;
+    const auto i = static_cast<std::size_t>(s);
+    if (RecordSensor(results_[i], scenario_.sensors[i], sensors_[i], SampleRate(sensors_[i]), scenario_.overRangeDbm,
+                     NoiseSeed(scenario_.seed, s, measurements_)))
+      overRange.insert(s);
   }
   if (std::find(channels.begin(), channels.end(), 0) != channels.end()) {
-    // The summing path adds the members' power, then the beamforming gain.
-    Result& r = results_[0];
-    r = {};
-    const std::vector<int> members = SumMembers();
-    std::size_t n = 0;
-    for (int m : members) n = n ? std::min(n, results_[static_cast<std::size_t>(m)].trace.size()) : results_[static_cast<std::size_t>(m)].trace.size();
-    r.trace.resize(n);
-    double sum = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-      double p = 0;
-      for (int m : members) p += Linear(results_[static_cast<std::size_t>(m)].trace[i] / 100.0);
-      const double level = Db(p) + beamformingGain_;
-      r.trace[i] = std::lround(level * 100);
-      sum += Linear(level);
-    }
-    if (n) {
-      r.rmsDbm = Db(sum / static_cast<double>(n));
-      const auto [mn, mx] = std::minmax_element(r.trace.begin(), r.trace.end());
-      r.minDbm = *mn / 100.0;
-      r.maxDbm = *mx / 100.0;
-    }
+    std::vector<const Result*> members;
+    for (int m : SumMembers()) members.push_back(&results_[static_cast<std::size_t>(m)]);
+    RecordSum(results_[0], members, beamformingGain_);
   }
   if (!overRange.empty()) {
     std::string ports;
@@ -504,38 +432,10 @@ void Zentrix8::Measure(const std::vector<int>& channels) {
 }
 
 void Zentrix8::SearchBursts(int channel) {
-  Result& r = results_[static_cast<std::size_t>(channel)];
-  r.burstStart.clear();
-  r.burstOnTime.clear();
-  r.burstLevel.clear();
-  r.searched = true;
-  if (r.trace.empty()) return;
   const Sensor& set = sensors_[static_cast<std::size_t>(channel)];
+  // The sum's samples come at its first member's rate.
   const Sensor& timing = channel == 0 && !SumMembers().empty() ? sensors_[static_cast<std::size_t>(SumMembers().front())] : set;
-  const double rate = SampleRate(timing);
-  // The search level is how far below the trace's peak a sample still belongs to a burst.
-  const long peak = *std::max_element(r.trace.begin(), r.trace.end());
-  const long threshold = peak - std::lround(set.burstSearchLevel * 100);
-  const long floor = *std::min_element(r.trace.begin(), r.trace.end());
-  const std::size_t n = r.trace.size();
-  for (std::size_t i = 0; i < n;) {
-    if (r.trace[i] < threshold) {
-      ++i;
-      continue;
-    }
-    std::size_t j = i;
-    double power = 0;
-    for (; j < n && r.trace[j] >= threshold; ++j) power += Linear(r.trace[j] / 100.0);
-    r.burstStart.push_back(i / rate);
-    r.burstOnTime.push_back((j - i) / rate);
-    r.burstLevel.push_back(Db(power / static_cast<double>(j - i)));
-    i = j;
-  }
-  const double onTotal = std::accumulate(r.burstOnTime.begin(), r.burstOnTime.end(), 0.0);
-  r.dutyCycle = onTotal / (n / rate) * 100;
-  // The medium is busy while anything stands 10 dB above the floor.
-  const auto busy = std::count_if(r.trace.begin(), r.trace.end(), [&](long v) { return v > floor + 1000; });
-  r.mediumUtilization = static_cast<double>(busy) / static_cast<double>(n) * 100;
+  FindBursts(results_[static_cast<std::size_t>(channel)], set.burstSearchLevel, SampleRate(timing));
 }
 
 }  // namespace sim

@@ -1,0 +1,98 @@
+// What sim::Servers is made of: the acceptor every protocol shares, and the
+// raw socket, VXI-11 and portmapper servers that run on its threads.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "net/Tcp.h"
+
+namespace sim::detail {
+
+inline constexpr net::Millis kSendTimeout{2000};  // a client that takes nothing this long is dropped
+
+// Listening sockets, their accept loops and the client threads, with a pipe
+// that wakes every wait when the servers stop.
+class Acceptor {
+ public:
+  using Serve = std::function<void(net::TcpConnection)>;
+
+  Acceptor() = default;
+  ~Acceptor() { Stop(); }
+  Acceptor(const Acceptor&) = delete;
+  Acceptor& operator=(const Acceptor&) = delete;
+
+  // Ready to serve (again); false, with the reason, when the stop pipe cannot be made.
+  bool Open(std::function<void(const std::string&)> log, std::string& error);
+  // A socket kept open until Stop: its descriptor, or -1 with the reason.
+  int Listen(const std::string& host, std::uint16_t port, bool udp, std::uint16_t& bound, std::string& error);
+  // Accepts on `listenFd` until the servers stop, serving each client on a thread of its own.
+  void Accept(int listenFd, Serve serve);
+  void Spawn(std::function<void()> work);
+  // Wakes every thread, joins them and closes the sockets; more than one thread may ask.
+  void Stop();
+
+  bool Stopping() const { return stopping_; }
+  // Waits until fd is readable or the servers stop; false when stopping.
+  bool WaitReadable(int fd, int timeoutMs) const;
+  void Log(const std::string& line) const;
+  long Connections() const { return connections_; }
+
+ private:
+  void AcceptLoop(int listenFd, const Serve& serve);
+
+  std::mutex stopMutex_;
+  std::function<void(const std::string&)> log_;
+  std::vector<net::Fd> listeners_;
+  net::Fd stopRead_, stopWrite_;
+  std::atomic<bool> stopping_{false};
+  struct Worker {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::mutex threadsMutex_;
+  std::vector<Worker> threads_;  // finished ones are joined when the next one starts
+  std::atomic<long> connections_{0};
+};
+
+// Answers RPC calls on a TCP connection, one record each, until the client
+// goes, the servers stop or `answer` has nothing to say (an empty reply).
+void ServeRpc(const Acceptor& acceptor, net::TcpConnection& c, const std::function<std::string(std::string_view)>& answer);
+
+// The raw SCPI socket: lines, and firmware blocks taken whole.
+void ServeSocket(Acceptor& acceptor, const std::string& unit, net::TcpConnection c);
+
+// The VXI-11 core and abort channels.  Links are numbered across clients, and an
+// abort on its own channel ends the read in progress on that link.
+class Vxi11Server {
+ public:
+  explicit Vxi11Server(Acceptor& acceptor) : acceptor_(acceptor) {}
+  void ServeCore(net::TcpConnection c, const std::string& unit, std::uint16_t abortPort);
+  void ServeAbort(net::TcpConnection c);
+
+ private:
+  bool TakeAbort(int link);
+
+  Acceptor& acceptor_;
+  std::atomic<int> nextLink_{1};
+  std::mutex abortMutex_;
+  std::vector<int> aborted_;  // links whose call in progress is to end with "abort"
+};
+
+// The portmapper: where the VXI-11 channels listen, over TCP and UDP.
+struct Vxi11Ports {
+  std::uint16_t core = 0;
+  std::uint16_t abort = 0;
+};
+std::string PortmapperReply(std::string_view call, Vxi11Ports ports);
+void ServePortmapper(const Acceptor& acceptor, Vxi11Ports ports, net::TcpConnection c);
+void ServeUdpPortmapper(const Acceptor& acceptor, Vxi11Ports ports, int fd);
+
+}  // namespace sim::detail

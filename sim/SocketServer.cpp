@@ -1,0 +1,81 @@
+#include <algorithm>
+#include <chrono>
+
+#include "sim/Detail.h"
+#include "sim/ServerParts.h"
+#include "sim/Zentrix8.h"
+
+namespace sim::detail {
+
+namespace {
+constexpr std::size_t kMaxLine = 1u << 20;  // a command line longer than this is garbage
+}  // namespace
+
+void ServeSocket(Acceptor& acceptor, const std::string& unitName, net::TcpConnection c) {
+  using Clock = Zentrix8::Clock;
+  acceptor.Log("socket client " + c.Peer() + " connected");
+  auto unit = Zentrix8::Instance(unitName);
+  unit->Reconnect();
+  std::string input;
+  while (!acceptor.Stopping()) {
+    // Sleep until the client sends or an answer becomes ready.
+    int wait = 200;
+    if (const auto ready = unit->AnswerReadyAt())
+      wait = static_cast<int>(std::clamp<long long>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(*ready - Clock::now()).count(), 0, 200));
+    if (c.Buffered() || acceptor.WaitReadable(c.Descriptor(), wait)) {
+      const auto got = c.ReceiveSome(input, 1 << 16, net::Millis(0));
+      if (got != net::TcpConnection::Result::kOk && got != net::TcpConnection::Result::kTimeout) break;
+      for (;;) {
+        // A firmware block goes to the unit whole: its data may hold line feeds.
+        const BlockHeader header = ParseBlockHeader(input);
+        if (header.state == BlockHeader::kPartial) break;
+        if (header.state == BlockHeader::kComplete) {
+          const std::size_t block = header.dataStart + header.length;
+          if (block > kMaxInput + 64) {
+            acceptor.Log("socket client " + c.Peer() + " sent a block too large; closing");
+            return;
+          }
+          if (input.size() < block) break;
+          unit->Write(std::string_view(input).substr(0, block), true);
+          input.erase(0, block);
+          if (unit->Rebooting()) {
+            acceptor.Log("the unit restarts after the firmware update; closing " + c.Peer());
+            return;
+          }
+          if (!input.empty() && input.front() == '\n') input.erase(0, 1);
+          continue;
+        }
+        const std::size_t lf = input.find('\n');
+        if (lf == std::string::npos) {
+          if (input.size() > kMaxLine) {
+            acceptor.Log("socket client " + c.Peer() + " sent a line without end; closing");
+            return;
+          }
+          break;
+        }
+        const std::string line = input.substr(0, lf);
+        input.erase(0, lf + 1);
+        acceptor.Log(c.Peer() + " > " + line.substr(0, 200));
+        unit->Write(line, true);
+      }
+    } else if (acceptor.Stopping()) {
+      break;
+    }
+    if (unit->ConnectionDropped()) {
+      acceptor.Log("dropping " + c.Peer() + " as the fault knob asks");
+      return;
+    }
+    // Whatever is ready goes out (one piece per turn, so a stream cannot hold the loop).
+    if (const auto ready = unit->AnswerReadyAt(); ready && *ready <= Clock::now()) {
+      const std::string out = unit->Read(1 << 16);
+      if (!out.empty() && c.SendAll(out, kSendTimeout) != net::TcpConnection::Result::kOk) {
+        acceptor.Log("socket client " + c.Peer() + " takes no answers; closing");
+        return;
+      }
+    }
+  }
+  acceptor.Log("socket client " + c.Peer() + " gone");
+}
+
+}  // namespace sim::detail
