@@ -33,6 +33,7 @@ platform::Services Platform() {
   if (!p.messageBox) p.messageBox = std::make_shared<platform::HeadlessMessageBox>();
   if (!p.mouse) p.mouse = std::make_shared<platform::HeadlessMousePointer>();
   if (!p.events) p.events = std::make_shared<platform::HeadlessEventPump>();
+  if (!p.fileDialog) p.fileDialog = std::make_shared<platform::HeadlessFileDialog>();
   return p;
 }
 

@@ -21,7 +21,7 @@ void clsQuorvelUnit::clsDevice_Name(const std::string& Name) {
       m_MaxFrequency = kMaxFrequency;
       m_AttTables.emplace();
       m_SumPortMask = 0;
-      for (long s = 1; s <= 8; ++s) {
+      for (vb::Long s = 1; s <= 8; ++s) {
         PortSettings& p = m_Port(s);
         p.Frequency = m_MinFrequency;
         p.MeasTime = 0.001;
@@ -161,7 +161,7 @@ void clsQuorvelUnit::clsDevice_ShowDeviceDialog(vb::Long DialogType, std::shared
         } else if (DialogType == kServiceDialog) {
           m_DialogType = kServiceDialog;
           f.Step([&] {
-            m_TestForm = CreateServiceForm();
+            m_TestForm = CreateServiceForm(m_Host, m_Platform);
             m_TestForm->SetParams(DialogType, *this);
           });
           f.Step([&] {

@@ -18,7 +18,7 @@ void clsQuorvelUnit::MeasurementAbort() {
   });
 }
 
-void clsQuorvelUnit::MeasurementInit(long port) {
+void clsQuorvelUnit::MeasurementInit(vb::Long port) {
   Traced("MeasurementInit", [&](io::ErrorFrame& f) {
     m_Link.SetErrorStatus(esNONE);
     m_Link.SetAbort(false);
@@ -27,7 +27,7 @@ void clsQuorvelUnit::MeasurementInit(long port) {
   });
 }
 
-void clsQuorvelUnit::BurstSearchInit(long port) {
+void clsQuorvelUnit::BurstSearchInit(vb::Long port) {
   Traced("BurstSearchInit", [&](io::ErrorFrame& f) {
     m_Link.SetErrorStatus(esNONE);
     m_Link.SetAbort(false);  // the overflow port mask stays
@@ -35,7 +35,7 @@ void clsQuorvelUnit::BurstSearchInit(long port) {
   });
 }
 
-MeasuredValue clsQuorvelUnit::Measure(long port) {
+MeasuredValue clsQuorvelUnit::Measure(vb::Long port) {
   MeasuredValue result;
   result.Unit = host::Require(m_Host.units).MakeUnit("dBm", 0);
   result.Value = GetRMS(port);

@@ -32,9 +32,9 @@ clsQuorvelUnit::~clsQuorvelUnit() {
   m_dvlCon.reset();
 }
 
-double clsQuorvelUnit::Frequency(long port) const { return m_Port(port).Frequency; }
+double clsQuorvelUnit::Frequency(vb::Long port) const { return m_Port(port).Frequency; }
 
-void clsQuorvelUnit::Frequency(long port, double frq) { m_Port(port).Frequency = frq; }
+void clsQuorvelUnit::Frequency(vb::Long port, double frq) { m_Port(port).Frequency = frq; }
 
 vb::Long clsQuorvelUnit::ChannelToSensor(vb::Long channel) {
   switch (channel) {
@@ -61,7 +61,7 @@ vb::Long clsQuorvelUnit::ClampToLong(double x) {
 }
 
 void clsQuorvelUnit::InitPortDefaults() {
-  for (long s = 1; s <= 8; ++s) {
+  for (vb::Long s = 1; s <= 8; ++s) {
     PortSettings& p = m_Port(s);
     p.Frequency = m_MinFrequency;
     p.MeasTime = 0;
@@ -78,7 +78,7 @@ void clsQuorvelUnit::InitPortDefaults() {
   ResetUnitCaches();
 }
 
-void clsQuorvelUnit::UpdateSampling(long port) {
+void clsQuorvelUnit::UpdateSampling(vb::Long port) {
   PortSettings& p = m_Port(ChannelToSensor(port));
   if (p.SampleRate < 1) return;
   constexpr vb::Long kClock250 = 250000000;
@@ -116,6 +116,6 @@ void clsQuorvelUnit::ResetUnitCaches() {
   m_SumPortMask = 0;
 }
 
-std::string clsQuorvelUnit::BuildCmd(long index, long kind, long port, double value, std::string_view mode) {
+std::string clsQuorvelUnit::BuildCmd(vb::Long index, vb::Long kind, vb::Long port, double value, std::string_view mode) {
   return modMain::BuildCommand(index, kind, port, value, mode, "", host::Require(m_Host.time).NoValue());
 }

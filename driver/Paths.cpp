@@ -11,13 +11,13 @@ constexpr double kNotDelivered = -137;  // dB, fills a row the unit did not deli
 constexpr double kNoAttenuation = 1000; // no value can be given
 constexpr const char* kTableFolder = "Setups\\Zentrix8";
 
-double& At(std::vector<double>& a, long i) {
+double& At(std::vector<double>& a, vb::Long i) {
   if (i < 0 || static_cast<std::size_t>(i) >= a.size()) vb::Raise(vb::err::SubscriptOutOfRange);
   return a[static_cast<std::size_t>(i)];
 }
 }  // namespace
 
-void clsQuorvelUnit::SetPath(long path) {
+void clsQuorvelUnit::SetPath(vb::Long path) {
   if (m_Link.Interface() == kInterfaceVisa) WriteCmd(modMain::PathCommand(path));
 }
 
@@ -85,7 +85,7 @@ bool clsQuorvelUnit::ReadPathRow(const AttTableProp& prop, AttTable& table) {
   table.StartFrq = kRowStart;
   table.step = kRowStep;
   table.count = prop.Rx18 ? 1800 : 600;  // 10 MHz to 18 GHz, or to 6 GHz
-  long port = 1, row = 1;
+  vb::Long port = 1, row = 1;
   if (prop.Rx18) {
     port = prop.FromPort;
   } else if (prop.FromPort <= 8) {
@@ -108,7 +108,7 @@ void clsQuorvelUnit::SaveDataSet(const std::string& name, std::string& savepath,
   std::shared_ptr<host::IDataSet> ds = utility.CreateDataSet(41, 10, fullName, 9, true);
   host::Require(ds).SetRowCount(table.count);
   std::vector<double> values = table.AttValues;
-  for (long i = 0; i < table.count; ++i) {
+  for (vb::Long i = 0; i < table.count; ++i) {
     ds->SetCell(0, i, table.StartFrq + i * table.step);
     ds->SetCell(1, i, At(values, i));
   }
@@ -171,7 +171,7 @@ void clsQuorvelUnit::InitPathAttenuationSave() {
   });
 }
 
-double clsQuorvelUnit::GetPathAttenuation(double frq, AttTableProp& prop, long interpolation) {
+double clsQuorvelUnit::GetPathAttenuation(double frq, AttTableProp& prop, vb::Long interpolation) {
   return Traced("GetPathAttenuation", [&](io::ErrorFrame& f) -> double {
     // Looked up by the record rounded to the attenuator's step, as it is cached.
     AttTableProp path = prop;
@@ -192,7 +192,7 @@ double clsQuorvelUnit::GetPathAttenuation(double frq, AttTableProp& prop, long i
     const double last = t.StartFrq + t.step * (t.count - 1);
     if (frq < t.StartFrq || frq > last) return kNoAttenuation;
     return f.Step([&] {
-      const long i = vb::CLng((frq - t.StartFrq) / t.step);
+      const vb::Long i = vb::CLng((frq - t.StartFrq) / t.step);
       const double fi = i * t.step + t.StartFrq;
       const long upper = static_cast<long>(t.AttValues.size()) - 1;
       const long j = host::Require(m_Host.time).Min(i + 1, upper);

@@ -6,18 +6,18 @@ using modMain::ckQuery;
 using modMain::ckSetting;
 
 namespace {
-constexpr long kVideoSensor = 8;
+constexpr vb::Long kVideoSensor = 8;
 constexpr double kTraceWait = 0.05;  // s before a trace is read
 constexpr double kBurstWait = 0.1;   // s before a burst list is read
 }  // namespace
 
-double clsQuorvelUnit::ValueQuery(std::string_view name, long index, long sensor) {
+double clsQuorvelUnit::ValueQuery(std::string_view name, vb::Long index, vb::Long sensor) {
   return Traced(name, [&](io::ErrorFrame& f) {
     return f.Step([&] { return RequestCmdValue(BuildCmd(index, ckQuery, sensor)); });
   });
 }
 
-vb::Long clsQuorvelUnit::ListQuery(std::string_view name, long index, long port, std::vector<double>& values,
+vb::Long clsQuorvelUnit::ListQuery(std::string_view name, vb::Long index, vb::Long port, std::vector<double>& values,
                                    double waitTime, double divisor) {
   return Traced(name, [&](io::ErrorFrame& f) {
     f.Step([&] { RequestCmdValueList(BuildCmd(index, ckQuery, ChannelToSensor(port)), values, waitTime, divisor); });
@@ -25,36 +25,36 @@ vb::Long clsQuorvelUnit::ListQuery(std::string_view name, long index, long port,
   });
 }
 
-vb::Long clsQuorvelUnit::GetTrace(long port, std::vector<double>& values) {
+vb::Long clsQuorvelUnit::GetTrace(vb::Long port, std::vector<double>& values) {
   // The unit sends hundredths of its level scale.
   return ListQuery("GetTrace", modMain::cmdTraceData, port, values, kTraceWait, 100);
 }
 
-vb::Long clsQuorvelUnit::GetBurstStartTime(long port, std::vector<double>& values) {
+vb::Long clsQuorvelUnit::GetBurstStartTime(vb::Long port, std::vector<double>& values) {
   return ListQuery("GetBurstStartTime", modMain::cmdBurstStartTime, port, values, kBurstWait, 1);
 }
 
-vb::Long clsQuorvelUnit::GetBurstOnTime(long port, std::vector<double>& values) {
+vb::Long clsQuorvelUnit::GetBurstOnTime(vb::Long port, std::vector<double>& values) {
   return ListQuery("GetBurstOnTime", modMain::cmdBurstOnTime, port, values, kBurstWait, 1);
 }
 
-vb::Long clsQuorvelUnit::GetBurstLevel(long port, std::vector<double>& values) {
+vb::Long clsQuorvelUnit::GetBurstLevel(vb::Long port, std::vector<double>& values) {
   return ListQuery("GetBurstLevel", modMain::cmdBurstLevel, port, values, kBurstWait, 1);
 }
 
-double clsQuorvelUnit::GetTraceMin(long port) {
+double clsQuorvelUnit::GetTraceMin(vb::Long port) {
   return ValueQuery("GetTraceMin", modMain::cmdTraceMin, ChannelToSensor(port));
 }
 
-double clsQuorvelUnit::GetTraceMax(long port) {
+double clsQuorvelUnit::GetTraceMax(vb::Long port) {
   return ValueQuery("GetTraceMax", modMain::cmdTraceMax, ChannelToSensor(port));
 }
 
-double clsQuorvelUnit::GetMediumUtilization(long port) {
+double clsQuorvelUnit::GetMediumUtilization(vb::Long port) {
   return ValueQuery("GetMediumUtilization", modMain::cmdMediumUtilization, ChannelToSensor(port));
 }
 
-double clsQuorvelUnit::GetDutyCycle(long port) {
+double clsQuorvelUnit::GetDutyCycle(vb::Long port) {
   return ValueQuery("GetDutyCycle", modMain::cmdDutyCycle, ChannelToSensor(port));
 }
 
@@ -62,7 +62,7 @@ double clsQuorvelUnit::GetCalMinVideoLevel() { return ValueQuery("GetCalMinVideo
 
 double clsQuorvelUnit::GetCalMaxVideoLevel() { return ValueQuery("GetCalMaxVideoLevel", modMain::cmdVideoMax, kVideoSensor); }
 
-double clsQuorvelUnit::GetRMS(long port) {
+double clsQuorvelUnit::GetRMS(vb::Long port) {
   return Traced("GetRMS", [&](io::ErrorFrame& f) {
     f.Step([&] { WriteCmd(BuildCmd(modMain::cmdRmsInit, ckSetting, ChannelToSensor(port))); });
     // The query waits for the RMS measurement to complete.
@@ -70,7 +70,7 @@ double clsQuorvelUnit::GetRMS(long port) {
   });
 }
 
-vb::Long clsQuorvelUnit::GetBurstCount(long port) {
+vb::Long clsQuorvelUnit::GetBurstCount(vb::Long port) {
   return Traced("GetBurstCount", [&](io::ErrorFrame& f) {
     const double v =
         f.Step([&] { return RequestCmdValue(BuildCmd(modMain::cmdBurstCount, ckQuery, ChannelToSensor(port))); });
@@ -82,7 +82,7 @@ vb::Long clsQuorvelUnit::GetBurstCount(long port) {
   });
 }
 
-vb::Long clsQuorvelUnit::GetBurstMaxLevelIndex(long port) {
+vb::Long clsQuorvelUnit::GetBurstMaxLevelIndex(vb::Long port) {
   return Traced("GetBurstMaxLevelIndex", [&](io::ErrorFrame& f) {
     return ClampToLong(f.Step(
         [&] { return RequestCmdValue(BuildCmd(modMain::cmdBurstMaxLevelIndex, ckQuery, ChannelToSensor(port))); }));

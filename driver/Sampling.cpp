@@ -8,13 +8,12 @@ using modMain::ckQuery;
 using modMain::ckSetting;
 
 namespace {
-vb::Long Bit(long n) { return (n >= 0 && n <= 30) ? (vb::Long{1} << n) : 0; }
 constexpr vb::Long kMaxReportedRate = 10000000;  // the unit reports at most 10 MHz
 }  // namespace
 
 // --- sample rate -------------------------------------------------------------------
 
-void clsQuorvelUnit::SetSampleRate(vb::Long rate, long port, bool send) {
+void clsQuorvelUnit::SetSampleRate(vb::Long rate, vb::Long port, bool send) {
   for (const vb::Long s : GetPortList(port)) {
     m_Port(s).SampleRate = rate;
     UpdateSampling(s);  // moves the rate to one the sampler can make
@@ -25,7 +24,7 @@ void clsQuorvelUnit::SetSampleRate(vb::Long rate, long port, bool send) {
   }
 }
 
-void clsQuorvelUnit::SetSubSampleRate(vb::Long rate, long port, bool send) {
+void clsQuorvelUnit::SetSubSampleRate(vb::Long rate, vb::Long port, bool send) {
   for (const vb::Long s : GetPortList(port)) {
     m_Port(s).SubSampleRate = rate;
     UpdateSampling(s);
@@ -36,7 +35,7 @@ void clsQuorvelUnit::SetSubSampleRate(vb::Long rate, long port, bool send) {
   }
 }
 
-void clsQuorvelUnit::SendSampleRate(long port) {
+void clsQuorvelUnit::SendSampleRate(vb::Long port) {
   for (const vb::Long s : GetPortList(port)) {
     const PortSettings& p = m_Port(s);
     static constexpr const char* kClock[] = {"C250", "C252", "CEXTERNAL"};
@@ -49,7 +48,7 @@ void clsQuorvelUnit::SendSampleRate(long port) {
   }
 }
 
-vb::Long clsQuorvelUnit::GetSampleRate(long port, bool fromDevice) {
+vb::Long clsQuorvelUnit::GetSampleRate(vb::Long port, bool fromDevice) {
   const vb::Long s = ChannelToSensor(port);
   if (fromDevice) {
     const double rate = RequestCmdValue(BuildCmd(modMain::cmdSampleRate, ckQuery, s));
@@ -60,8 +59,8 @@ vb::Long clsQuorvelUnit::GetSampleRate(long port, bool fromDevice) {
 
 // --- the sum -----------------------------------------------------------------------
 
-void clsQuorvelUnit::SetSumPorts(std::vector<long>& ports) {
-  const auto lead = std::find_if(ports.begin(), ports.end(), [](long e) { return e > 0; });
+void clsQuorvelUnit::SetSumPorts(std::vector<vb::Long>& ports) {
+  const auto lead = std::find_if(ports.begin(), ports.end(), [](vb::Long e) { return e > 0; });
   if (lead == ports.end()) {
     m_SumPortMask = 0;
     return;
@@ -69,7 +68,7 @@ void clsQuorvelUnit::SetSumPorts(std::vector<long>& ports) {
   const vb::Long f = ChannelToSensor(*lead);
   UpdateSampling(f);
   vb::Long mask = 0;
-  for (const long e : ports) {
+  for (const vb::Long e : ports) {
     if (e <= 0) continue;
     const vb::Long s = ChannelToSensor(e);
     mask |= Bit(s);
@@ -121,29 +120,29 @@ std::vector<vb::Long> clsQuorvelUnit::GetSumPorts(bool fromDevice) {
 
 // --- external trigger and trigger offset -----------------------------------------
 
-void clsQuorvelUnit::SetExtTrigger(bool state, long port, bool send) {
+void clsQuorvelUnit::SetExtTrigger(bool state, vb::Long port, bool send) {
   for (const vb::Long s : GetPortList(port)) m_Port(s).ExtTrigger = state;
   if (send) SendExtTrigger(port);
 }
 
-void clsQuorvelUnit::SendExtTrigger(long port) {
+void clsQuorvelUnit::SendExtTrigger(vb::Long port) {
   for (const vb::Long s : GetPortList(port))
     WriteCmd(BuildCmd(modMain::cmdExtTrigger, ckSetting, s, m_Port(s).ExtTrigger ? 1 : 0));
 }
 
-bool clsQuorvelUnit::GetExtTrigger(long port, bool fromDevice) {
+bool clsQuorvelUnit::GetExtTrigger(vb::Long port, bool fromDevice) {
   const vb::Long s = ChannelToSensor(port);
   if (fromDevice) return RequestCmdFlag(BuildCmd(modMain::cmdExtTrigger, ckQuery, s));
   return m_Port(s).ExtTrigger;
 }
 
-void clsQuorvelUnit::SetTriggerOffset(double time, long port, bool send) {
+void clsQuorvelUnit::SetTriggerOffset(double time, vb::Long port, bool send) {
   // Stored as a whole number of samples.
   for (const vb::Long s : GetPortList(port)) m_Port(s).TriggerOffset = vb::CLng(m_Port(s).SampleRate * time);
   if (send) SendTriggerOffset(port);
 }
 
-void clsQuorvelUnit::SendTriggerOffset(long port) {
+void clsQuorvelUnit::SendTriggerOffset(vb::Long port) {
   for (const vb::Long s : GetPortList(port)) {
     const double offset = m_Port(s).TriggerOffset;
     WriteCmd(BuildCmd(modMain::cmdTriggerOffset, ckSetting, s, offset));
@@ -151,7 +150,7 @@ void clsQuorvelUnit::SendTriggerOffset(long port) {
   }
 }
 
-double clsQuorvelUnit::GetTriggerOffset(long port, bool fromDevice) {
+double clsQuorvelUnit::GetTriggerOffset(vb::Long port, bool fromDevice) {
   const vb::Long s = ChannelToSensor(port);
   const double samples =
       fromDevice ? RequestCmdValue(BuildCmd(modMain::cmdTriggerOffset, ckQuery, s)) : m_Port(s).TriggerOffset;
@@ -164,9 +163,9 @@ double clsQuorvelUnit::GetTriggerOffset(long port, bool fromDevice) {
 
 void clsQuorvelUnit::SendTriggerOut() { WriteCmd(BuildCmd(modMain::cmdTriggerOut, ckSetting, -1, 1)); }
 
-void clsQuorvelUnit::SendTriggerFlag(long index, bool value) { WriteCmd(BuildCmd(index, ckSetting, 0, value ? 1 : 0)); }
+void clsQuorvelUnit::SendTriggerFlag(vb::Long index, bool value) { WriteCmd(BuildCmd(index, ckSetting, 0, value ? 1 : 0)); }
 
-bool clsQuorvelUnit::GetTriggerFlag(long index, bool fromDevice, bool stored) {
+bool clsQuorvelUnit::GetTriggerFlag(vb::Long index, bool fromDevice, bool stored) {
   return fromDevice ? RequestCmdFlag(BuildCmd(index, ckQuery, 0)) : stored;
 }
 
@@ -198,7 +197,7 @@ bool clsQuorvelUnit::GetTriggerOutWithMeasurement(bool fromDevice) {
 
 void clsQuorvelUnit::SendAllSettings() {
   Traced("SendAllSettings", [&](io::ErrorFrame& f) {
-    for (long p = 1; p <= 8; ++p) {
+    for (vb::Long p = 1; p <= 8; ++p) {
       f.Step([&] { SendFrequency(p); });
       f.Step([&] { SendGain(p); });
       f.Step([&] { SendSampleRate(p); });

@@ -14,13 +14,13 @@ void SetServiceFormFactory(ServiceFormFactory factory) {
   g_factory = std::move(factory);
 }
 
-std::unique_ptr<IServiceForm> CreateServiceForm() {
+std::unique_ptr<IServiceForm> CreateServiceForm(const host::Services& host, const platform::Services& platform) {
   ServiceFormFactory factory;
   {
     std::lock_guard lock(g_mutex);
     factory = g_factory;
   }
-  return factory ? factory() : std::make_unique<HeadlessServiceForm>();
+  return factory ? factory(host, platform) : std::make_unique<HeadlessServiceForm>();
 }
 
 HeadlessServiceForm::HeadlessServiceForm()
@@ -28,7 +28,7 @@ HeadlessServiceForm::HeadlessServiceForm()
 
 void HeadlessServiceForm::SetParams(vb::Long, clsQuorvelUnit& quorvelUnit) { driver_ = &quorvelUnit; }
 
-long HeadlessServiceForm::FrameHandle(ServiceFrame frame) const { return handles_[static_cast<int>(frame)]; }
+vb::Long HeadlessServiceForm::FrameHandle(ServiceFrame frame) const { return handles_[static_cast<int>(frame)]; }
 
 void HeadlessServiceForm::SetFirmwareStatus(const std::string& caption) {
   firmwareStatus_ = caption;

@@ -1,6 +1,7 @@
-// The driver's service form as the driver sees it.  The dialog front-end
-// registers a factory for the real form; without one the driver makes a
-// headless form that has frame handles and keeps the firmware progress text.
+// The driver's service form as the driver sees it.  The dialog registers a
+// factory for the real form (dialog::RegisterServiceForm); without one the
+// driver makes a headless form that has frame handles and keeps the
+// firmware progress text.
 #pragma once
 
 #include <functional>
@@ -10,6 +11,8 @@
 
 #include "core/Export.h"
 #include "core/Vb.h"
+#include "host/Services.h"
+#include "platform/Platform.h"
 
 class clsQuorvelUnit;
 
@@ -21,23 +24,26 @@ class QUORVEL_API IServiceForm {
   // Keeps the driver and fills the form; Mode is accepted and not used.
   virtual void SetParams(vb::Long Mode, clsQuorvelUnit& quorvelUnit) = 0;
   // Window handle of a frame handed to the host's dialog as a page.
-  virtual long FrameHandle(ServiceFrame frame) const = 0;
+  virtual vb::Long FrameHandle(ServiceFrame frame) const = 0;
   virtual void SetHelpContextID(vb::Long context) = 0;
   // Caption of the firmware tab's progress label (lb_fw_status).
   virtual void SetFirmwareStatus(const std::string& caption) = 0;
 };
 
-using ServiceFormFactory = std::function<std::unique_ptr<IServiceForm>()>;
+// Makes the form with the services of the driver that shows it.
+using ServiceFormFactory =
+    std::function<std::unique_ptr<IServiceForm>(const host::Services& host, const platform::Services& platform)>;
 
-// The dialog front-end's factory; an empty one restores the headless form.
+// The dialog's factory; an empty one restores the headless form.
 QUORVEL_API void SetServiceFormFactory(ServiceFormFactory factory);
-QUORVEL_API std::unique_ptr<IServiceForm> CreateServiceForm();
+QUORVEL_API std::unique_ptr<IServiceForm> CreateServiceForm(const host::Services& host,
+                                                            const platform::Services& platform);
 
 class QUORVEL_API HeadlessServiceForm : public IServiceForm {
  public:
   HeadlessServiceForm();
   void SetParams(vb::Long Mode, clsQuorvelUnit& quorvelUnit) override;
-  long FrameHandle(ServiceFrame frame) const override;
+  vb::Long FrameHandle(ServiceFrame frame) const override;
   void SetHelpContextID(vb::Long context) override { helpContext_ = context; }
   void SetFirmwareStatus(const std::string& caption) override;
   const std::string& FirmwareStatus() const { return firmwareStatus_; }
@@ -48,7 +54,7 @@ class QUORVEL_API HeadlessServiceForm : public IServiceForm {
   clsQuorvelUnit* Driver() const { return driver_; }
 
  private:
-  long handles_[3];
+  vb::Long handles_[3];
   vb::Long helpContext_ = 0;
   std::string firmwareStatus_;
   std::vector<std::string> firmwareHistory_;

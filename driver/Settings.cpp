@@ -7,14 +7,12 @@ using modMain::ckQuery;
 using modMain::ckSetting;
 
 namespace {
-// Bit value 2^n of a mask; ports outside the mask's reach have no bit.
-vb::Long Bit(long n) { return (n >= 0 && n <= 30) ? (vb::Long{1} << n) : 0; }
-constexpr long kFirstAux = ppGenerator, kLastAux = ppVideo;
-bool IsAuxPort(long port) { return port >= kFirstAux && port <= kLastAux; }
-bool IsAuxSensor(long port) { return port >= 6 && port <= 8; }
+constexpr vb::Long kFirstAux = ppGenerator, kLastAux = ppVideo;
+bool IsAuxPort(vb::Long port) { return port >= kFirstAux && port <= kLastAux; }
+bool IsAuxSensor(vb::Long port) { return port >= 6 && port <= 8; }
 }  // namespace
 
-std::vector<vb::Long> clsQuorvelUnit::GetPortList(long port) const {
+std::vector<vb::Long> clsQuorvelUnit::GetPortList(vb::Long port) const {
   if (port == 0) return {1, 2, 3, 4, 5, 6, 7, 8};
   if (m_SumPortMask == 0 || (port >= 0 && (m_SumPortMask & Bit(port)) == 0)) return {ChannelToSensor(port)};
   std::vector<vb::Long> sum;
@@ -24,37 +22,37 @@ std::vector<vb::Long> clsQuorvelUnit::GetPortList(long port) const {
 }
 
 template <class Field>
-void clsQuorvelUnit::SendPerSensor(long port, long index, Field field) {
+void clsQuorvelUnit::SendPerSensor(vb::Long port, vb::Long index, Field field) {
   for (const vb::Long s : GetPortList(port)) WriteCmd(BuildCmd(index, ckSetting, s, field(m_Port(s))));
 }
 
 // --- attenuators of the switch matrix ------------------------------------------
 
-void clsQuorvelUnit::SetAttenuator(double att, long port, bool send) {
+void clsQuorvelUnit::SetAttenuator(double att, vb::Long port, bool send) {
   if (port < 1) {
-    for (long a = 1; a <= 8; ++a) m_Attenuator(a) = att;  // the DUT attenuators, not companion and bypass
+    for (vb::Long a = 1; a <= 8; ++a) m_Attenuator(a) = att;  // the DUT attenuators, not companion and bypass
   } else {
     m_Attenuator(port) = att;
   }
   if (send) SendAttenuator(port);
 }
 
-void clsQuorvelUnit::SendAttenuator(long port) {
+void clsQuorvelUnit::SendAttenuator(vb::Long port) {
   if (port < 1) {
-    for (long a = 1; a <= 8; ++a) WriteCmd(BuildCmd(modMain::cmdAttenuator, ckSetting, a, m_Attenuator(a)));
+    for (vb::Long a = 1; a <= 8; ++a) WriteCmd(BuildCmd(modMain::cmdAttenuator, ckSetting, a, m_Attenuator(a)));
   } else {
     WriteCmd(BuildCmd(modMain::cmdAttenuator, ckSetting, port, m_Attenuator(port)));
   }
 }
 
-double clsQuorvelUnit::GetAttenuator(long port, bool fromDevice) {
+double clsQuorvelUnit::GetAttenuator(vb::Long port, bool fromDevice) {
   if (fromDevice) return RequestCmdValue(BuildCmd(modMain::cmdAttenuator, ckQuery, port));
   return m_Attenuator(port);
 }
 
 // --- measuring time and sample count -------------------------------------------
 
-void clsQuorvelUnit::SetMeasTime(double time, long port, bool send) {
+void clsQuorvelUnit::SetMeasTime(double time, vb::Long port, bool send) {
   for (const vb::Long s : GetPortList(port)) {
     m_Port(s).MeasTime = time;
     UpdateSampling(s);
@@ -62,16 +60,16 @@ void clsQuorvelUnit::SetMeasTime(double time, long port, bool send) {
   if (send) SendMeasTime(port);
 }
 
-void clsQuorvelUnit::SendMeasTime(long port) {
+void clsQuorvelUnit::SendMeasTime(vb::Long port) {
   // The unit takes the measuring time as a number of samples.
   SendPerSensor(port, modMain::cmdSampleCount, [](const PortSettings& p) { return double(p.SampleCount); });
 }
 
-double clsQuorvelUnit::GetMeasTime(long port, bool fromDevice) {
+double clsQuorvelUnit::GetMeasTime(vb::Long port, bool fromDevice) {
   return GetSensorValue(port, fromDevice, modMain::cmdSampleTime, &PortSettings::MeasTime);
 }
 
-vb::Long clsQuorvelUnit::GetSampleCount(long port, bool fromDevice) {
+vb::Long clsQuorvelUnit::GetSampleCount(vb::Long port, bool fromDevice) {
   const vb::Long s = ChannelToSensor(port);
   if (fromDevice) return ClampToLong(RequestCmdValue(BuildCmd(modMain::cmdSampleCount, ckQuery, s)));
   return m_Port(s).SampleCount;
@@ -79,12 +77,12 @@ vb::Long clsQuorvelUnit::GetSampleCount(long port, bool fromDevice) {
 
 // --- burst search level --------------------------------------------------------
 
-void clsQuorvelUnit::SetBurstSearchLevel(double level, long port, bool send) {
+void clsQuorvelUnit::SetBurstSearchLevel(double level, vb::Long port, bool send) {
   for (const vb::Long s : GetPortList(port)) m_Port(s).BurstSearchLevel = level;
   if (send) SendBurstSearchLevel(port);
 }
 
-void clsQuorvelUnit::SendBurstSearchLevel(long port) {
+void clsQuorvelUnit::SendBurstSearchLevel(vb::Long port) {
   if (port == ppSum) {
     // One command for the summing path, with the level of the sum's first sensor.
     const std::vector<vb::Long> list = GetPortList(port);
@@ -95,13 +93,13 @@ void clsQuorvelUnit::SendBurstSearchLevel(long port) {
   SendPerSensor(port, modMain::cmdBurstSearchLevel, [](const PortSettings& p) { return p.BurstSearchLevel; });
 }
 
-double clsQuorvelUnit::GetBurstSearchLevel(long port, bool fromDevice) {
+double clsQuorvelUnit::GetBurstSearchLevel(vb::Long port, bool fromDevice) {
   return GetSensorValue(port, fromDevice, modMain::cmdBurstSearchLevel, &PortSettings::BurstSearchLevel);
 }
 
 // --- attenuation and gain corrections -------------------------------------------
 
-void clsQuorvelUnit::SetCorrection(double value, long port, bool send, long index, double PortSettings::*field) {
+void clsQuorvelUnit::SetCorrection(double value, vb::Long port, bool send, vb::Long index, double PortSettings::*field) {
   if (port != 0 && port != ppSum) {
     // One sensor only, even when it belongs to the sum.
     const vb::Long s = ChannelToSensor(port);
@@ -113,33 +111,33 @@ void clsQuorvelUnit::SetCorrection(double value, long port, bool send, long inde
   if (send) SendPerSensor(port, index, [field](const PortSettings& p) { return p.*field; });
 }
 
-double clsQuorvelUnit::GetSensorValue(long port, bool fromDevice, long index, double PortSettings::*field) {
+double clsQuorvelUnit::GetSensorValue(vb::Long port, bool fromDevice, vb::Long index, double PortSettings::*field) {
   const vb::Long s = ChannelToSensor(port);
   if (fromDevice) return RequestCmdValue(BuildCmd(index, ckQuery, s));  // asked, not stored
   return m_Port(s).*field;
 }
 
-void clsQuorvelUnit::SetAttenuation(double att, long port, bool send) {
+void clsQuorvelUnit::SetAttenuation(double att, vb::Long port, bool send) {
   SetCorrection(att, port, send, modMain::cmdAttenuation, &PortSettings::Attenuation);
 }
 
-void clsQuorvelUnit::SendAttenuation(long port) {
+void clsQuorvelUnit::SendAttenuation(vb::Long port) {
   SendPerSensor(port, modMain::cmdAttenuation, [](const PortSettings& p) { return p.Attenuation; });
 }
 
-double clsQuorvelUnit::GetAttenuation(long port, bool fromDevice) {
+double clsQuorvelUnit::GetAttenuation(vb::Long port, bool fromDevice) {
   return GetSensorValue(port, fromDevice, modMain::cmdAttenuation, &PortSettings::Attenuation);
 }
 
-void clsQuorvelUnit::SetGain(double Gain, long port, bool send) {
+void clsQuorvelUnit::SetGain(double Gain, vb::Long port, bool send) {
   SetCorrection(Gain, port, send, modMain::cmdGain, &PortSettings::Gain);
 }
 
-void clsQuorvelUnit::SendGain(long port) {
+void clsQuorvelUnit::SendGain(vb::Long port) {
   SendPerSensor(port, modMain::cmdGain, [](const PortSettings& p) { return p.Gain; });
 }
 
-double clsQuorvelUnit::GetGain(long port, bool fromDevice) {
+double clsQuorvelUnit::GetGain(vb::Long port, bool fromDevice) {
   return GetSensorValue(port, fromDevice, modMain::cmdGain, &PortSettings::Gain);
 }
 
@@ -159,16 +157,16 @@ double clsQuorvelUnit::GetBeamformingGain(bool fromDevice) {
 
 // --- frequency -------------------------------------------------------------------
 
-void clsQuorvelUnit::SetFrequency(double frq, long port, bool send) {
+void clsQuorvelUnit::SetFrequency(double frq, vb::Long port, bool send) {
   for (const vb::Long s : GetPortList(port)) m_Port(s).Frequency = frq;
   if (send) SendFrequency(port);
 }
 
-void clsQuorvelUnit::SendFrequency(long port) {
+void clsQuorvelUnit::SendFrequency(vb::Long port) {
   SendPerSensor(port, modMain::cmdFrequency, [](const PortSettings& p) { return p.Frequency; });
 }
 
-double clsQuorvelUnit::GetFrequency(long port, bool fromDevice) {
+double clsQuorvelUnit::GetFrequency(vb::Long port, bool fromDevice) {
   return GetSensorValue(port, fromDevice, modMain::cmdFrequency, &PortSettings::Frequency);
 }
 
@@ -180,7 +178,7 @@ void clsQuorvelUnit::SetActivePortClr() {
   m_AuxModeMask = 0;
 }
 
-void clsQuorvelUnit::SetActivePort(long port, bool active, bool send) {
+void clsQuorvelUnit::SetActivePort(vb::Long port, bool active, bool send) {
   if (port < 1) return;
   const vb::Long s = ChannelToSensor(port);
   const vb::Long b = Bit(s);

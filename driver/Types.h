@@ -9,7 +9,7 @@
 #include "core/Vb.h"
 
 // Measuring channel.
-enum QuorvelPowerPort : long {
+enum QuorvelPowerPort : vb::Long {
   ppSum = -1,
   ppDUTAll = 0,
   ppDUT1 = 1,
@@ -27,7 +27,7 @@ enum QuorvelPowerPort : long {
 };
 
 // Port of the switch matrix.
-enum QuorvelPort : long {
+enum QuorvelPort : vb::Long {
   pDUT1 = 1,
   pDUT2 = 2,
   pDUT3 = 3,
@@ -45,7 +45,7 @@ enum QuorvelPort : long {
 };
 
 // Switch states of the unit's signal paths.
-enum QuorvelPath : long {
+enum QuorvelPath : vb::Long {
   ptDUT1Rx, ptDUT2Rx, ptDUT3Rx, ptDUT4Rx, ptDUT5Rx, ptDUT6Rx, ptDUT7Rx, ptDUT8Rx,
   ptDUT1RxSum, ptDUT2RxSum, ptDUT3RxSum, ptDUT4RxSum, ptDUT5RxSum, ptDUT6RxSum, ptDUT7RxSum, ptDUT8RxSum,
   ptDUT1Rx18G, ptDUT2Rx18G, ptDUT3Rx18G, ptDUT4Rx18G, ptDUT5Rx18G, ptDUT6Rx18G, ptDUT7Rx18G, ptDUT8Rx18G,
@@ -57,7 +57,7 @@ enum QuorvelPath : long {
 };
 
 // Attenuators of the unit; 1 to 8 are the DUT ports.
-enum QuorvelAttenuator : long {
+enum QuorvelAttenuator : vb::Long {
   attDUTAll = 0,
   attDut1 = 1,
   attDUT2 = 2,
@@ -73,7 +73,7 @@ enum QuorvelAttenuator : long {
 };
 
 // Bits of the error status word.
-enum QuorvelErrorStatus : long {
+enum QuorvelErrorStatus : vb::Long {
   esNONE = 0,
   esOVERFLOW = 1,
   esTIMEOUT = 2,

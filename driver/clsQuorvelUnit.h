@@ -63,8 +63,8 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice, private io::IUnitRepo
 
   // --- properties ---------------------------------------------------------
   // Measuring frequency of a sensor, Hz; port outside 1..8 raises 9.
-  double Frequency(long port) const;
-  void Frequency(long port, double frq);
+  double Frequency(vb::Long port) const;
+  void Frequency(vb::Long port, double frq);
   // The object as the host's device interface.
   host::clsDevice& Device() { return *this; }
 
@@ -79,56 +79,56 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice, private io::IUnitRepo
   static void RoundAttenuatorStep(AttTableProp& prop);
 
   // --- measurement control --------------------------------------------------
-  void BurstSearchInit(long port);
-  void MeasurementInit(long port);
+  void BurstSearchInit(vb::Long port);
+  void MeasurementInit(vb::Long port);
   void MeasurementAbort();
-  MeasuredValue Measure(long port);
+  MeasuredValue Measure(vb::Long port);
 
   // --- per-port settings ------------------------------------------------------
   // Port 0 addresses every sensor, -1 the sensors of the sum; a member of a
   // non-empty sum stands for the whole sum.  Get members return the stored
   // value, or with fromDevice ask the unit without storing the answer.
-  void SetAttenuator(double att, long port = attDUTAll, bool send = false);
-  void SendAttenuator(long port = attDUTAll);
-  double GetAttenuator(long port, bool fromDevice);
-  void SetMeasTime(double time, long port = ppDUTAll, bool send = false);
-  void SendMeasTime(long port = ppDUTAll);
-  double GetMeasTime(long port, bool fromDevice);
-  vb::Long GetSampleCount(long port, bool fromDevice);
-  void SetBurstSearchLevel(double level, long port = ppDUTAll, bool send = false);
-  void SendBurstSearchLevel(long port = ppDUTAll);
-  double GetBurstSearchLevel(long port, bool fromDevice);
-  void SetAttenuation(double att, long port = ppDUTAll, bool send = false);
-  void SendAttenuation(long port = ppDUTAll);
-  double GetAttenuation(long port, bool fromDevice);
+  void SetAttenuator(double att, vb::Long port = attDUTAll, bool send = false);
+  void SendAttenuator(vb::Long port = attDUTAll);
+  double GetAttenuator(vb::Long port, bool fromDevice);
+  void SetMeasTime(double time, vb::Long port = ppDUTAll, bool send = false);
+  void SendMeasTime(vb::Long port = ppDUTAll);
+  double GetMeasTime(vb::Long port, bool fromDevice);
+  vb::Long GetSampleCount(vb::Long port, bool fromDevice);
+  void SetBurstSearchLevel(double level, vb::Long port = ppDUTAll, bool send = false);
+  void SendBurstSearchLevel(vb::Long port = ppDUTAll);
+  double GetBurstSearchLevel(vb::Long port, bool fromDevice);
+  void SetAttenuation(double att, vb::Long port = ppDUTAll, bool send = false);
+  void SendAttenuation(vb::Long port = ppDUTAll);
+  double GetAttenuation(vb::Long port, bool fromDevice);
   void SetBeamformingGain(double bfgain, bool send = false);
   void SendBeamformingGain();
   double GetBeamformingGain(bool fromDevice);
-  void SetGain(double Gain, long port = ppDUTAll, bool send = false);
-  void SendGain(long port = ppDUTAll);
-  double GetGain(long port, bool fromDevice);
-  void SetFrequency(double frq, long port = ppDUTAll, bool send = false);
-  void SendFrequency(long port = ppDUTAll);
-  double GetFrequency(long port, bool fromDevice);
+  void SetGain(double Gain, vb::Long port = ppDUTAll, bool send = false);
+  void SendGain(vb::Long port = ppDUTAll);
+  double GetGain(vb::Long port, bool fromDevice);
+  void SetFrequency(double frq, vb::Long port = ppDUTAll, bool send = false);
+  void SendFrequency(vb::Long port = ppDUTAll);
+  double GetFrequency(vb::Long port, bool fromDevice);
   void SetActivePortClr();
-  void SetActivePort(long port, bool active = true, bool send = false);
+  void SetActivePort(vb::Long port, bool active = true, bool send = false);
   void SendActivePorts();
   std::vector<vb::Long> GetActivePorts(bool fromDevice);
 
   // --- sampling, summing and trigger ------------------------------------------
-  void SetSubSampleRate(vb::Long rate, long port = ppDUTAll, bool send = false);
-  void SetSampleRate(vb::Long rate, long port = ppDUTAll, bool send = false);
-  void SendSampleRate(long port = ppDUTAll);
-  vb::Long GetSampleRate(long port, bool fromDevice);
-  void SetSumPorts(std::vector<long>& ports);
+  void SetSubSampleRate(vb::Long rate, vb::Long port = ppDUTAll, bool send = false);
+  void SetSampleRate(vb::Long rate, vb::Long port = ppDUTAll, bool send = false);
+  void SendSampleRate(vb::Long port = ppDUTAll);
+  vb::Long GetSampleRate(vb::Long port, bool fromDevice);
+  void SetSumPorts(std::vector<vb::Long>& ports);
   void SendSumPorts();
   std::vector<vb::Long> GetSumPorts(bool fromDevice);
-  void SetExtTrigger(bool state, long port = ppDUTAll, bool send = false);
-  void SendExtTrigger(long port = ppDUTAll);
-  bool GetExtTrigger(long port, bool fromDevice);
-  void SetTriggerOffset(double time, long port = ppDUTAll, bool send = false);
-  void SendTriggerOffset(long port = ppDUTAll);
-  double GetTriggerOffset(long port, bool fromDevice);
+  void SetExtTrigger(bool state, vb::Long port = ppDUTAll, bool send = false);
+  void SendExtTrigger(vb::Long port = ppDUTAll);
+  bool GetExtTrigger(vb::Long port, bool fromDevice);
+  void SetTriggerOffset(double time, vb::Long port = ppDUTAll, bool send = false);
+  void SendTriggerOffset(vb::Long port = ppDUTAll);
+  double GetTriggerOffset(vb::Long port, bool fromDevice);
   void SendTriggerOut();
   void SetTriggerOutWithIn(bool value, bool send = false);
   void SendTriggerOutWithIn();
@@ -139,7 +139,7 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice, private io::IUnitRepo
   void SendAllSettings();
 
   // --- paths and path attenuation tables -------------------------------------
-  void SetPath(long path);
+  void SetPath(vb::Long path);
   void SavePathAttenuationTable(AttTableProp& prop, std::string& savepath);
   void SavePathAttenuationTable(AttTableProp& prop) {
     std::string none;
@@ -154,7 +154,7 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice, private io::IUnitRepo
   std::string GetPathAttenuationFilename(const AttTableProp& prop) const;
   void InitPathAttenuationSave();
   // interpolation 0 = linear, anything else logarithmic; 1000 = no value.
-  double GetPathAttenuation(double frq, AttTableProp& prop, long interpolation = 0);
+  double GetPathAttenuation(double frq, AttTableProp& prop, vb::Long interpolation = 0);
   // The table key as the unit's tables are numbered (may be shared by two paths).
   static vb::Long AttTableKey(const AttTableProp& prop);
 
@@ -163,17 +163,17 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice, private io::IUnitRepo
   int Transfer_FirmwareFile(const std::string& localfilename);
 
   // --- results ----------------------------------------------------------------
-  vb::Long GetTrace(long port, std::vector<double>& values);
-  double GetTraceMin(long port);
-  double GetTraceMax(long port);
-  double GetMediumUtilization(long port);
-  double GetRMS(long port);
-  vb::Long GetBurstCount(long port);
-  vb::Long GetBurstStartTime(long port, std::vector<double>& values);
-  vb::Long GetBurstOnTime(long port, std::vector<double>& values);
-  vb::Long GetBurstLevel(long port, std::vector<double>& values);
-  vb::Long GetBurstMaxLevelIndex(long port);
-  double GetDutyCycle(long port);
+  vb::Long GetTrace(vb::Long port, std::vector<double>& values);
+  double GetTraceMin(vb::Long port);
+  double GetTraceMax(vb::Long port);
+  double GetMediumUtilization(vb::Long port);
+  double GetRMS(vb::Long port);
+  vb::Long GetBurstCount(vb::Long port);
+  vb::Long GetBurstStartTime(vb::Long port, std::vector<double>& values);
+  vb::Long GetBurstOnTime(vb::Long port, std::vector<double>& values);
+  vb::Long GetBurstLevel(vb::Long port, std::vector<double>& values);
+  vb::Long GetBurstMaxLevelIndex(vb::Long port);
+  double GetDutyCycle(vb::Long port);
   void SetCalMinVideoLevel(double level);
   double GetCalMinVideoLevel();
   void SetCalMaxVideoLevel(double level);
@@ -215,8 +215,8 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice, private io::IUnitRepo
 
   // --- diagnostics (not part of the component's interface) ----------------
   // The stored settings of sensor 1..8 and of attenuator 1..10, as they are.
-  const PortSettings& StoredPortSettings(long sensor) const { return m_Port(sensor); }
-  double StoredAttenuator(long attenuator) const { return m_Attenuator(attenuator); }
+  const PortSettings& StoredPortSettings(vb::Long sensor) const { return m_Port(sensor); }
+  double StoredAttenuator(vb::Long attenuator) const { return m_Attenuator(attenuator); }
   std::string AddressText() const { return m_Link.ResourceName(); }
   vb::Long StoredSumPortMask() const { return m_SumPortMask; }
   vb::Long StoredActivePortMask() const { return m_ActivePortMask; }
@@ -238,8 +238,10 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice, private io::IUnitRepo
  private:
   friend struct clsQuorvelUnitProbe;  // tests look at the private state
 
+  // Bit value 2^n of a port mask; ports outside the mask's reach have no bit.
+  static vb::Long Bit(vb::Long n) { return (n >= 0 && n <= 30) ? (vb::Long{1} << n) : 0; }
   void InitPortDefaults();
-  void UpdateSampling(long port);
+  void UpdateSampling(vb::Long port);
   void ResetUnitCaches();
   bool ReadConfig();
   bool WriteConfig();
@@ -256,18 +258,18 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice, private io::IUnitRepo
   void SaveDataSet(const std::string& name, std::string& savepath, const AttTable& table);
   platform::IMessageBox& MessageBox() const;
   // The sensors a port argument addresses (see the settings members).
-  std::vector<vb::Long> GetPortList(long port) const;
+  std::vector<vb::Long> GetPortList(vb::Long port) const;
   // Attenuation and gain: a single sensor alone, port 0 and the sum by list.
-  void SetCorrection(double value, long port, bool send, long index, double PortSettings::*field);
+  void SetCorrection(double value, vb::Long port, bool send, vb::Long index, double PortSettings::*field);
   // A sensor's stored number, or with fromDevice the unit's (not stored).
-  double GetSensorValue(long port, bool fromDevice, long index, double PortSettings::*field);
-  void SendTriggerFlag(long index, bool value);
-  bool GetTriggerFlag(long index, bool fromDevice, bool stored);
+  double GetSensorValue(vb::Long port, bool fromDevice, vb::Long index, double PortSettings::*field);
+  void SendTriggerFlag(vb::Long index, bool value);
+  bool GetTriggerFlag(vb::Long index, bool fromDevice, bool stored);
   // One setting command per listed sensor, with the value the field holds.
   template <class Field>
-  void SendPerSensor(long port, long index, Field field);
-  double ValueQuery(std::string_view name, long index, long sensor);
-  vb::Long ListQuery(std::string_view name, long index, long port, std::vector<double>& values, double waitTime,
+  void SendPerSensor(vb::Long port, vb::Long index, Field field);
+  double ValueQuery(std::string_view name, vb::Long index, vb::Long sensor);
+  vb::Long ListQuery(std::string_view name, vb::Long index, vb::Long port, std::vector<double>& values, double waitTime,
                      double divisor);
 
   // The unit's presence: opens or closes the session and sets the status.
@@ -294,7 +296,7 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice, private io::IUnitRepo
   void ClearUnitFlags();
 
   // A catalogue command with the host's no-value marker.
-  std::string BuildCmd(long index, long kind, long port, double value = 4e10, std::string_view mode = {});
+  std::string BuildCmd(vb::Long index, vb::Long kind, vb::Long port, double value = 4e10, std::string_view mode = {});
 
   // A traced procedure of this object with the standard error handler.
   template <class F>

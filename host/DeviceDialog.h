@@ -8,13 +8,14 @@
 #include <vector>
 
 #include "core/Export.h"
+#include "core/Vb.h"
 
 namespace host {
 
 // One page handed to the host dialog: caption and the frame's window handle.
 struct TabEntry {
   std::string Caption;
-  long Handle = 0;
+  vb::Long Handle = 0;
 };
 
 // Keeps an event handler connected; disconnects when destroyed.

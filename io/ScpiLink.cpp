@@ -48,9 +48,9 @@ void ScpiLink::TransferFailed(const std::string& description) {
   RaiseVisaFailure(Control(), object_, description);
 }
 
-void ScpiLink::Send(const std::string& text, const std::string& what) {
+void ScpiLink::Send(const std::string& text) {
   Control().Write(text);
-  if (Control().Status() < 0) TransferFailed("VISA Cmd: " + what);
+  if (Control().Status() < 0) TransferFailed("VISA Cmd: " + text);
 }
 
 platform::IVisaControl& ScpiLink::PrepareOpen() {
@@ -100,7 +100,7 @@ void ScpiLink::WriteCmd(const std::string& cmd) {
         if (!fr.Step([&] { return WaitForCompletion(); })) return;  // dropped
         opcPending_ = tracked;
         opcDone_ = !tracked;
-        fr.Step([&] { Send(cmd, cmd); });
+        fr.Step([&] { Send(cmd); });
       },
       FrameOptions{[&] { status_ = 0; }, {}});  // any error in here marks the unit as gone
 }
@@ -155,7 +155,7 @@ void ScpiLink::RequestCmdValueList(const std::string& query, std::vector<double>
       abort_ = false;
       const bool go = fr.Step([&] { return WaitForCompletion(); });
       if (go && (errStatus_ & (kStatusTimeout | kStatusAbort)) == 0) {
-        fr.Step([&] { Send(query, query); });
+        fr.Step([&] { Send(query); });
         fr.Step([&] { host::Require(host_.time).Pause(static_cast<float>(waitTime * 1000 + 20)); });
         fr.Step([&] {
           answer.clear();
@@ -224,7 +224,7 @@ std::string ScpiLink::ReadAnswer() {
 }
 
 std::string ScpiLink::QueryRaw(const std::string& query) {
-  Send(query, query);
+  Send(query);
   std::string answer = Control().Read();
   if (Control().Status() < 0) TransferFailed("VISA Cmd: " + query);
   return StripOneLineFeed(std::move(answer));

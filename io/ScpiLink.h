@@ -128,8 +128,8 @@ class QUORVEL_API ScpiLink {
   decltype(auto) Traced(std::string_view name, F&& body, FrameOptions options = {}) {
     return io::Traced(host::Require(host_.logger), {object_, name}, std::forward<F>(body), std::move(options));
   }
-  // Writes a text and checks the transfer ("VISA Cmd: <what>" on failure).
-  void Send(const std::string& text, const std::string& what);
+  // Writes a text and checks the transfer ("VISA Cmd: <text>" on failure).
+  void Send(const std::string& text);
   // The control with the resource name and time-out set, ready to open.
   platform::IVisaControl& PrepareOpen();
 

@@ -66,9 +66,9 @@ constexpr std::array<std::string_view, kCatalogueSize> kCatalogue = {
 // sensor (7, 6, 8) into its own mode and name it themselves; the companion
 // and bypass attenuators have commands of their own.
 struct PortVariant {
-  long index;
-  long firstPort;
-  long lastPort;
+  vb::Long index;
+  vb::Long firstPort;
+  vb::Long lastPort;
   std::string_view text;
 };
 constexpr PortVariant kPortVariants[] = {
@@ -77,7 +77,7 @@ constexpr PortVariant kPortVariants[] = {
     {cmdSensorMode, 11, 11, ":SENS8:MODE VID"},
     {cmdAttenuator, 9, 9, ":CONF:COMP:ATT?<Value>"},
     {cmdAttenuator, 10, 10, ":CONF:BYP:ATT?<Value>"},
-    {cmdAttenuator, 11, std::numeric_limits<long>::max(), ""},
+    {cmdAttenuator, 11, std::numeric_limits<vb::Long>::max(), ""},
 };
 
 void ReplaceAll(std::string& s, std::string_view find, std::string_view with) {
@@ -87,14 +87,14 @@ void ReplaceAll(std::string& s, std::string_view find, std::string_view with) {
 
 }  // namespace
 
-std::string_view CommandTemplate(long index, long port) {
+std::string_view CommandTemplate(vb::Long index, vb::Long port) {
   if (index < 0 || index >= kCatalogueSize) return {};
   for (const auto& v : kPortVariants)
     if (v.index == index && port >= v.firstPort && port <= v.lastPort) return v.text;
   return kCatalogue[static_cast<std::size_t>(index)];
 }
 
-std::string BuildCommand(long index, long kind, long port, double value, std::string_view mode,
+std::string BuildCommand(vb::Long index, vb::Long kind, vb::Long port, double value, std::string_view mode,
                          std::string_view unit, double noValue) {
   std::string cmd(CommandTemplate(index, port));
   // The auxiliary channels' mode commands already name their sensor.
@@ -165,31 +165,31 @@ constexpr const char* kPortShortNames[] = {"",    "DUT1", "DUT2", "DUT3", "DUT4"
 
 }  // namespace
 
-std::string PathCommand(long path) {
+std::string PathCommand(vb::Long path) {
   if (path >= 0 && path < 32)
     return ":CONF:PORT" + std::to_string(path % 8 + 1) + ":MODE " + kPortModes[path / 8].mode;
   if (path >= 32 && path < kPathCount) return kFixedPaths[path - 32].command;
   return {};
 }
 
-std::string PathDescription(long path) {
+std::string PathDescription(vb::Long path) {
   if (path >= 0 && path < 32)
     return "Path DUT" + std::to_string(path % 8 + 1) + " to " + kPortModes[path / 8].description;
   if (path >= 32 && path < kPathCount) return kFixedPaths[path - 32].description;
   return {};
 }
 
-std::string PathName(long path) {
+std::string PathName(vb::Long path) {
   if (path >= 0 && path < 32) return "ptDUT" + std::to_string(path % 8 + 1) + kPortModes[path / 8].name;
   if (path >= 32 && path < kPathCount) return kFixedPaths[path - 32].name;
   return path == kPathCount ? "ptEnd" : "";
 }
 
-std::string PortShortName(long port) {
-  return (port >= 1 && port < static_cast<long>(std::size(kPortShortNames))) ? kPortShortNames[port] : "";
+std::string PortShortName(vb::Long port) {
+  return (port >= 1 && port < static_cast<vb::Long>(std::size(kPortShortNames))) ? kPortShortNames[port] : "";
 }
 
-std::string CalRowQuery(long pathNr, long port, long row) {
+std::string CalRowQuery(vb::Long pathNr, vb::Long port, vb::Long row) {
   return ":CAL:PATH" + std::to_string(pathNr) + ":PORT" + std::to_string(port) + ":ROW" + std::to_string(row) + "?";
 }
 

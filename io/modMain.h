@@ -8,15 +8,16 @@
 #include <string_view>
 
 #include "core/Export.h"
+#include "core/Vb.h"
 
 namespace modMain {
 
 // CommandKind: anything else fills in only port and mode.
-inline constexpr long ckSetting = 0;
-inline constexpr long ckQuery = 1;
+inline constexpr vb::Long ckSetting = 0;
+inline constexpr vb::Long ckQuery = 1;
 
 // Catalogue indices, named after what they reach in the unit.
-enum Cmd : long {
+enum Cmd : vb::Long {
   cmdSampleTime = 0,
   cmdBurstSearchLevel = 2,
   cmdAttenuation = 3,
@@ -62,18 +63,18 @@ enum Cmd : long {
   cmdSystemErrorAll = 45,
   cmdDeviceHfb = 46,
 };
-inline constexpr long kCatalogueSize = 47;
+inline constexpr vb::Long kCatalogueSize = 47;
 
 // The template of an index for a port, as the catalogue holds it
 // ("" for an unused index, an index outside the table or a port that has
 // no command there).
-QUORVEL_API std::string_view CommandTemplate(long index, long port);
+QUORVEL_API std::string_view CommandTemplate(vb::Long index, vb::Long port);
 
 // Builds a command: index and kind select the template and its form, port
 // goes into ":SENS<Port>:" (-1 selects ":SUMP:", 0 leaves the digits out,
 // below -1 gives ""), mode replaces "<Mode>", value (for a setting below
 // noValue) replaces "<Value>", unit replaces "<Unit>".  Never fails.
-QUORVEL_API std::string BuildCommand(long index, long kind, long port, double value, std::string_view mode,
+QUORVEL_API std::string BuildCommand(vb::Long index, vb::Long kind, vb::Long port, double value, std::string_view mode,
                                      std::string_view unit, double noValue);
 
 // A setting value as commands carry it: "0.#####", always a ".", no
@@ -85,17 +86,17 @@ QUORVEL_API std::string StripTrailingPoint(std::string_view text);
 
 // --- signal paths and ports ------------------------------------------------------
 
-inline constexpr long kPathCount = 46;  // paths 0 to 45; 46 marks the end
+inline constexpr vb::Long kPathCount = 46;  // paths 0 to 45; 46 marks the end
 
 // The command that switches a path ("" for any other number).
-QUORVEL_API std::string PathCommand(long path);
+QUORVEL_API std::string PathCommand(vb::Long path);
 // The text a path is offered under ("" for any other number).
-QUORVEL_API std::string PathDescription(long path);
+QUORVEL_API std::string PathDescription(vb::Long path);
 // The enumeration name of a path ("ptDUT5RxSum"; "ptEnd" for 46, "" otherwise).
-QUORVEL_API std::string PathName(long path);
+QUORVEL_API std::string PathName(vb::Long path);
 // Short name of a switch port: "DUT1".."DUT8", "GEN", "COMP", "VGEN", "Rx", "ANT"; "" otherwise.
-QUORVEL_API std::string PortShortName(long port);
+QUORVEL_API std::string PortShortName(vb::Long port);
 // The calibration row query: ":CAL:PATH<Nr>:PORT<Port>:ROW<Value>?".
-QUORVEL_API std::string CalRowQuery(long pathNr, long port, long row);
+QUORVEL_API std::string CalRowQuery(vb::Long pathNr, vb::Long port, vb::Long row);
 
 }  // namespace modMain

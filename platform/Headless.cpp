@@ -18,7 +18,8 @@ long HeadlessMessageBox::Show(const std::string& text, long style, const std::st
     return a;
   }
   switch (style & 7) {
-    case vbYesNo: return vbYes;
+    case vbYesNo:
+    case vbYesNoCancel: return vbYes;
     default: return vbOK;
   }
 }
@@ -42,8 +43,16 @@ void HeadlessEventPump::PostAt(long n, std::function<void()> callback) {
   pending_.push_back({count_ + (n < 1 ? 1 : n), std::move(callback)});
 }
 
-long NewWindowHandle() {
-  static std::atomic<long> next{0x10000};
+std::string HeadlessFileDialog::ShowOpen(const std::string& filter, long filterIndex, const std::string& fileName) {
+  shown_.push_back({filter, filterIndex, fileName});
+  if (answers_.empty()) return {};
+  std::string answer = std::move(answers_.front());
+  answers_.pop_front();
+  return answer;
+}
+
+vb::Long NewWindowHandle() {
+  static std::atomic<vb::Long> next{0x10000};
   return next.fetch_add(4);
 }
 

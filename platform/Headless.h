@@ -63,12 +63,30 @@ class QUORVEL_API HeadlessEventPump : public IEventPump {
   long count_ = 0;
 };
 
-// A bundle of the three, kept together so tests can reach them.
+// Answers with the queued file names ("" = cancelled); without one, cancels.
+class QUORVEL_API HeadlessFileDialog : public IFileDialog {
+ public:
+  struct Shown {
+    std::string filter;
+    long filterIndex;
+    std::string fileName;
+  };
+  std::string ShowOpen(const std::string& filter, long filterIndex, const std::string& fileName) override;
+  void ScriptAnswer(std::string path) { answers_.push_back(std::move(path)); }
+  const std::vector<Shown>& History() const { return shown_; }
+
+ private:
+  std::deque<std::string> answers_;
+  std::vector<Shown> shown_;
+};
+
+// A bundle of the stand-ins, kept together so tests can reach them.
 struct QUORVEL_API HeadlessPlatform {
   std::shared_ptr<HeadlessMessageBox> messageBox = std::make_shared<HeadlessMessageBox>();
   std::shared_ptr<HeadlessMousePointer> mouse = std::make_shared<HeadlessMousePointer>();
   std::shared_ptr<HeadlessEventPump> events = std::make_shared<HeadlessEventPump>();
-  Services services() const { return {messageBox, mouse, events, {}}; }
+  std::shared_ptr<HeadlessFileDialog> fileDialog = std::make_shared<HeadlessFileDialog>();
+  Services services() const { return {messageBox, mouse, events, fileDialog, {}}; }
 };
 
 }  // namespace platform

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/Export.h"
+#include "core/Vb.h"
 #include "platform/VisaControl.h"
 
 namespace platform {
@@ -15,6 +16,7 @@ namespace platform {
 enum MsgBoxStyle : long {
   vbOKOnly = 0,
   vbOKCancel = 1,
+  vbYesNoCancel = 3,
   vbYesNo = 4,
   vbCritical = 16,
   vbQuestion = 32,
@@ -24,7 +26,7 @@ enum MsgBoxStyle : long {
 enum MsgBoxResult : long { vbOK = 1, vbCancel = 2, vbYes = 6, vbNo = 7 };
 
 // Mouse pointers, with VB's values.
-enum MousePointer : long { vbDefault = 0, vbHourglass = 11, vbCustom = 99 };
+enum MousePointer : long { vbDefault = 0, vbHourglass = 11, vbArrowHourglass = 13, vbCustom = 99 };
 
 class QUORVEL_API IMessageBox {
  public:
@@ -47,17 +49,28 @@ class QUORVEL_API IEventPump {
   virtual void DoEvents() = 0;
 };
 
+// The common file-open dialog.
+class QUORVEL_API IFileDialog {
+ public:
+  virtual ~IFileDialog() = default;
+  // Shows the dialog with a filter ("All Files (*.*)|*.*|Zentrix Firmware (*.fw)|*.fw"),
+  // the filter shown first (counted from 1) and the file name to start from;
+  // the chosen full path, or "" when the user cancelled.
+  virtual std::string ShowOpen(const std::string& filter, long filterIndex, const std::string& fileName) = 0;
+};
+
 struct Services {
   std::shared_ptr<IMessageBox> messageBox;
   std::shared_ptr<IMousePointer> mouse;
   std::shared_ptr<IEventPump> events;
+  std::shared_ptr<IFileDialog> fileDialog;
   // Makes the VISA control for a resource; when empty (or when it gives
   // null) the process-wide VisaRegistry serves the resource.
   VisaFactory visa;
 };
 
 // A new window handle, unique in the process.
-QUORVEL_API long NewWindowHandle();
+QUORVEL_API vb::Long NewWindowHandle();
 
 // Id of the calling thread, as trace records carry it.
 QUORVEL_API long CurrentThreadId();

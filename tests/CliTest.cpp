@@ -60,6 +60,20 @@ TEST(QuorvelInfo, BadInputGetsAClearErrorAndStatus2) {
       {{"dance"}, 2, "unknown command 'dance'"},
       {{"--config", dir / "absent.ini", "--device", "Nope"}, 2, "no device named 'Nope'"},
       {{"info", "--config", dir / "bad.ini"}, 1, "line 2"},
+      {{"measure", "--channel", "12"}, 2, "--channel takes"},
+      {{"measure", "--channel", "1.5"}, 2, "--channel takes"},
+      {{"config", "--frequency", "abc"}, 2, "--frequency takes a number"},
+      {{"config", "--frequency", "-5"}, 2, "--frequency must be above 0"},
+      {{"config", "--meas-time", "0"}, 2, "--meas-time takes seconds"},
+      {{"config", "--sample-rate", "1.5"}, 2, "--sample-rate takes whole samples"},
+      {{"config", "--sample-rate", "3e9"}, 2, "--sample-rate takes whole samples"},
+      {{"config", "--sum", "2,x"}, 2, "--sum takes channels"},
+      {{"config", "--sum", "0"}, 2, "--sum takes channels"},
+      {{"config", "--attenuation", "1e999"}, 2, "--attenuation takes a number"},
+      {{"path"}, 2, "path needs one argument"},
+      {{"attenuation", "--from", "DUT1", "--to", "Rx"}, 2, "attenuation needs --frequency"},
+      {{"attenuation", "--from", "DUT9", "--to", "Rx", "--frequency", "1e9"}, 2, "--from takes a port"},
+      {{"measure", "--rx18"}, 2, "--rx18"},
   };
   for (const auto& c : cases) {
     const CliResult r = RunCli(c.args);
@@ -113,35 +127,28 @@ TEST(QuorvelUnitCommands, IdnShowsSerialAndFirmware) {
   EXPECT_FALSE(fx.visa->IsOpen());  // closed when the tool is done
 }
 
-TEST(QuorvelUnitCommands, MeasureShowsRmsAndTraceExtremes) {
-  CliOnDouble fx;
-  fx.ExpectConnect();
-  fx.visa->Expect("*CLS;:INIT:IMM;*OPC");
-  fx.ExpectCompletion();
-  fx.visa->Expect("*CLS;:SENS6:RMS:INIT;*OPC");
-  fx.ExpectCompletion();
-  fx.visa->Expect(":SENS6:RMS?", {"-10.5\n"});
-  fx.visa->Expect(":SENS6:TRAC:MAX?", {"-3.25\n"}).Expect(":SENS6:TRAC:MIN?", {"-40\n"});
-  const CliResult r = fx.Run({"measure", "--channel", "10"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("RMS          -10.500 dBm"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("Trace max    -3.250 dBm"), std::string::npos);
-  EXPECT_NE(r.out.find("Trace min    -40.000 dBm"), std::string::npos);
-  EXPECT_EQ(fx.visa->Problems(), "");
-}
-
-TEST(QuorvelUnitCommands, AnUnreadableValueMakesTheErrorStatusUnclean) {
-  CliOnDouble fx;
-  fx.ExpectConnect();
-  fx.visa->Expect("*CLS;:INIT:IMM;*OPC");
-  fx.ExpectCompletion();
-  fx.visa->Expect("*CLS;:SENS1:RMS:INIT;*OPC");
-  fx.ExpectCompletion();
-  fx.visa->Expect(":SENS1:RMS?", {"-10.5\n"});
-  fx.visa->Expect(":SENS1:TRAC:MAX?", {"OVERFLOW\n"}).Expect(":SENS1:TRAC:MIN?", {"-40\n"});
-  const CliResult r = fx.Run({"measure"});
-  EXPECT_EQ(r.status, 4);
-  EXPECT_NE(r.err.find("error status is 1 (Overflow)"), std::string::npos) << r.err;
+TEST(QuorvelUnitCommands, MeasureShowsRmsAndTraceExtremesOrAnUncleanErrorStatus) {
+  for (const char* maxAnswer : {"-3.25\n", "OVERFLOW\n"}) {
+    CliOnDouble fx;
+    fx.ExpectConnect();
+    fx.visa->Expect("*CLS;:INIT:IMM;*OPC");
+    fx.ExpectCompletion();
+    fx.visa->Expect("*CLS;:SENS6:RMS:INIT;*OPC");
+    fx.ExpectCompletion();
+    fx.visa->Expect(":SENS6:RMS?", {"-10.5\n"});
+    fx.visa->Expect(":SENS6:TRAC:MAX?", {maxAnswer}).Expect(":SENS6:TRAC:MIN?", {"-40\n"});
+    const CliResult r = fx.Run({"measure", "--channel", "10"});
+    EXPECT_EQ(fx.visa->Problems(), "");
+    if (maxAnswer[0] == 'O') {
+      EXPECT_EQ(r.status, 4);
+      EXPECT_NE(r.err.find("error status is 1 (Overflow)"), std::string::npos) << r.err;
+      continue;
+    }
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("RMS          -10.500 dBm"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Trace max    -3.250 dBm"), std::string::npos);
+    EXPECT_NE(r.out.find("Trace min    -40.000 dBm"), std::string::npos);
+  }
 }
 
 TEST(QuorvelUnitCommands, ErrorsAndReset) {
@@ -169,14 +176,6 @@ TEST(QuorvelUnitCommands, NoUnitMeansPlainWordsNotZeros) {
     EXPECT_NE(r.err.find("no unit answered at NOBODY::here; simulation: values are neutral"), std::string::npos)
         << r.err;
     EXPECT_EQ(r.out.find("dBm"), std::string::npos) << command;
-  }
-}
-
-TEST(QuorvelUnitCommands, BadChannelIsRefused) {
-  for (const char* bad : {"12", "-2", "x", "1.5"}) {
-    const CliResult r = RunCli({"measure", "--channel", bad});
-    EXPECT_EQ(r.status, 2) << bad;
-    EXPECT_NE(r.err.find("--channel takes"), std::string::npos) << r.err;
   }
 }
 
@@ -223,27 +222,6 @@ TEST(QuorvelSettings, ConfigAsJson) {
   EXPECT_NE(r.out.find("\"attenuators\":[31.75,31.75,31.75,31.75,31.75,31.75,31.75,31.75,31.75,31.75]"),
             std::string::npos);
   EXPECT_NE(r.out.find("\"triggerOutWithIn\":false"), std::string::npos);
-}
-
-TEST(QuorvelSettings, BadSettingValuesAreRefused) {
-  const struct {
-    std::vector<std::string> args;
-    const char* fragment;
-  } cases[] = {
-      {{"config", "--frequency", "abc"}, "--frequency takes a number"},
-      {{"config", "--frequency", "-5"}, "--frequency must be above 0"},
-      {{"config", "--meas-time", "0"}, "--meas-time takes seconds"},
-      {{"config", "--sample-rate", "1.5"}, "--sample-rate takes whole samples"},
-      {{"config", "--sample-rate", "3e9"}, "--sample-rate takes whole samples"},
-      {{"config", "--sum", "2,x"}, "--sum takes channels"},
-      {{"config", "--sum", "0"}, "--sum takes channels"},
-      {{"config", "--attenuation", "1e999"}, "--attenuation takes a number"},
-  };
-  for (const auto& c : cases) {
-    const CliResult r = RunCli(c.args);
-    EXPECT_EQ(r.status, 2) << c.fragment;
-    EXPECT_NE(r.err.find(c.fragment), std::string::npos) << r.err;
-  }
 }
 
 TEST(QuorvelSettings, SendAllPushesTheStoredConfiguration) {
@@ -302,22 +280,6 @@ TEST(QuorvelPaths, ListSwitchAndRefuseUnknownPaths) {
     EXPECT_EQ(r.status, 2) << bad;
     EXPECT_NE(r.err.find("no path '"), std::string::npos) << r.err;
   }
-  r = RunCli({"path"});
-  EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("path needs one argument"), std::string::npos);
-}
-
-TEST(QuorvelPaths, AttenuationInterpolatesTheRow) {
-  CliOnDouble fx;
-  fx.ExpectConnect();
-  std::string row = "-100,-200,-400";
-  for (int i = 3; i < 600; ++i) row += ",-500";
-  fx.visa->Expect(":CAL:PATH2:PORT3:ROW3?", {row + "\n"});
-  const CliResult r = fx.Run({"attenuation", "--from", "DUT3", "--to", "Rx", "--att", "25", "--frequency", "16e6"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("Path         DUT3 to Rx 20dB\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("Attenuation  -1.200 dB\n"), std::string::npos) << r.out;
-  EXPECT_EQ(fx.visa->Problems(), "");
 }
 
 TEST(QuorvelPaths, AttenuationOfAMissingPathOrOutsideTheRow) {
@@ -326,28 +288,13 @@ TEST(QuorvelPaths, AttenuationOfAMissingPathOrOutsideTheRow) {
   CliResult r = fx.Run({"attenuation", "--from", "DUT1", "--to", "ANT", "--frequency", "1e9"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("The Path from DUT1 to ANT does not exist!"), std::string::npos) << r.err;
-  r = RunCli({"attenuation", "--from", "DUT1", "--to", "Rx"});
-  EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("attenuation needs --frequency"), std::string::npos);
-  r = RunCli({"attenuation", "--from", "DUT9", "--to", "Rx", "--frequency", "1e9"});
-  EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("--from takes a port"), std::string::npos);
-  r = RunCli({"measure", "--rx18"});
-  EXPECT_EQ(r.status, 2);
 }
 
 TEST(QuorvelPaths, SaveTableWritesACsvAndLeavesAnExistingOneAlone) {
   CliOnDouble fx;
   fx.ExpectConnect();
-  fx.visa->Expect(":CAL:PATH1:PORT1:ROW1?", {"-150,-250\n"});  // a short row: the unit fills nothing
-  CliResult r = fx.Run({"save-table", "--from", "DUT1", "--to", "Rx", "--rx18", "--att", "150", "--folder", fx.dir / "out"});
-  ASSERT_EQ(r.status, 1) << r.err;  // fewer values than points: the subscript error, nothing written
-  EXPECT_NE(r.err.find("error 9"), std::string::npos) << r.err;
-  EXPECT_FALSE(std::filesystem::exists(fx.dir / "out"));
-
-  fx.ExpectConnect();
   fx.visa->Expect(":CAL:PATH2:PORT1:ROW2?", {""});  // no answer: the not-delivered row
-  r = fx.Run({"save-table", "--from", "DUT1", "--to", "Rx", "--att", "10"});
+  CliResult r = fx.Run({"save-table", "--from", "DUT1", "--to", "Rx", "--att", "10"});
   const std::string file = fx.dir / "data/Setups/Zentrix8/Zentrix DUT1 to Rx 10dB.csv";
   EXPECT_EQ(r.status, 4) << r.err;  // the empty answer left the overflow bit
   EXPECT_NE(r.out.find("Saved        " + file), std::string::npos) << r.out;

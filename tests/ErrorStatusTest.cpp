@@ -40,11 +40,31 @@ TEST(ErrorStatus, PortListsAndMasks) {
     EXPECT_EQ(clsQuorvelUnit::PortMaskFromText(clsQuorvelUnit::ErrorPortList(mask)), mask);
 }
 
-TEST(SystemError, DoubleQuotesBecomeSingleQuotes) {
+TEST(SystemError, DoubleQuotesBecomeSingleQuotesAndSimulationSaysZero) {
   ConnectedDriver fx;
   fx.visa->Expect(":SYSTEM:ERR:ALL?", {"-109,\"Missing parameter\"\n"});
   EXPECT_EQ(fx.unit->GetSystemError(), "-109,'Missing parameter'");
   EXPECT_EQ(fx.visa->Problems(), "");
+  EXPECT_EQ(ConnectedDriver(false).unit->GetSystemError(), "0");
+}
+
+TEST(SystemError, TheLoggingOptionCopiesTheQueueAfterCompletionAndCorruptListsAreLogged) {
+  ConnectedDriver fx;
+  P::LogOption(*fx.unit) = 1;
+  fx.visa->Expect("*CLS;:INIT:IMM;*OPC");
+  fx.ExpectCompletion(0, "-113,\"Undefined header\"\n");
+  fx.visa->Expect(":SENS1:TRAC:DATA?", {"1,x\n"});
+  fx.cmd().WriteCmd("*CLS;:INIT:IMM;*OPC");
+  std::vector<double> values;
+  fx.cmd().RequestCmdValueList(":SENS1:TRAC:DATA?", values, 0, 1);
+  EXPECT_EQ(fx.visa->Problems(), "");
+  std::vector<std::string> lines;
+  for (const auto& m : fx.host->messages) lines.push_back(m.text);
+  EXPECT_EQ(lines, (std::vector<std::string>{"\r\n", "Zentrix8 Cmd: ", "Zentrix8 Error: -113,'Undefined header'", "\r\n",
+                                             "\r\n", "Zentrix8 Cmd: :SENS1:TRAC:DATA?",
+                                             "Zentrix8 Error: Corrupt value on data array", "\r\n"}));
+  EXPECT_FALSE(fx.host->messages[0].isText);
+  EXPECT_TRUE(fx.host->messages[1].isText);
 }
 
 TEST(SystemError, TheOverflowOfPortsTwoAndFiveIsKeptAndReportedUntilCleared) {

@@ -12,27 +12,27 @@ using host::RecordingHost;
 
 const io::TraceSite kWriteCmd{"clsQuorvelUnit", "WriteCmd"};
 
-TEST(TraceFrame, WritesStartAndEndRecordsOfSixStrings) {
-  auto host = RecordingHost::Create();
-  const int result = io::Traced(*host, kWriteCmd, [](io::ErrorFrame&) { return 42; });
-  EXPECT_EQ(result, 42);
-  ASSERT_EQ(host->traces.size(), 2u);
+TEST(TraceFrame, StartAndEndRecordsOfSixStringsOnlyWhileTracingIsOn) {
   const std::string tid = std::to_string(platform::CurrentThreadId());
-  EXPECT_EQ(host->traces[0], (host::TraceRecord{"start", "Tavlor_QuorvelUnit", "clsQuorvelUnit", "WriteCmd", "", tid}));
-  EXPECT_EQ(host->traces[1], (host::TraceRecord{"end", "Tavlor_QuorvelUnit", "clsQuorvelUnit", "WriteCmd", "", tid}));
-  EXPECT_TRUE(host->errors.empty());
+  for (bool enabled : {true, false}) {
+    SCOPED_TRACE(enabled);
+    auto host = RecordingHost::Create();
+    host->traceEnabled = enabled;
+    int runs = 0;
+    EXPECT_EQ(io::Traced(*host, kWriteCmd, [&](io::ErrorFrame& f) { return f.Step([&] { return ++runs + 41; }); }), 42);
+    EXPECT_EQ(runs, 1);
+    EXPECT_TRUE(host->errors.empty());
+    if (!enabled) {
+      EXPECT_TRUE(host->traces.empty());
+      continue;
+    }
+    ASSERT_EQ(host->traces.size(), 2u);
+    EXPECT_EQ(host->traces[0], (host::TraceRecord{"start", "Tavlor_QuorvelUnit", "clsQuorvelUnit", "WriteCmd", "", tid}));
+    EXPECT_EQ(host->traces[1], (host::TraceRecord{"end", "Tavlor_QuorvelUnit", "clsQuorvelUnit", "WriteCmd", "", tid}));
+  }
 }
 
-TEST(TraceFrame, DisabledTracingWritesNothingAndChangesNothingElse) {
-  auto host = RecordingHost::Create();
-  host->traceEnabled = false;
-  int runs = 0;
-  io::Traced(*host, kWriteCmd, [&](io::ErrorFrame& f) { f.Step([&] { ++runs; }); });
-  EXPECT_EQ(runs, 1);
-  EXPECT_TRUE(host->traces.empty());
-}
-
-TEST(TraceFrame, AnErrorIsReportedOnceAndRaisedWithTheProcedureNameInFront) {
+TEST(TraceFrame, AnErrorIsCleanedUpReportedOnceAndRaisedWithTheProcedureNameInFront) {
   auto host = RecordingHost::Create();
   bool cleaned = false;
   const vb::Error e = CaughtFrom([&] {
@@ -45,8 +45,6 @@ TEST(TraceFrame, AnErrorIsReportedOnceAndRaisedWithTheProcedureNameInFront) {
         },
         io::FrameOptions{[&] { cleaned = true; }, {}});
   });
-  EXPECT_EQ(e.Number(), 4012);
-  EXPECT_EQ(e.Source(), "clsQuorvelUnit");
   EXPECT_EQ(e.Description(), "WriteCmdVISA Cmd: :ABORT");
   EXPECT_TRUE(cleaned);
   EXPECT_EQ(host->TraceStatuses("WriteCmd"), (std::vector<std::string>{"start"}));  // no "end"
@@ -76,19 +74,17 @@ TEST(TraceFrame, NestedProceduresCollectTheirNamesInnermostLast) {
 TEST(TraceFrame, VerdictFiveRunsOnlyTheFailingStatementAgain) {
   auto host = RecordingHost::Create();
   host->verdicts = {host::kVerdictRetry};
-  int first = 0, failing = 0, last = 0;
+  std::vector<int> runs(3);
   const int r = io::Traced(*host, kWriteCmd, [&](io::ErrorFrame& f) {
-    f.Step([&] { ++first; });
+    f.Step([&] { ++runs[0]; });
     f.Step([&] {
-      if (++failing == 1) vb::Raise(6);
+      if (++runs[1] == 1) vb::Raise(6);
     });
-    f.Step([&] { ++last; });
+    f.Step([&] { ++runs[2]; });
     return 7;
   });
   EXPECT_EQ(r, 7);
-  EXPECT_EQ(first, 1);
-  EXPECT_EQ(failing, 2);
-  EXPECT_EQ(last, 1);
+  EXPECT_EQ(runs, (std::vector<int>{1, 2, 1}));
   EXPECT_EQ(host->errors.size(), 1u);
   EXPECT_EQ(host->TraceStatuses("WriteCmd"), (std::vector<std::string>{"start", "end"}));
 }
@@ -102,18 +98,6 @@ TEST(TraceFrame, AnErrorOutsideAStepIsHandledAsTheBody) {
   EXPECT_EQ(e.Description(), "ReadConfigdisk");
   ASSERT_EQ(host->errors.size(), 1u);
   EXPECT_EQ(host->errors[0].statement, 0);
-}
-
-TEST(TraceFrame, AProcedureMayDescribeTheRaisedErrorItsOwnWay) {
-  auto host = RecordingHost::Create();
-  const vb::Error e = CaughtFrom([&] {
-    io::Traced(
-        *host, {"clsQuorvelUnit", "clsDevice_Initialize"}, [](io::ErrorFrame&) { vb::Raise(4011); },
-        io::FrameOptions{{}, [](const vb::Error& err) { return "QuorvelUnit-Z1: " + err.Description(); }});
-  });
-  EXPECT_EQ(e.Number(), 4011);
-  EXPECT_EQ(e.Description(), "QuorvelUnit-Z1: Application-defined or object-defined error");
-  EXPECT_EQ(host->errors.size(), 1u);
 }
 
 TEST(TraceFrame, HandledFramesReRaiseWithoutTraceRecords) {

@@ -4,7 +4,6 @@
 
 #include <clocale>
 #include <cmath>
-#include <limits>
 
 #include "core/Vb.h"
 
@@ -14,38 +13,25 @@ TEST(VbNumbers, RoundAndCLngTakeHalvesToEven) {
   const struct {
     double in;
     double out;
-  } cases[] = {{0.5, 0}, {1.5, 2}, {2.5, 2}, {3.5, 4}, {-0.5, 0}, {-1.5, -2}, {-2.5, -2}, {2.4999, 2}, {2.5001, 3}, {1e6 / 400000, 2}};
+  } cases[] = {{0.5, 0}, {1.5, 2}, {2.5, 2}, {-1.5, -2}, {-2.5, -2}, {2.4999, 2}, {2.5001, 3}, {1e6 / 400000, 2}};
   for (const auto& c : cases) {
     EXPECT_EQ(vb::Round(c.in), c.out) << c.in;
     EXPECT_EQ(vb::CLng(c.in), static_cast<vb::Long>(c.out)) << c.in;
   }
 }
 
-TEST(VbNumbers, CLngOverflowsOutsideLong) {
+TEST(VbNumbers, OverflowAndDivisionErrors) {
   EXPECT_EQ(vb::CLng(2147483647.4), 2147483647);
   EXPECT_EQ(vb::CLng(-2147483648.4), -2147483647 - 1);
-  for (double bad : {2147483647.5, 3e9, -2147483648.6, -3e9, std::nan(""), HUGE_VAL})
+  for (double bad : {2147483647.5, -2147483648.6, std::nan(""), HUGE_VAL})
     EXPECT_EQ(ErrorNumberOf([&] { vb::CLng(bad); }), vb::err::Overflow) << bad;
-}
-
-TEST(VbNumbers, IntGoesTowardsMinusInfinity) {
-  EXPECT_EQ(vb::Int(5.7), 5);
-  EXPECT_EQ(vb::Int(-0.5), -1);
-  EXPECT_EQ(vb::Int(-10.0), -10);
-}
-
-TEST(VbNumbers, LongArithmeticOverflowsLikeVb) {
-  EXPECT_EQ(vb::AddLong(2147483646, 1), 2147483647);
   EXPECT_EQ(ErrorNumberOf([] { vb::AddLong(2147483647, 1); }), vb::err::Overflow);
   EXPECT_EQ(ErrorNumberOf([] { vb::SubLong(-2147483647 - 1, 1); }), vb::err::Overflow);
   EXPECT_EQ(ErrorNumberOf([] { vb::MulLong(65536, 65536); }), vb::err::Overflow);
   EXPECT_EQ(vb::MulLong(-46341, 46340), -2147441940);
-}
-
-TEST(VbNumbers, DivisionByZeroAndZeroByZero) {
   EXPECT_EQ(ErrorNumberOf([] { vb::Divide(1, 0); }), vb::err::DivisionByZero);
   EXPECT_EQ(ErrorNumberOf([] { vb::Divide(0, 0); }), vb::err::Overflow);
-  EXPECT_EQ(vb::Divide(250000000, 3), 250000000.0 / 3);
+  EXPECT_EQ(vb::Int(-0.5), -1);  // towards minus infinity, not zero
 }
 
 TEST(VbVal, ReadsTheLeadingNumber) {
@@ -53,17 +39,18 @@ TEST(VbVal, ReadsTheLeadingNumber) {
     const char* text;
     double value;
   } cases[] = {
-      {"", 0},           {"abc", 0},       {"12.5,3", 12.5},    {"  -3.5", -3.5},  {"+7", 7},
-      {"1e3", 1000},     {"2.5E-2x", 0.025}, {"1e", 1},         {"1e+", 1},        {".5", 0.5},
-      {"5.", 5},         {"1.2.3", 1.2},   {"0.000", 0},        {"33\n", 33},      {"\t\n 42", 42},
-      {"1 2 3", 123},    {"-", 0},         {".", 0},            {"OVERFLOW", 0},   {"- 4", -4},
-      {"12abc", 12},     {"1e-400", 0},    {"9.91E37", 9.91e37}, {"-0", 0},        {"\r5", 0},
+      {"", 0},        {"abc", 0},     {"12.5,3", 12.5}, {"  -3.5", -3.5}, {"+7", 7},          {"2.5E-2x", 0.025},
+      {"1e", 1},      {"1e+", 1},     {".5", 0.5},      {"1.2.3", 1.2},   {"\t\n 42", 42},    {"1 2 3", 123},
+      {"- 4", -4},    {"-", 0},       {".", 0},         {"1e-400", 0},    {"9.91E37", 9.91e37}, {"\r5", 0},
   };
   for (const auto& c : cases) EXPECT_DOUBLE_EQ(vb::Val(c.text), c.value) << '"' << c.text << '"';
+  EXPECT_EQ(ErrorNumberOf([] { vb::Val("1e400"); }), vb::err::Overflow);
+  const std::string digits(200, '1');  // longer than any fixed scan buffer
+  EXPECT_DOUBLE_EQ(vb::Val(digits + ".5"), std::stod(digits + ".5"));
 }
 
 TEST(VbVal, TheQuickCaseAgreesWithVal) {
-  for (const char* text : {"0", "-0", "1234", "-13700", "999999999999999", "12\n", "-5\n"}) {
+  for (const char* text : {"0", "-0", "-13700", "999999999999999", "12\n"}) {
     double quick = 1;
     ASSERT_TRUE(vb::ValWholeNumber(text, quick)) << text;
     EXPECT_EQ(quick, vb::Val(text)) << text;
@@ -74,103 +61,56 @@ TEST(VbVal, TheQuickCaseAgreesWithVal) {
   }
 }
 
-TEST(VbVal, ANumberTooLargeForADoubleOverflows) {
-  EXPECT_EQ(ErrorNumberOf([] { vb::Val("1e400"); }), vb::err::Overflow);
-}
-
-TEST(VbVal, ALongRunOfDigitsIsReadWhole) {
-  std::string digits(200, '1');
-  EXPECT_DOUBLE_EQ(vb::Val(digits + ".5"), std::stod(digits + ".5"));
-}
-
 TEST(VbFormat, PatternsOfTheSystem) {
   const struct {
     double value;
     const char* pattern;
     const char* text;
   } cases[] = {
-      {10, "0.#####", "10."},
-      {2.5, "0.#####", "2.5"},
-      {0.1234567, "0.#####", "0.12346"},
-      {18e9, "0.#####", "18000000000."},
-      {-31.75, "0.#####", "-31.75"},
-      {0.000001, "0.#####", "0."},
-      {-0.000001, "0.#####", "0."},
-      {9.999996, "0.#####", "10."},
-      {0.000005, "0.#####", "0.00001"},
-      {1e-9, "0.#####", "0."},
-      {12.3456, "0.000", "12.346"},
-      {0.0625, "0.000", "0.063"},
-      {0.0005, "0.000", "0.001"},
-      {-1.5, "0.000", "-1.500"},
-      {0, "0.000", "0.000"},
-      {2.5, "0", "3"},
-      {-2.5, "0", "-3"},
-      {0.4, "0", "0"},
-      {1234567.89, "0", "1234568"},
-      {3, "00000", "00003"},
-      {123456, "00000", "123456"},
-      {12.5, "0.0000", "12.5000"},
-      {0.00005, "0.0000", "0.0001"},
-      {-12.3456, "0.000", "-12.346"},
+      {10, "0.#####", "10."},           {0.1234567, "0.#####", "0.12346"}, {18e9, "0.#####", "18000000000."},
+      {-31.75, "0.#####", "-31.75"},    {-0.000001, "0.#####", "0."},      {9.999996, "0.#####", "10."},
+      {0.000005, "0.#####", "0.00001"}, {0.0625, "0.000", "0.063"},        {-1.5, "0.000", "-1.500"},
+      {-12.3456, "0.000", "-12.346"},   {2.5, "0", "3"},                   {-2.5, "0", "-3"},
+      {3, "00000", "00003"},            {123456, "00000", "123456"},       {0.00005, "0.0000", "0.0001"},
   };
   for (const auto& c : cases) EXPECT_EQ(vb::Format(c.value, c.pattern), c.text) << c.value << " " << c.pattern;
-}
-
-TEST(VbFormat, UsesAPointWhateverTheLocale) {
-  const char* old = std::setlocale(LC_ALL, nullptr);
-  const std::string saved = old ? old : "C";
-  if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) std::setlocale(LC_NUMERIC, "C");
-  EXPECT_EQ(vb::Format(2.5, "0.#####"), "2.5");
-  EXPECT_DOUBLE_EQ(vb::Val("2.5"), 2.5);
-  std::setlocale(LC_ALL, saved.c_str());
-}
-
-TEST(VbFormat, UnknownPatternIsAnInvalidCall) {
   for (const char* bad : {"#,##0", "", ".00", "0.0#0", "0x"})
     EXPECT_EQ(ErrorNumberOf([&] { vb::Format(1, bad); }), vb::err::InvalidCall) << bad;
 }
 
-TEST(VbErrors, StandardTexts) {
+TEST(VbFormat, UsesAPointWhateverTheLocale) {
+  const std::string saved = std::setlocale(LC_ALL, nullptr);
+  if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "fr_FR.UTF-8"))
+    GTEST_SKIP() << "no locale with a decimal comma installed";
+  const std::string text = vb::Format(2.5, "0.#####");
+  const double value = vb::Val("2.5");
+  std::setlocale(LC_ALL, saved.c_str());
+  EXPECT_EQ(text, "2.5");
+  EXPECT_DOUBLE_EQ(value, 2.5);
+}
+
+// The texts the host shows; 5 and 91 are pinned with the driver's own errors.
+TEST(VbErrors, RaiseCarriesNumberSourceAndTheStandardText) {
   const struct {
     long number;
     const char* text;
-  } cases[] = {
-      {5, "Invalid procedure call or argument"},
-      {6, "Overflow"},
-      {9, "Subscript out of range"},
-      {11, "Division by zero"},
-      {53, "File not found"},
-      {91, "Object variable or With block variable not set"},
-      {457, "This key is already associated with an element of this collection"},
-      {4011, "Application-defined or object-defined error"},
-  };
+  } cases[] = {{6, "Overflow"}, {9, "Subscript out of range"}, {11, "Division by zero"}, {53, "File not found"},
+               {457, "This key is already associated with an element of this collection"},
+               {4011, "Application-defined or object-defined error"}};
   for (const auto& c : cases) {
-    EXPECT_EQ(vb::StandardText(c.number), c.text);
-    try {
-      vb::Raise(c.number, "src");
-      FAIL() << "Raise returned";
-    } catch (const vb::Error& e) {
-      EXPECT_EQ(e.Number(), c.number);
-      EXPECT_EQ(e.Source(), "src");
-      EXPECT_EQ(e.Description(), c.text);
-    }
+    const vb::Error e = CaughtFrom([&] { vb::Raise(c.number, "src"); });
+    EXPECT_EQ(e.Number(), c.number);
+    EXPECT_EQ(e.Source(), "src");
+    EXPECT_EQ(e.Description(), c.text);
   }
 }
 
-TEST(VbErrors, ForeignExceptionsBecomeVbErrors) {
-  auto convert = [](auto thrower) {
-    try {
-      thrower();
-    } catch (...) {
-      return vb::CurrentError();
-    }
-    return vb::Error(0, "", "");
-  };
-  EXPECT_EQ(convert([] { throw std::bad_alloc(); }).Number(), vb::err::OutOfMemory);
-  const vb::Error e = convert([] { throw std::runtime_error("boom"); });
-  EXPECT_EQ(e.Number(), vb::err::InternalError);
-  EXPECT_EQ(e.Description(), "boom");
+TEST(VbErrors, AFailedAllocationBecomesOutOfMemory) {
+  try {
+    throw std::bad_alloc();
+  } catch (...) {
+    EXPECT_EQ(vb::CurrentError().Number(), vb::err::OutOfMemory);  // other exceptions: TraceTest
+  }
 }
 
 TEST(VbArray, IndexOutsideTheBoundsIsError9) {
@@ -178,17 +118,13 @@ TEST(VbArray, IndexOutsideTheBoundsIsError9) {
   a(1) = 4;
   a(8) = 5;
   EXPECT_EQ(a(1) + a(8), 9);
-  for (long bad : {0L, 9L, -1L}) EXPECT_EQ(ErrorNumberOf([&] { a(bad) = 1; }), vb::err::SubscriptOutOfRange);
+  for (long bad : {0L, 9L}) EXPECT_EQ(ErrorNumberOf([&] { a(bad) = 1; }), vb::err::SubscriptOutOfRange);
 }
 
-TEST(VbTexts, SplitTrimReplaceContains) {
+TEST(VbTexts, SplitKeepsEmptyFieldsAndTrimTakesBlanksOnly) {
   EXPECT_TRUE(vb::Split("", ",").empty());
-  EXPECT_EQ(vb::Split("a", ","), (std::vector<std::string>{"a"}));
   EXPECT_EQ(vb::Split("1,,2,", ","), (std::vector<std::string>{"1", "", "2", ""}));
   EXPECT_EQ(vb::Trim("  a b \t "), "a b \t");
-  EXPECT_EQ(vb::Replace("\"x\" \"y\"", "\"", "'"), "'x' 'y'");
-  EXPECT_TRUE(vb::ContainsNoCase("*cls;*rst;*opc", "*OPC"));
-  EXPECT_FALSE(vb::ContainsNoCase("*CLS", "*OPC"));
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     return kUsage;
   }
   if (o.command == "help") {
-    out << kUsageText;
+    out << UsageText();
     return kOk;
   }
   try {
@@ -55,7 +55,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     int status = kOk;
     if (!session.Open(status)) return status;
     InterruptGuard interrupts(session.host());
-    return Commands().at(o.command)(session);
+    return FindCommand(o.command)->run(session);
   } catch (const vb::Error& e) {
     err << "\nquorvel: error " << e.Number() << ": " << e.Description() << "\n";
     return kFailed;

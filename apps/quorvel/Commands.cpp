@@ -3,17 +3,15 @@
 
 #include <cstdio>
 #include <iomanip>
-#include <map>
 #include <sstream>
 
 #include "driver/ServiceForm.h"
 #include "io/modMain.h"
+#include "quorvel/Session.h"
 
 namespace quorvel {
 
 namespace {
-
-int Info(Session& s);
 
 // Stores the settings given on the command line; sends them when connected.
 void ApplySettings(Session& s) {
@@ -21,7 +19,7 @@ void ApplySettings(Session& s) {
   clsQuorvelUnit& u = s.unit();
   const bool send = u.clsDevice_Status() == 1;
   if (o.sum) {
-    std::vector<long> ports = *o.sum;
+    std::vector<vb::Long> ports = *o.sum;
     u.SetSumPorts(ports);
     if (send) u.SendSumPorts();
   }
@@ -38,6 +36,19 @@ std::string MaskList(vb::Long mask, long first, long last) {
     if (mask & (vb::Long{1} << n)) out += (out.empty() ? "" : ",") + std::to_string(n);
   return out.empty() ? "-" : out;
 }
+
+AttTableProp PathOf(const Options& o) {
+  AttTableProp p;
+  p.FromPort = static_cast<QuorvelPort>(*o.fromPort);
+  p.ToPort = static_cast<QuorvelPort>(*o.toPort);
+  p.Rx18 = o.rx18;
+  p.Sum = o.sumPath;
+  p.ByPass = o.bypass;
+  p.Attenuator = o.att.value_or(0);
+  return p;
+}
+
+}  // namespace
 
 int Config(Session& s) {
   ApplySettings(s);
@@ -197,17 +208,6 @@ int Path(Session& s) {
   return kOk;
 }
 
-AttTableProp PathOf(const Options& o) {
-  AttTableProp p;
-  p.FromPort = static_cast<QuorvelPort>(*o.fromPort);
-  p.ToPort = static_cast<QuorvelPort>(*o.toPort);
-  p.Rx18 = o.rx18;
-  p.Sum = o.sumPath;
-  p.ByPass = o.bypass;
-  p.Attenuator = o.att.value_or(0);
-  return p;
-}
-
 int Attenuation(Session& s) {
   if (!s.Connect()) return kNoUnit;
   AttTableProp prop = PathOf(s.options());
@@ -249,7 +249,7 @@ int Firmware(Session& s) {
   if (!s.Connect()) return kNoUnit;
   // The driver shows the upload in its service form: a progress bar here.
   std::ostream& err = s.err();
-  SetServiceFormFactory([&err] {
+  SetServiceFormFactory([&err](const host::Services&, const platform::Services&) {
     auto form = std::make_unique<HeadlessServiceForm>();
     form->onFirmwareStatus = [&err, last = std::string()](const std::string& caption) mutable {
       if (caption == last) return;  // redrawn only when the figure changes
@@ -280,17 +280,6 @@ int Firmware(Session& s) {
               << "nothing was sent\n";
       return kUsage;
   }
-}
-
-}  // namespace
-
-const std::map<std::string, std::function<int(Session&)>>& Commands() {
-  static const std::map<std::string, std::function<int(Session&)>> commands = {
-      {"run", RunJob},    {"burst-search", BurstSearchJob}, {"trace", TraceJob},
-      {"info", Info},     {"idn", Idn},       {"measure", Measure},         {"errors", Errors},
-      {"reset", Reset},   {"config", Config}, {"send-all", SendAll},        {"paths", Paths},
-      {"path", Path},     {"attenuation", Attenuation}, {"save-table", SaveTable}, {"firmware", Firmware}};
-  return commands;
 }
 
 }  // namespace quorvel

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "quorvel/Commands.h"
+#include "quorvel/Session.h"
 
 namespace quorvel {
 
@@ -17,8 +18,8 @@ constexpr char TAB = '\t';
 
 // What one burst search found.
 struct BurstSearch {
-  long channel = 0;
-  std::vector<long> ports;  // the summed ports, or the single one
+  vb::Long channel = 0;
+  std::vector<vb::Long> ports;  // the summed ports, or the single one
   double frequency = 0, measTime = 0, threshold = 0;
   vb::Long sampleRate = 0;
   vb::Long count = 0, strongest = 0, status = 0;
@@ -46,20 +47,10 @@ bool WaitMeasuring(Session& s, double seconds) {
   return true;
 }
 
-// The service panel's burst search: set up, measure, search, read.
-BurstSearch RunBurstSearch(Session& s, const std::optional<std::vector<long>>& sum, long channel) {
-  const Options& o = s.options();
-  clsQuorvelUnit& u = s.unit();
-  BurstSearch r;
-  r.frequency = o.frequency.value_or(2.4e9);
-  r.sampleRate = std::clamp<vb::Long>(o.sampleRate.value_or(1000000), 1000, 10000000);
-  r.measTime = std::clamp(o.measTime.value_or(0.05), 0.001, 1000.0);
-  r.threshold = std::clamp(o.threshold.value_or(20.0), -10.0, 70.0);
-  auto accumulate = [&] { r.status |= u.GetErrorStatus(true); };
-
-  u.SetActivePortClr();
+// The sum of two or more ports, else the single one (the first of --sum, or the channel).
+void ChoosePorts(clsQuorvelUnit& u, BurstSearch& r, const std::optional<std::vector<vb::Long>>& sum, long channel) {
   if (sum && sum->size() >= 2) {
-    std::vector<long> ports = *sum;
+    std::vector<vb::Long> ports = *sum;
     std::sort(ports.begin(), ports.end());
     ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
     r.ports = ports;
@@ -72,6 +63,43 @@ BurstSearch RunBurstSearch(Session& s, const std::optional<std::vector<long>>& s
     u.SetActivePort(r.channel, true, false);
     u.SendActivePorts();
   }
+}
+
+// What the search found, each read's error status added to r.status.
+void ReadBurstSearch(clsQuorvelUnit& u, BurstSearch& r) {
+  auto accumulate = [&] { r.status |= u.GetErrorStatus(true); };
+  r.dutyCycle = u.GetDutyCycle(r.channel);
+  accumulate();
+  r.mediumUtilization = u.GetMediumUtilization(r.channel);
+  accumulate();
+  r.traceMax = u.GetTraceMax(r.channel);
+  accumulate();
+  r.traceMin = u.GetTraceMin(r.channel);
+  accumulate();
+  r.rms = u.GetRMS(r.channel);
+  u.GetBurstStartTime(r.channel, r.start);
+  accumulate();
+  u.GetBurstOnTime(r.channel, r.onTime);
+  accumulate();
+  u.GetBurstLevel(r.channel, r.level);
+  accumulate();
+  r.strongest = u.GetBurstMaxLevelIndex(r.channel);
+  accumulate();
+}
+
+// The service panel's burst search: set up, measure, search, read.
+BurstSearch RunBurstSearch(Session& s, const std::optional<std::vector<vb::Long>>& sum, long channel) {
+  const Options& o = s.options();
+  clsQuorvelUnit& u = s.unit();
+  BurstSearch r;
+  r.frequency = o.frequency.value_or(2.4e9);
+  r.sampleRate = std::clamp<vb::Long>(o.sampleRate.value_or(1000000), 1000, 10000000);
+  r.measTime = std::clamp(o.measTime.value_or(0.05), 0.001, 1000.0);
+  r.threshold = std::clamp(o.threshold.value_or(20.0), -10.0, 70.0);
+  auto accumulate = [&] { r.status |= u.GetErrorStatus(true); };
+
+  u.SetActivePortClr();
+  ChoosePorts(u, r, sum, channel);
   u.SetFrequency(r.frequency, 0, false);
   u.SetMeasTime(r.measTime, 0, false);
   u.SetSampleRate(r.sampleRate, 0, false);
@@ -95,30 +123,14 @@ BurstSearch RunBurstSearch(Session& s, const std::optional<std::vector<long>>& s
     r.cancelled = true;
     return r;
   }
-  r.dutyCycle = u.GetDutyCycle(r.channel);
-  accumulate();
-  r.mediumUtilization = u.GetMediumUtilization(r.channel);
-  accumulate();
-  r.traceMax = u.GetTraceMax(r.channel);
-  accumulate();
-  r.traceMin = u.GetTraceMin(r.channel);
-  accumulate();
-  r.rms = u.GetRMS(r.channel);
-  u.GetBurstStartTime(r.channel, r.start);
-  accumulate();
-  u.GetBurstOnTime(r.channel, r.onTime);
-  accumulate();
-  u.GetBurstLevel(r.channel, r.level);
-  accumulate();
-  r.strongest = u.GetBurstMaxLevelIndex(r.channel);
-  accumulate();
+  ReadBurstSearch(u, r);
   return r;
 }
 
-std::string ChannelName(long channel, const std::vector<long>& ports) {
+std::string ChannelName(long channel, const std::vector<vb::Long>& ports) {
   if (channel == ppSum) {
     std::string names;
-    for (long p : ports) names += (names.empty() ? "" : " + ") + std::string("DUT") + std::to_string(p);
+    for (vb::Long p : ports) names += (names.empty() ? "" : " + ") + std::string("DUT") + std::to_string(p);
     return "the sum of " + names;
   }
   switch (channel) {
@@ -239,7 +251,7 @@ void PrintIdentity(Session& s) {
 int RunJob(Session& s) {
   if (!s.Connect()) return kNoUnit;
   const Options& o = s.options();
-  const BurstSearch search = RunBurstSearch(s, o.sum.value_or(std::vector<long>{2, 3}), ppDUT1);
+  const BurstSearch search = RunBurstSearch(s, o.sum.value_or(std::vector<vb::Long>{2, 3}), ppDUT1);
   Measurement m;
   if (!search.cancelled) m = RunMeasurement(s, o.Channel());
   if (o.json) {

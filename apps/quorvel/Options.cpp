@@ -1,77 +1,15 @@
 #include "quorvel/Options.h"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
-#include <set>
 
 #include "io/modMain.h"
+#include "quorvel/Commands.h"
 
 namespace quorvel {
 
-const char* const kUsageText =
-    "usage: quorvel [options] [command [arguments]]\n"
-    "\n"
-    "commands:\n"
-    "  run                  the main job (default): identify the unit, run a burst search\n"
-    "                       on a sum of ports (--sum, default 2,3) and a power measurement\n"
-    "                       on one (--channel, default 1)\n"
-    "  burst-search [--sum LIST | --channel N] [--threshold DB] [--csv FILE]\n"
-    "                       a burst search as the service panel runs it, with its burst list\n"
-    "  trace [--channel N] [--csv FILE]\n"
-    "                       measure and read the power trace\n"
-    "  info                 show the unit's settings as the driver holds them (does not\n"
-    "                       connect)\n"
-    "  idn                  connect and show serial number and firmware version\n"
-    "  measure [--channel N]\n"
-    "                       connect, measure and show RMS, trace maximum and minimum in dBm\n"
-    "                       (channel 1-8 DUT, 9 generator, 10 companion, 11 video, -1 sum;\n"
-    "                       default 1)\n"
-    "  errors               connect and show the error status and the unit's error queue\n"
-    "  reset                connect and reset the unit\n"
-    "  config [--json]      show every stored setting: sensors, sum and active masks,\n"
-    "                       attenuators, trigger flags (does not connect)\n"
-    "  send-all             connect and send the stored configuration to the unit\n"
-    "  paths                list the signal paths (does not connect)\n"
-    "  path N|NAME          connect and switch a path, by number or name (ptDUT5RxSum)\n"
-    "  attenuation --from PORT --to PORT --att DB --frequency HZ [--rx18|--sum|--bypass] [--log]\n"
-    "                       connect and show a path's attenuation at a frequency\n"
-    "  save-table --from PORT --to PORT --att DB [--rx18|--sum|--bypass] [--folder DIR]\n"
-    "                       connect, read a path's calibration row and save it as a data set\n"
-    "  firmware FILE        connect and upload a firmware file (*.fw)\n"
-    "\n"
-    "settings (for measure, config and send-all; they address --channel, which is\n"
-    "1 for measure and 0, every sensor, otherwise):\n"
-    "  --frequency HZ       measuring frequency, e.g. 2.4e9\n"
-    "  --meas-time S        measuring time in seconds\n"
-    "  --sample-rate N      samples per second (moved to a rate the sampler can make)\n"
-    "  --attenuation DB     attenuation correction\n"
-    "  --sum LIST           sensors to sum, e.g. 2,3 (the first one leads)\n"
-    "\n"
-    "ports: DUT1..DUT8, GEN, COMP, VGEN, Rx, ANT\n"
-    "\n"
-    "  --threshold DB       burst search: how far below the peak a burst begins (-10 to 70)\n"
-    "  --csv FILE           burst-search, trace: also write what was read as CSV\n"
-    "  --json               run, burst-search, trace, config: machine-readable output\n"
-    "\n"
-    "Without a unit in the device list (or --address) the embedded simulator answers.\n"
-    "\n"
-    "options:\n"
-    "  --config FILE        device list and settings (default: $QUORVEL_CONFIG or\n"
-    "                       ~/.config/quorvel/quorvel.ini; a missing file means one\n"
-    "                       default device entry)\n"
-    "  --device NAME        device of the list to use (default: the first)\n"
-    "  --address RESOURCE   VISA resource of the unit for this run, e.g.\n"
-    "                       TCPIP::192.0.2.10::inst0::INSTR\n"
-    "  -h, --help           this text\n"
-    "\n"
-    "exit status: 0 done, 1 the driver reported an error, 2 bad command line,\n"
-    "3 no unit answered (simulation), 4 the unit reported errors, 130 interrupted\n";
-
 namespace {
-
-const std::set<std::string> kCommands = {"run",      "burst-search", "trace",      "info",       "idn",
-                                         "measure",  "errors",       "reset",      "config",     "send-all",
-                                         "paths",    "path",         "attenuation", "save-table", "firmware"};
 
 bool ParseLong(const std::string& text, long& out) {
   const char* first = text.data();
@@ -96,6 +34,243 @@ bool SameNoCase(const std::string& a, const std::string& b) {
   return true;
 }
 
+// The arguments as Parse walks them, and the first complaint.
+class Reader {
+ public:
+  explicit Reader(const std::vector<std::string>& args) : args_(args) {}
+
+  bool AtEnd() const { return i_ >= args_.size(); }
+  const std::string& Current() const { return args_[i_]; }
+  void Advance() { ++i_; }
+  // The argument after the current one; nullptr at the end.
+  const std::string* Peek() const { return i_ + 1 < args_.size() ? &args_[i_ + 1] : nullptr; }
+
+  // The current option's value: the next argument, whatever it looks like.
+  bool Value(std::string& target) {
+    if (!Peek()) return Fail("option " + Current() + " needs a value");
+    target = args_[++i_];
+    return true;
+  }
+  bool Number(double& v) {
+    const std::string option = Current();
+    std::string text;
+    if (!Value(text)) return false;
+    if (!ParseNumber(text, v)) return Fail(option + " takes a number, not '" + text + "'");
+    return true;
+  }
+  bool Port(std::optional<long>& target) {
+    const std::string option = Current();
+    std::string text;
+    if (!Value(text)) return false;
+    const long p = PortFromText(text);
+    if (p < 1) return Fail(option + " takes a port (DUT1..DUT8, GEN, COMP, VGEN, Rx, ANT), not '" + text + "'");
+    target = p;
+    return true;
+  }
+
+  bool Fail(std::string message) {
+    error_ = std::move(message);
+    return false;
+  }
+  const std::string& error() const { return error_; }
+
+ private:
+  const std::vector<std::string>& args_;
+  std::size_t i_ = 0;
+  std::string error_;
+};
+
+// What an option parser made of the current argument.
+enum class Step { kNotMine, kTaken, kRefused };
+
+Step Taken(bool ok) { return ok ? Step::kTaken : Step::kRefused; }
+Step Refused(Reader& r, std::string message) {
+  r.Fail(std::move(message));
+  return Step::kRefused;
+}
+
+// --config, --device, --address: which unit, and where.
+Step UnitOption(Reader& r, Options& o) {
+  const std::string& a = r.Current();
+  if (a == "--config") return Taken(r.Value(o.config));
+  if (a == "--device") return Taken(r.Value(o.device));
+  if (a != "--address") return Step::kNotMine;
+  if (!r.Value(o.address)) return Step::kRefused;
+  return o.address.empty() ? Refused(r, "option --address needs a VISA resource") : Step::kTaken;
+}
+
+// "--sum 2,3" names the sensors of the sum; a bare "--sum" marks a path
+// through the summing network.
+bool SumListFollows(const Reader& r) {
+  const std::string* next = r.Peek();
+  return next && !next->empty() && (*next)[0] != '-' && !FindCommand(*next);
+}
+
+bool SumList(Reader& r, Options& o) {
+  std::string text;
+  if (!r.Value(text)) return false;
+  std::vector<vb::Long> ports;
+  for (const std::string& part : vb::Split(text, ",")) {
+    long p = 0;
+    if (!ParseLong(part, p) || p < 1 || p > 11)
+      return r.Fail("--sum takes channels 1 to 11 separated by commas, not '" + text + "'");
+    ports.push_back(static_cast<vb::Long>(p));
+  }
+  o.sum = ports;
+  return true;
+}
+
+bool ChannelValue(Reader& r, Options& o) {
+  std::string text;
+  long channel = 0;
+  if (!r.Value(text)) return false;
+  if (!ParseLong(text, channel) || channel < -1 || channel > 11)
+    return r.Fail("--channel takes -1 (sum) or 0 to 11, not '" + text + "'");
+  o.channel = channel;
+  return true;
+}
+
+// --channel, --sum LIST, --frequency, --meas-time, --sample-rate, --attenuation, --threshold.
+Step SettingOption(Reader& r, Options& o) {
+  const std::string& a = r.Current();
+  if (a == "--channel") return Taken(ChannelValue(r, o));
+  if (a == "--sum" && SumListFollows(r)) return Taken(SumList(r, o));
+  if (a != "--frequency" && a != "--meas-time" && a != "--sample-rate" && a != "--attenuation" && a != "--threshold")
+    return Step::kNotMine;
+  double v = 0;
+  if (!r.Number(v)) return Step::kRefused;
+  if (a == "--frequency") {
+    if (v <= 0) return Refused(r, "--frequency must be above 0 Hz");
+    o.frequency = v;
+  } else if (a == "--meas-time") {
+    if (v <= 0 || v > 100) return Refused(r, "--meas-time takes seconds above 0 and at most 100");
+    o.measTime = v;
+  } else if (a == "--sample-rate") {
+    if (v < 1 || v > 252e6 || v != std::floor(v))
+      return Refused(r, "--sample-rate takes whole samples per second from 1 to 252000000");
+    o.sampleRate = static_cast<vb::Long>(v);
+  } else if (a == "--attenuation") {
+    o.attenuation = v;
+  } else {
+    o.threshold = v;
+  }
+  return Step::kTaken;
+}
+
+// --from, --to, --att, --rx18, --sum (bare), --bypass, --log, --folder: a signal path.
+Step PathOption(Reader& r, Options& o) {
+  const std::string& a = r.Current();
+  if (a == "--from") return Taken(r.Port(o.fromPort));
+  if (a == "--to") return Taken(r.Port(o.toPort));
+  if (a == "--folder") return Taken(r.Value(o.folder.emplace()));
+  if (a == "--att") {
+    double v = 0;
+    if (!r.Number(v)) return Step::kRefused;
+    if (v != std::floor(v) || v < -1 || v > 1000)
+      return Refused(r, "--att takes whole dB from 0 to 1000 (or -1 for none)");
+    o.att = static_cast<vb::Long>(v);
+    return Step::kTaken;
+  }
+  if (a == "--rx18") {
+    o.rx18 = true;
+  } else if (a == "--bypass") {
+    o.bypass = true;
+  } else if (a == "--log") {
+    o.logarithmic = true;
+  } else if (a == "--sum" && !SumListFollows(r)) {
+    o.sumPath = true;
+  } else {
+    return Step::kNotMine;
+  }
+  return Step::kTaken;
+}
+
+// --csv, --json: how results are written.
+Step OutputOption(Reader& r, Options& o) {
+  const std::string& a = r.Current();
+  if (a == "--json") {
+    o.json = true;
+    return Step::kTaken;
+  }
+  if (a != "--csv") return Step::kNotMine;
+  std::string& file = o.csv.emplace();
+  if (!r.Value(file)) return Step::kRefused;
+  return file.empty() ? Refused(r, "--csv needs a file name") : Step::kTaken;
+}
+
+using OptionKind = Step (*)(Reader&, Options&);
+constexpr OptionKind kOptionKinds[] = {UnitOption, SettingOption, PathOption, OutputOption};
+
+// Any other argument: the help, the command, or an argument of the command
+// (which may be a negative number).
+bool Word(Reader& r, Options& o, bool& commandSeen) {
+  const std::string& a = r.Current();
+  if (a == "-h" || a == "--help") {
+    o.command = "help";
+    commandSeen = true;
+    return true;
+  }
+  const bool negativeNumber = a.size() > 1 && std::isdigit(static_cast<unsigned char>(a[1]));
+  if (!a.empty() && a[0] == '-' && !(commandSeen && negativeNumber)) return r.Fail("unknown option " + a);
+  if (commandSeen) {
+    o.arguments.push_back(a);
+    return true;
+  }
+  if (!FindCommand(a)) return r.Fail("unknown command '" + a + "'");
+  o.command = a;
+  commandSeen = true;
+  return true;
+}
+
+// The option groups given, as Command::takes counts them.
+unsigned GroupsGiven(const Options& o) {
+  unsigned given = 0;
+  if (o.sum) given |= kSumList;
+  if (o.csv) given |= kCsvFile;
+  if (o.sumPath || o.rx18 || o.bypass || o.fromPort || o.toPort || o.att) given |= kPathOptions;
+  return given;
+}
+
+struct Group {
+  unsigned bit;
+  std::string_view belongs;
+};
+constexpr Group kGroups[] = {
+    {kSumList, "--sum LIST belongs to "},
+    {kCsvFile, "--csv belongs to "},
+    {kPathOptions, "--from, --to, --att, --rx18, --sum and --bypass belong to "},
+};
+
+// "a, b and c": the commands that take a group.
+std::string CommandsTaking(unsigned group) {
+  std::vector<std::string_view> names;
+  for (const Command& c : Commands())
+    if (c.takes & group) names.push_back(c.name);
+  std::string text;
+  for (std::size_t i = 0; i < names.size(); ++i)
+    text += std::string(i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + std::string(names[i]);
+  return text;
+}
+
+// Arguments and options that belong to other commands are mistakes, not silently ignored.
+bool Check(Options& o, std::string& error) {
+  static constexpr Command kHelp{.name = "help"};
+  const Command& c = o.command == kHelp.name ? kHelp : *FindCommand(o.command);
+  auto fail = [&](std::string message) {
+    error = std::move(message);
+    return false;
+  };
+  if (o.arguments.size() != c.arguments)
+    return fail(c.arguments ? o.command + " needs one argument" : "unexpected argument " + o.arguments.front());
+  const unsigned given = GroupsGiven(o);
+  for (const Group& g : kGroups)
+    if ((given & g.bit) && !(c.takes & g.bit)) return fail(std::string(g.belongs) + CommandsTaking(g.bit));
+  if ((c.needs & kNeedsFromTo) && (!o.fromPort || !o.toPort)) return fail(o.command + " needs --from and --to");
+  if ((c.needs & kNeedsFrequency) && !o.frequency) return fail(o.command + " needs --frequency");
+  o.defaultChannel = c.channel;
+  return true;
+}
+
 }  // namespace
 
 long PortFromText(const std::string& text) {
@@ -115,179 +290,19 @@ long PathFromText(const std::string& text) {
 }
 
 bool Parse(const std::vector<std::string>& args, Options& o, std::string& error) {
+  Reader r(args);
   bool commandSeen = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&](std::string& target) {
-      if (i + 1 >= args.size()) {
-        error = "option " + a + " needs a value";
-        return false;
-      }
-      target = args[++i];
-      return true;
-    };
-    auto number = [&](double& v) {
-      std::string text;
-      if (!value(text)) return false;
-      if (!ParseNumber(text, v)) {
-        error = a + " takes a number, not '" + text + "'";
-        return false;
-      }
-      return true;
-    };
-    auto port = [&](std::optional<long>& target) {
-      std::string text;
-      if (!value(text)) return false;
-      const long p = PortFromText(text);
-      if (p < 1) {
-        error = a + " takes a port (DUT1..DUT8, GEN, COMP, VGEN, Rx, ANT), not '" + text + "'";
-        return false;
-      }
-      target = p;
-      return true;
-    };
-    double v = 0;
-    if (a == "--config") {
-      if (!value(o.config)) return false;
-    } else if (a == "--device") {
-      if (!value(o.device)) return false;
-    } else if (a == "--address") {
-      if (!value(o.address)) return false;
-      if (o.address.empty()) {
-        error = "option --address needs a VISA resource";
-        return false;
-      }
-    } else if (a == "--channel") {
-      std::string text;
-      long channel = 0;
-      if (!value(text)) return false;
-      if (!ParseLong(text, channel) || channel < -1 || channel > 11) {
-        error = "--channel takes -1 (sum) or 0 to 11, not '" + text + "'";
-        return false;
-      }
-      o.channel = channel;
-    } else if (a == "--frequency") {
-      if (!number(v)) return false;
-      if (v <= 0) {
-        error = "--frequency must be above 0 Hz";
-        return false;
-      }
-      o.frequency = v;
-    } else if (a == "--meas-time") {
-      if (!number(v)) return false;
-      if (v <= 0 || v > 100) {
-        error = "--meas-time takes seconds above 0 and at most 100";
-        return false;
-      }
-      o.measTime = v;
-    } else if (a == "--attenuation") {
-      if (!number(v)) return false;
-      o.attenuation = v;
-    } else if (a == "--sample-rate") {
-      if (!number(v)) return false;
-      if (v < 1 || v > 252e6 || v != std::floor(v)) {
-        error = "--sample-rate takes whole samples per second from 1 to 252000000";
-        return false;
-      }
-      o.sampleRate = static_cast<vb::Long>(v);
-    } else if (a == "--sum") {
-      // "--sum 2,3" names the sensors of the sum; a bare "--sum" marks a path
-      // through the summing network.
-      if (i + 1 >= args.size() || args[i + 1].empty() || args[i + 1][0] == '-' || kCommands.count(args[i + 1])) {
-        o.sumPath = true;
-        continue;
-      }
-      const std::string text = args[++i];
-      std::vector<long> ports;
-      for (const std::string& part : vb::Split(text, ",")) {
-        long p = 0;
-        if (!ParseLong(part, p) || p < 1 || p > 11) {
-          error = "--sum takes channels 1 to 11 separated by commas, not '" + text + "'";
-          return false;
-        }
-        ports.push_back(p);
-      }
-      o.sum = ports;
-    } else if (a == "--from") {
-      if (!port(o.fromPort)) return false;
-    } else if (a == "--to") {
-      if (!port(o.toPort)) return false;
-    } else if (a == "--att") {
-      if (!number(v)) return false;
-      if (v != std::floor(v) || v < -1 || v > 1000) {
-        error = "--att takes whole dB from 0 to 1000 (or -1 for none)";
-        return false;
-      }
-      o.att = static_cast<vb::Long>(v);
-    } else if (a == "--rx18") {
-      o.rx18 = true;
-    } else if (a == "--bypass") {
-      o.bypass = true;
-    } else if (a == "--log") {
-      o.logarithmic = true;
-    } else if (a == "--folder") {
-      std::string text;
-      if (!value(text)) return false;
-      o.folder = text;
-    } else if (a == "--threshold") {
-      if (!number(v)) return false;
-      o.threshold = v;
-    } else if (a == "--csv") {
-      std::string text;
-      if (!value(text)) return false;
-      if (text.empty()) {
-        error = "--csv needs a file name";
-        return false;
-      }
-      o.csv = text;
-    } else if (a == "--json") {
-      o.json = true;
-    } else if (a == "-h" || a == "--help") {
-      o.command = "help";
-      commandSeen = true;
-    } else if (!a.empty() && a[0] == '-' && !(commandSeen && a.size() > 1 && std::isdigit(static_cast<unsigned char>(a[1])))) {
-      error = "unknown option " + a;
+  for (; !r.AtEnd(); r.Advance()) {
+    Step step = Step::kNotMine;
+    for (OptionKind kind : kOptionKinds)
+      if (step == Step::kNotMine) step = kind(r, o);
+    if (step == Step::kNotMine) step = Taken(Word(r, o, commandSeen));
+    if (step == Step::kRefused) {
+      error = r.error();
       return false;
-    } else if (!commandSeen) {
-      if (!kCommands.count(a)) {
-        error = "unknown command '" + a + "'";
-        return false;
-      }
-      o.command = a;
-      commandSeen = true;
-    } else {
-      o.arguments.push_back(a);
     }
   }
-  // Arguments and options that belong to other commands are mistakes, not silently ignored.
-  const bool pathCommand = o.command == "attenuation" || o.command == "save-table";
-  const std::size_t wanted = (o.command == "path" || o.command == "firmware") ? 1 : 0;
-  if (o.arguments.size() != wanted) {
-    error = wanted ? o.command + " needs one argument" : "unexpected argument " + o.arguments.front();
-    return false;
-  }
-  static const std::set<std::string> kSumCommands = {"measure", "config", "send-all", "run", "burst-search"};
-  if (o.sum && !kSumCommands.count(o.command)) {
-    error = "--sum LIST belongs to run, burst-search, measure, config and send-all";
-    return false;
-  }
-  if (o.csv && o.command != "burst-search" && o.command != "trace") {
-    error = "--csv belongs to burst-search and trace";
-    return false;
-  }
-  if ((o.sumPath || o.rx18 || o.bypass || o.fromPort || o.toPort || o.att) && !pathCommand) {
-    error = "--from, --to, --att, --rx18, --sum and --bypass belong to attenuation and save-table";
-    return false;
-  }
-  if (pathCommand && (!o.fromPort || !o.toPort)) {
-    error = o.command + " needs --from and --to";
-    return false;
-  }
-  if (o.command == "attenuation" && !o.frequency) {
-    error = "attenuation needs --frequency";
-    return false;
-  }
-  return true;
+  return Check(o, error);
 }
 
 }  // namespace quorvel

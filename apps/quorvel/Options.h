@@ -17,8 +17,6 @@ inline constexpr int kNoUnit = 3;      // no unit answered: simulation
 inline constexpr int kUnitErrors = 4;  // the unit's error status was not clean
 inline constexpr int kInterrupted = 130;
 
-extern const char* const kUsageText;
-
 struct Options {
   std::string config;
   std::string device;
@@ -28,7 +26,7 @@ struct Options {
   std::optional<long> channel;
   std::optional<double> frequency, measTime, attenuation;
   std::optional<vb::Long> sampleRate;
-  std::optional<std::vector<long>> sum;
+  std::optional<std::vector<vb::Long>> sum;
   // A signal path, for attenuation and save-table.
   std::optional<long> fromPort, toPort;
   std::optional<vb::Long> att;
@@ -38,11 +36,10 @@ struct Options {
   std::optional<std::string> csv;
   bool json = false;
 
+  long defaultChannel = 0;  // the command's own (Parse sets it)
+
   // The channel settings and measurements address.
-  long Channel() const {
-    const bool single = command == "measure" || command == "trace" || command == "run" || command == "burst-search";
-    return channel.value_or(single ? 1 : 0);
-  }
+  long Channel() const { return channel.value_or(defaultChannel); }
 };
 
 // Reads the arguments (without the program name); false with a message.

@@ -59,7 +59,7 @@ void ScriptedVisa::Open() {
   if (openFailure_) {
     status_ = *openFailure_;
     error_ = "scripted: open fails";
-    vb::Raise(4010, "ScriptedVisa", "VISA Open: cannot open " + resource_);
+    vb::Raise(platform::ERROR_VISA_OPEN, "ScriptedVisa", "VISA Open: cannot open " + resource_);
   }
   open_ = true;
   status_ = statusAfterOpen_;
