@@ -9,9 +9,10 @@ std::mutex g_mutex;
 ServiceFormFactory g_factory;
 }  // namespace
 
-void SetServiceFormFactory(ServiceFormFactory factory) {
+ServiceFormFactory SetServiceFormFactory(ServiceFormFactory factory) {
   std::lock_guard lock(g_mutex);
-  g_factory = std::move(factory);
+  std::swap(g_factory, factory);
+  return factory;
 }
 
 std::unique_ptr<IServiceForm> CreateServiceForm(const host::Services& host, const platform::Services& platform) {

@@ -34,8 +34,9 @@ class QUORVEL_API IServiceForm {
 using ServiceFormFactory =
     std::function<std::unique_ptr<IServiceForm>(const host::Services& host, const platform::Services& platform)>;
 
-// The dialog's factory; an empty one restores the headless form.
-QUORVEL_API void SetServiceFormFactory(ServiceFormFactory factory);
+// The dialog's factory; an empty one restores the headless form.  Gives
+// back the factory it replaces.
+QUORVEL_API ServiceFormFactory SetServiceFormFactory(ServiceFormFactory factory);
 QUORVEL_API std::unique_ptr<IServiceForm> CreateServiceForm(const host::Services& host,
                                                             const platform::Services& platform);
 

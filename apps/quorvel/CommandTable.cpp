@@ -76,6 +76,11 @@ constexpr Command kCommands[] = {
      .usage = "FILE",
      .help = "connect and upload a firmware file (*.fw)",
      .arguments = 1},
+    {.name = "panel",
+     .run = Panel,
+     .usage = "--dump",
+     .help = "connect, open the service dialog as the host does and print\n"
+             "its pages' controls (caption, enabled, visible, list entries)"},
 };
 
 constexpr std::string_view kHead =
@@ -98,6 +103,7 @@ constexpr std::string_view kOptions =
     "  --threshold DB       burst search: how far below the peak a burst begins (-10 to 70)\n"
     "  --csv FILE           burst-search, trace: also write what was read as CSV\n"
     "  --json               run, burst-search, trace, config: machine-readable output\n"
+    "  --dump               panel: print the service form as text\n"
     "\n"
     "Without a unit in the device list (or --address) the embedded simulator answers.\n"
     "\n"

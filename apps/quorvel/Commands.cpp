@@ -1,6 +1,8 @@
 // The commands of the quorvel tool.
 #include "quorvel/Commands.h"
 
+#include "dialog/frmQuorvelUnitTest.h"
+
 #include <cstdio>
 #include <iomanip>
 #include <sstream>
@@ -247,24 +249,19 @@ int SaveTable(Session& s) {
 int Firmware(Session& s) {
   const std::string& file = s.options().arguments.front();
   if (!s.Connect()) return kNoUnit;
-  // The driver shows the upload in its service form: a progress bar here.
+  // The driver shows the upload in its service form's status label: a progress bar here.
+  s.unit().clsDevice_ShowDeviceDialog(4, nullptr, "");
   std::ostream& err = s.err();
-  SetServiceFormFactory([&err](const host::Services&, const platform::Services&) {
-    auto form = std::make_unique<HeadlessServiceForm>();
-    form->onFirmwareStatus = [&err, last = std::string()](const std::string& caption) mutable {
-      if (caption == last) return;  // redrawn only when the figure changes
+  if (auto* form = dynamic_cast<dialog::frmQuorvelUnitTest*>(s.unit().TestForm()))
+    form->lb_fw_status.Observe([&err, last = std::string()](const dialog::Control& label, std::string_view) mutable {
+      const std::string& caption = label.Caption();
+      if (caption == last || caption.rfind("Upload in progress", 0) != 0) return;  // redrawn when the figure changes
       last = caption;
       const double percent = vb::Val(caption.substr(caption.rfind(' ') + 1));
       const int filled = static_cast<int>(percent / 5);
       err << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
           << std::string(static_cast<std::size_t>(20 - filled), '.') << "] " << caption << std::flush;
-    };
-    return form;
-  });
-  struct Restore {
-    ~Restore() { SetServiceFormFactory(nullptr); }
-  } restore;
-  s.unit().clsDevice_ShowDeviceDialog(4, nullptr, "");
+    });
   const int result = s.unit().Transfer_FirmwareFile(file);
   switch (result) {
     case 1:
@@ -280,6 +277,75 @@ int Firmware(Session& s) {
               << "nothing was sent\n";
       return kUsage;
   }
+}
+
+}  // namespace quorvel
+
+namespace quorvel {
+
+namespace {
+
+const char* KindName(dialog::Kind kind) {
+  switch (kind) {
+    case dialog::Kind::Frame: return "frame";
+    case dialog::Kind::Label: return "label";
+    case dialog::Kind::TextBox: return "text box";
+    case dialog::Kind::NumericTextBox: return "numeric box";
+    case dialog::Kind::CommandButton: return "button";
+    case dialog::Kind::CheckBox: return "check box";
+    case dialog::Kind::ComboBox: return "combo box";
+    case dialog::Kind::ListBox: return "list box";
+    case dialog::Kind::Timer: return "timer";
+  }
+  return "control";
+}
+
+// Line breaks and tabs of a caption shown as escapes, so that one control is one line.
+std::string OneLine(const std::string& text) {
+  std::string out;
+  for (char c : text) out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t" : std::string(1, c);
+  return out;
+}
+
+void DumpControl(std::ostream& out, const dialog::Control& c, int depth) {
+  const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+  out << indent << c.Name() << " (" << KindName(c.ControlKind()) << ")";
+  if (!c.Caption().empty()) out << " \"" << OneLine(c.Caption()) << "\"";
+  if (!c.Enabled()) out << " disabled";
+  if (!c.Visible()) out << " hidden";
+  if (const auto* t = dynamic_cast<const dialog::Timer*>(&c)) out << " interval " << t->Interval() << " ms";
+  if (const auto* b = dynamic_cast<const dialog::CheckBox*>(&c)) out << (b->Value() ? " [x]" : " [ ]");
+  out << "\n";
+  if (const auto* list = dynamic_cast<const dialog::ListControl*>(&c)) {
+    for (std::size_t i = 0; i < list->Entries().size(); ++i)
+      out << indent << "  " << (static_cast<vb::Long>(i) == list->ListIndex() ? "* " : "- ")
+          << OneLine(list->Entries()[i].text) << "\n";
+  }
+  for (const dialog::Control* child : c.Children()) DumpControl(out, *child, depth + 1);
+}
+
+}  // namespace
+
+int Panel(Session& s) {
+  if (!s.options().dump) {
+    s.err() << "quorvel: panel needs --dump (the tool has no window; it prints the form)\n";
+    return kUsage;
+  }
+  const bool connected = s.Connect();  // in simulation the form shows so too
+  s.unit().clsDevice_ShowDeviceDialog(4, nullptr, "");
+  const auto* form = dynamic_cast<const dialog::frmQuorvelUnitTest*>(s.unit().TestForm());
+  if (!form) {
+    s.err() << "quorvel: the driver made no service form\n";
+    return kFailed;
+  }
+  s.out() << "Form \"" << form->Caption() << "\"; pages handed to the host:";
+  for (const host::TabEntry& tab : clsQuorvelUnit::TabList()) s.out() << " \"" << tab.Caption << "\"";
+  s.out() << "\n";
+  for (const dialog::Control* frame : form->Frames()) {
+    s.out() << "\n";
+    DumpControl(s.out(), *frame, 0);
+  }
+  return connected ? kOk : kNoUnit;
 }
 
 }  // namespace quorvel

@@ -55,5 +55,6 @@ int Path(Session& s);
 int Attenuation(Session& s);
 int SaveTable(Session& s);
 int Firmware(Session& s);
+int Panel(Session& s);
 
 }  // namespace quorvel

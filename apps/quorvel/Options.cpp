@@ -185,11 +185,11 @@ Step PathOption(Reader& r, Options& o) {
   return Step::kTaken;
 }
 
-// --csv, --json: how results are written.
+// --csv, --json, --dump: how results are written.
 Step OutputOption(Reader& r, Options& o) {
   const std::string& a = r.Current();
-  if (a == "--json") {
-    o.json = true;
+  if (a == "--json" || a == "--dump") {
+    (a == "--json" ? o.json : o.dump) = true;
     return Step::kTaken;
   }
   if (a != "--csv") return Step::kNotMine;

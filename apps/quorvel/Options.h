@@ -35,6 +35,7 @@ struct Options {
   std::optional<double> threshold;
   std::optional<std::string> csv;
   bool json = false;
+  bool dump = false;  // panel: print the service form as text
 
   long defaultChannel = 0;  // the command's own (Parse sets it)
 

@@ -19,8 +19,7 @@ class Session::TerminalMessageBox : public platform::IMessageBox {
   std::ostream& err_;
 };
 
-Session::Session(const Options& o, std::ostream& out, std::ostream& err)
-    : o_(o), out_(out), err_(err) {}
+Session::Session(const Options& o, std::ostream& out, std::ostream& err) : o_(o), out_(out), err_(err) {}
 
 Session::~Session() = default;
 

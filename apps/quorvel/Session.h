@@ -6,6 +6,7 @@
 #include <ostream>
 #include <string>
 
+#include "dialog/frmQuorvelUnitTest.h"
 #include "driver/clsQuorvelUnit.h"
 #include "refhost/ReferenceHost.h"
 #include "platform/VisaControl.h"
@@ -40,6 +41,7 @@ class Session {
   std::ostream& out_;
   std::ostream& err_;
   platform::HeadlessPlatform platform_;
+  dialog::ServiceFormRegistration serviceForm_;  // device dialogs of type 4 show the driver's own form
   std::shared_ptr<host::ReferenceHost> host_;
   std::unique_ptr<clsQuorvelUnit> unit_;
 };
