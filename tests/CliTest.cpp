@@ -356,6 +356,20 @@ TEST(QuorvelMainJob, RunsABurstSearchAndAMeasurementOnTheEmbeddedSimulator) {
   EXPECT_NE(r.out.find("Power measurement on DUT1\n  RMS            -"), std::string::npos);
 }
 
+TEST(QuorvelMainJob, PanelDumpShowsTheServiceFormsPages) {
+  TempDir dir;
+  CliResult r = RunCli({"panel", "--dump", "--config", dir / "none.ini"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("pages handed to the host: \"Power Measurement\" \"Burstsearch\" \"Firmware Update\""),
+            std::string::npos) << r.out;
+  for (const char* line : {"fraTest (frame)\n", "    cboPort2 (combo box)\n      * Generator\n",
+                           "  cb_Burstsearch_start (button) \"Start\" disabled\n", "  lblSimulation(0) (label) \"Simulation!\" hidden\n",
+                           "    - GetCalMaxVideoLevel\n"})
+    EXPECT_NE(r.out.find(line), std::string::npos) << line;
+  r = RunCli({"panel", "--config", dir / "none.ini"});
+  EXPECT_EQ(r.status, 2);
+}
+
 TEST(QuorvelMainJob, BurstSearchAndTraceSaveCsvAndJson) {
   TempDir dir;
   CliResult r = RunCli({"burst-search", "--config", dir / "none.ini", "--channel", "4", "--json", "--csv",
