@@ -13,47 +13,19 @@ void Control::Changed(std::string_view property) {
   for (const auto& o : observers_) o(*this, property);
 }
 
-void Control::Caption(std::string caption) {
-  if (caption == caption_) return;
-  caption_ = std::move(caption);
-  Changed("Caption");
-}
+void Control::Caption(std::string caption) { Set(caption_, std::move(caption), "Caption"); }
 
-void Control::Enabled(bool enabled) {
-  if (enabled == enabled_) return;
-  enabled_ = enabled;
-  Changed("Enabled");
-}
+void Control::Enabled(bool enabled) { Set(enabled_, enabled, "Enabled"); }
 
-void Control::Visible(bool visible) {
-  if (visible == visible_) return;
-  visible_ = visible;
-  Changed("Visible");
-}
+void Control::Visible(bool visible) { Set(visible_, visible, "Visible"); }
 
-void Control::ToolTipText(std::string text) {
-  if (text == toolTip_) return;
-  toolTip_ = std::move(text);
-  Changed("ToolTipText");
-}
+void Control::ToolTipText(std::string text) { Set(toolTip_, std::move(text), "ToolTipText"); }
 
-void Control::FontBold(bool bold) {
-  if (bold == bold_) return;
-  bold_ = bold;
-  Changed("FontBold");
-}
+void Control::FontBold(bool bold) { Set(bold_, bold, "FontBold"); }
 
-void Control::ForeColor(std::uint32_t color) {
-  if (color == foreColor_) return;
-  foreColor_ = color;
-  Changed("ForeColor");
-}
+void Control::ForeColor(std::uint32_t color) { Set(foreColor_, color, "ForeColor"); }
 
-void Control::BackColor(std::uint32_t color) {
-  if (color == backColor_) return;
-  backColor_ = color;
-  Changed("BackColor");
-}
+void Control::BackColor(std::uint32_t color) { Set(backColor_, color, "BackColor"); }
 
 void CommandButton::Click() {
   // A disabled button, or one in a disabled frame, takes no clicks.
@@ -128,10 +100,6 @@ std::string NumericTextBox::Display() const {
   return unit.empty() ? text : text + " " + unit;
 }
 
-void Timer::Interval(vb::Long ms) {
-  if (ms == interval_) return;
-  interval_ = ms;
-  Changed("Interval");
-}
+void Timer::Interval(vb::Long ms) { Set(interval_, ms, "Interval"); }
 
 }  // namespace dialog

@@ -65,6 +65,13 @@ class QUORVEL_API Control {
 
  protected:
   void Changed(std::string_view property);
+  // Stores a property and tells the observers, when it changes.
+  template <class T>
+  void Set(T& field, T value, std::string_view property) {
+    if (field == value) return;
+    field = std::move(value);
+    Changed(property);
+  }
   void RunClick() {
     if (onClick_) onClick_();
   }

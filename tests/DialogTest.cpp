@@ -318,14 +318,19 @@ TEST(DialogFirmware, TheFileChoiceEnablesTheUploadOnlyForFwFiles) {
   EXPECT_EQ(f.lb_fw_filename(1).Caption(), "unit.fw");
 }
 
-TEST(DialogFirmware, AnswersAndOutcomesOfTheUpload) {
+// A panel whose user has chosen a small firmware file.
+struct FirmwarePanel : Panel {
   TempDir dir;
-  const std::string file = dir / "unit.fw";
-  TempDir::Write(file, "SYSTEM:FWUPDATE #15hello");
-  Panel fx;
+  FirmwarePanel() {
+    TempDir::Write(dir / "unit.fw", "SYSTEM:FWUPDATE #15hello");
+    platform.fileDialog->ScriptAnswer(dir / "unit.fw");
+    form.cmdSelFirmware.Click();
+  }
+};
+
+TEST(DialogFirmware, AnswersAndOutcomesOfTheUpload) {
+  FirmwarePanel fx;
   frmQuorvelUnitTest& f = fx.form;
-  fx.platform.fileDialog->ScriptAnswer(file);
-  f.cmdSelFirmware.Click();
   fx.platform.messageBox->ScriptAnswer(platform::vbNo);
   f.cmdStartFirwareUpdate.Click();
   EXPECT_TRUE(f.cmdStartFirwareUpdate.Enabled());
@@ -343,13 +348,8 @@ TEST(DialogFirmware, AnswersAndOutcomesOfTheUpload) {
 }
 
 TEST(DialogFirmware, AFailedTransferLeavesTheTabUsableAndSaysSo) {
-  TempDir dir;
-  const std::string file = dir / "unit.fw";
-  TempDir::Write(file, "SYSTEM:FWUPDATE #15hello");
-  Panel fx;
+  FirmwarePanel fx;
   frmQuorvelUnitTest& f = fx.form;
-  fx.platform.fileDialog->ScriptAnswer(file);
-  f.cmdSelFirmware.Click();
   f.cmdStartFirwareUpdate.Click();  // uploaded: the session is closed, the unit restarts
   EXPECT_EQ(ErrorNumberOf([&] { f.cmdStartFirwareUpdate.Click(); }), 4012);  // a second upload fails
   EXPECT_EQ(f.lb_fw_status.Caption(), "Firmware update failed !");
