@@ -1,5 +1,6 @@
 #include "dialog/Controls.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace dialog {
@@ -7,6 +8,16 @@ namespace dialog {
 Control::Control(std::string name, Kind kind, Control* container)
     : name_(std::move(name)), kind_(kind), container_(container) {
   if (container_) container_->children_.push_back(this);
+}
+
+void Control::OrderChildren(const std::vector<const Control*>& order) {
+  std::vector<Control*> sorted;
+  for (const Control* wanted : order)
+    for (Control* c : children_)
+      if (c == wanted) sorted.push_back(c);
+  for (Control* c : children_)
+    if (std::find(sorted.begin(), sorted.end(), c) == sorted.end()) sorted.push_back(c);
+  children_ = std::move(sorted);
 }
 
 void Control::Changed(std::string_view property) {

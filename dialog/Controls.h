@@ -60,6 +60,8 @@ class QUORVEL_API Control {
   void BackColor(std::uint32_t color);
 
   void Observe(Observer observer) { observers_.push_back(std::move(observer)); }
+  // Puts the listed children first, in this order (the layout's order).
+  void OrderChildren(const std::vector<const Control*>& order);
   // The form's handler of this control's Click (or Timer) event.
   void OnClick(std::function<void()> handler) { onClick_ = std::move(handler); }
 

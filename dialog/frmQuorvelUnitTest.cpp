@@ -151,6 +151,23 @@ frmQuorvelUnitTest::frmQuorvelUnitTest(host::Services host, platform::Services p
   lblCheck.Caption("Extra");
   lblCheckValue.Caption("Value");
   cmdCheck.Caption("Execute");
+  // Children in the order the form arranges them.
+  fraPowerMeas.OrderChildren({&lblFrqCorr, &cboMeasChannel, &lblFrequency, &txtFrequency, &lblMeastime, &cboMeastime,
+                              &cmdMeasure, &cb_automeasure, &Ti_AutoMeasure, &lblMeasValue(0), &lblMeasValue(1),
+                              &txtMeasValue(0), &lblUnit(0), &lblMeasValue(2), &txtMeasValue(1), &lblUnit(1),
+                              &lblMeasValue(3), &txtMeasValue(2), &lblUnit(2)});
+  fraAttenuator.OrderChildren({&cboAttenuator, &cboAttenuatorValue(0), &cmdAttenuator});
+  fraAttenuation.OrderChildren({&Label1, &cboPort1, &Label3, &cboPort2, &Label2, &cboAttenuatorValue(1), &chkSum,
+                                &chkDirect, &chkBypass, &cmdSaveAttenuation});
+  fraTest.OrderChildren({&fraPowerMeas, &fraAttenuator, &fraSwitch, &fraAttenuation, &lblSimulation(0), &lblSpeed});
+  fraBurstsearch.OrderChildren({&fraBurstPorts, &lb_burst(0), &tb_BurstMeastime, &lb_burst(1), &tb_BurstSamplerate,
+                                &lb_burst(2), &tb_BurstThreshold, &cb_Burstsearch_start, &cb_Burstsearch_Abort,
+                                &fr_BurstsearchResults, &lblSimulation(1), &lb_ErrStatus, &lb_BurstInfo});
+  fr_BurstsearchResults.OrderChildren({&lb_bursts, &lb_burst(4), &txt_burstResult(0), &lb_burst(5), &txt_burstResult(1),
+                                       &lb_burst(6), &txt_burstResult(2), &lb_burst(7), &txt_burstResult(3),
+                                       &lb_burst(8), &txt_burstResult(4), &lb_burst(9), &txt_burstResult(5)});
+  fraFWUpdate.OrderChildren({&lb_fw_version(0), &lb_fw_version(1), &cmdSelFirmware, &lb_fw_filename(0),
+                             &lb_fw_filename(1), &cmdStartFirwareUpdate, &lb_fw_status});
   Wire();
 }
 

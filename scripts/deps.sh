@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Installs what the build needs on Debian 12, when it is missing
-# ("--test": and what the tests need besides).
+# ("--test": and what the tests need besides; "--panel": the desktop window).
 set -euo pipefail
 packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev)
-# The tests also talk to peers no one here wrote: PyVISA and the lxi tool.
-[ "${1:-}" = "--test" ] && packages+=(python3-pyvisa python3-pyvisa-py lxi-tools iproute2 tshark)
+# The service panel's window (Qt 6 Widgets and Charts, with its platform plugins).
+qt=(qt6-base-dev qt6-charts-dev qt6-qpa-plugins fonts-dejavu-core)
+[ "${1:-}" = "--panel" ] && packages+=("${qt[@]}" xvfb xauth)
+# The tests also talk to peers no one here wrote (PyVISA, the lxi tool) and run the panel offscreen.
+[ "${1:-}" = "--test" ] && packages+=(python3-pyvisa python3-pyvisa-py lxi-tools iproute2 tshark "${qt[@]}")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

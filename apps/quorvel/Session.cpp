@@ -19,12 +19,15 @@ class Session::TerminalMessageBox : public platform::IMessageBox {
   std::ostream& err_;
 };
 
-Session::Session(const Options& o, std::ostream& out, std::ostream& err) : o_(o), out_(out), err_(err) {}
+Session::Session(const Options& o, std::ostream& out, std::ostream& err, Desktop desktop)
+    : o_(o), out_(out), err_(err), desktop_(std::move(desktop)) {}
 
 Session::~Session() = default;
 
 bool Session::Open(int& status) {
-  host_ = host::ReferenceHost::Open(host::ReferenceHost::ConfigPath(o_.config), platform_.events);
+  const bool desktop = desktop_.platform.events != nullptr;
+  host_ = host::ReferenceHost::Open(host::ReferenceHost::ConfigPath(o_.config),
+                                    desktop ? desktop_.platform.events : platform_.events);
   const std::vector<std::string> names = host_->DeviceNames();
   const std::string name = o_.device.empty() ? names.front() : o_.device;
   bool known = false;
@@ -51,12 +54,13 @@ bool Session::Open(int& status) {
   }
   platform::Services services = platform_.services();
   services.messageBox = std::make_shared<TerminalMessageBox>(err_);
+  if (desktop) services = desktop_.platform;
   // The tool's own transports: the network, else the embedded simulator.
   services.visa = [](const std::string& resource) {
     auto control = visa::MakeNetworkVisa(resource);
     return control ? control : sim::MakeInProcessVisa(resource);
   };
-  unit_ = std::make_unique<clsQuorvelUnit>(host_->services(), services);
+  unit_ = std::make_unique<clsQuorvelUnit>(desktop_.host ? desktop_.host(host_->services()) : host_->services(), services);
   unit_->clsDevice_Name(name);
   return true;
 }

@@ -2,6 +2,7 @@
 // the named driver object.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -17,7 +18,13 @@ namespace quorvel {
 
 class Session {
  public:
-  Session(const Options& o, std::ostream& out, std::ostream& err);
+  // What a program with a window of its own brings: its platform stand-ins
+  // and a change to the host's services (its own device dialog, say).
+  struct Desktop {
+    platform::Services platform;
+    std::function<host::Services(host::Services)> host;
+  };
+  Session(const Options& o, std::ostream& out, std::ostream& err, Desktop desktop = {});
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -41,6 +48,7 @@ class Session {
   std::ostream& out_;
   std::ostream& err_;
   platform::HeadlessPlatform platform_;
+  Desktop desktop_;
   dialog::ServiceFormRegistration serviceForm_;  // device dialogs of type 4 show the driver's own form
   std::shared_ptr<host::ReferenceHost> host_;
   std::unique_ptr<clsQuorvelUnit> unit_;

@@ -1,0 +1,247 @@
+#include "PanelWindow.h"
+
+#include <QAction>
+#include <QChart>
+#include <QChartView>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QFileDialog>
+#include <QLineSeries>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScatterSeries>
+#include <QScrollArea>
+#include <QTabWidget>
+#include <QVBoxLayout>
+#include <QValueAxis>
+#include <fstream>
+
+#include "QtPlatform.h"
+#include "Renderer.h"
+#include "driver/clsQuorvelUnit.h"
+
+namespace panel {
+
+namespace {
+
+// The host's device list with this window as the device dialog.
+class DeviceListWithWindow : public host::IDeviceList {
+ public:
+  DeviceListWithWindow(std::shared_ptr<host::IDeviceList> inner, std::shared_ptr<host::IDeviceDialog> dialog)
+      : inner_(std::move(inner)), dialog_(std::move(dialog)) {}
+  std::shared_ptr<host::IDeviceListConnection> Connection() override { return inner_->Connection(); }
+  std::shared_ptr<host::IDeviceDialog> DeviceDialog(const std::string&) override { return dialog_; }
+  std::string Description(const std::string& n) override { return inner_->Description(n); }
+  long Interface(const std::string& n) override { return inner_->Interface(n); }
+  std::string Address(const std::string& n) override { return inner_->Address(n); }
+  host::DeviceRecord GetDeviceRecord(const std::string& n) override { return inner_->GetDeviceRecord(n); }
+  std::string DeviceType(const std::string& n) override { return inner_->DeviceType(n); }
+  bool IsAvailable(const std::string& n) override { return inner_->IsAvailable(n); }
+  long Timeout(const std::string& n) override { return inner_->Timeout(n); }
+
+ private:
+  std::shared_ptr<host::IDeviceList> inner_;
+  std::shared_ptr<host::IDeviceDialog> dialog_;
+};
+
+// The channel a burst search measures, by the form's port boxes.
+vb::Long SearchChannel(const dialog::frmQuorvelUnitTest& f) {
+  vb::Long channel = 0, ports = 0;
+  for (vb::Long aux = 9; aux <= 11; ++aux)
+    if (f.cb_port(aux).Value()) channel = aux;
+  if (channel) return channel;
+  for (vb::Long p = 1; p <= 8; ++p)
+    if (f.cb_port(p).Value()) channel = p, ++ports;
+  return ports > 1 ? ppSum : channel;
+}
+
+QChartView* ChartView(QChart* chart, QWidget* parent, int height) {
+  chart->legend()->setVisible(false);
+  chart->setMargins(QMargins(2, 2, 2, 2));
+  auto* view = new QChartView(chart, parent);
+  view->setRenderHint(QPainter::Antialiasing);
+  view->setMinimumHeight(height);
+  return view;
+}
+
+}  // namespace
+
+// The host's dialog object as the driver sees it: its pages become tabs.
+class PanelWindow::HostDialog : public host::IDeviceDialog {
+ public:
+  explicit HostDialog(PanelWindow& window) : window_(window) {}
+  host::Subscription OnNewParameter(std::function<void()> handler) override { return event_.Connect(std::move(handler)); }
+  void SetTabs(const std::vector<host::TabEntry>& tabs) override { window_.SetTabs(tabs); }
+  void SetContext(long) override {}
+  void SetCaption(const std::string& caption) override { window_.setWindowTitle(QString::fromStdString(caption)); }
+  void ShowDialog(long) override { window_.show(); }
+
+ private:
+  PanelWindow& window_;
+  host::NewParameterEvent event_;
+};
+
+PanelWindow::PanelWindow(const quorvel::Options& options, std::ostream& out, std::ostream& err)
+    : session_(options, out, err,
+               {QtPlatform(this),
+                [this](host::Services s) {  // the host's services, with this window as the device dialog
+                  s.deviceList = std::make_shared<DeviceListWithWindow>(s.deviceList, hostDialog_);
+                  return s;
+                }}),
+      hostDialog_(std::make_shared<HostDialog>(*this)) {
+  tabs_ = new QTabWidget(this);
+  setCentralWidget(tabs_);
+  QMenu* service = menuBar()->addMenu("&Service");
+  service->addAction("Service functions ...", [this] { ShowServiceFunctions(); });
+  service->addSeparator();
+  service->addAction("&Close", [this] { close(); });
+}
+
+PanelWindow::~PanelWindow() {
+  if (!unloaded_ && form_) form_->Form_Unload();
+}
+
+int PanelWindow::Start() {
+  int status = quorvel::kOk;
+  if (!session_.Open(status)) return status;
+  const bool connected = session_.Connect();
+  session_.unit().clsDevice_ShowDeviceDialog(4, nullptr, "");
+  return form_ ? (connected ? quorvel::kOk : quorvel::kNoUnit) : quorvel::kFailed;
+}
+
+void PanelWindow::SetTabs(const std::vector<host::TabEntry>& tabs) {
+  form_ = dynamic_cast<dialog::frmQuorvelUnitTest*>(session_.unit().TestForm());
+  if (!form_) return;
+  while (tabs_->count() > 0) delete tabs_->widget(0);
+  const std::pair<ServiceFrame, dialog::Control*> frames[] = {{ServiceFrame::fraTest, &form_->fraTest},
+                                                             {ServiceFrame::fraBurstsearch, &form_->fraBurstsearch},
+                                                             {ServiceFrame::fraFWUpdate, &form_->fraFWUpdate}};
+  for (const host::TabEntry& tab : tabs) {
+    for (const auto& [which, frame] : frames) {
+      if (form_->FrameHandle(which) != tab.Handle) continue;
+      auto* page = new QWidget;
+      auto* layout = new QVBoxLayout(page);
+      layout->addWidget(Render(*frame, page));
+      // A frame is 8175 x 5055 twips: 545 x 337 pixels at least.
+      page->setMinimumSize(545, 337);
+      if (which == ServiceFrame::fraBurstsearch) AddBurstPlot(page);
+      if (which == ServiceFrame::fraTest) AddHistoryPlot(page);
+      layout->addStretch(1);
+      auto* scroll = new QScrollArea;
+      scroll->setWidgetResizable(true);
+      scroll->setWidget(page);
+      tabs_->addTab(scroll, QString::fromStdString(tab.Caption));
+    }
+  }
+}
+
+void PanelWindow::AddBurstPlot(QWidget* page) {
+  auto* chart = new QChart;
+  trace_ = new QLineSeries(chart);
+  threshold_ = new QLineSeries(chart);
+  bursts_ = new QScatterSeries(chart);
+  bursts_->setMarkerSize(8);
+  for (QAbstractSeries* s : std::initializer_list<QAbstractSeries*>{trace_, threshold_, bursts_}) chart->addSeries(s);
+  chart->createDefaultAxes();
+  chart->setTitle("Last trace [dBm] over time [ms]");
+  traceView_ = ChartView(chart, page, 180);
+  page->layout()->addWidget(traceView_);
+  auto* save = new QPushButton("Save list as CSV...", page);
+  save->setObjectName("saveBurstList");
+  page->layout()->addWidget(save);
+  connect(save, &QPushButton::clicked, this, [this] { SaveBurstList(); });
+  // After the form's handler has run the search: plot what it found.
+  if (auto* start = page->findChild<QPushButton*>("cb_Burstsearch_start"))
+    connect(start, &QPushButton::clicked, this, [this] { PlotLastSearch(); });
+}
+
+void PanelWindow::AddHistoryPlot(QWidget* page) {
+  auto* chart = new QChart;
+  history_ = new QLineSeries(chart);
+  chart->addSeries(history_);
+  chart->createDefaultAxes();
+  chart->setTitle("RMS readings [dBm]");
+  historyView_ = ChartView(chart, page, 120);
+  page->layout()->addWidget(historyView_);
+  form_->txtMeasValue(0).Observe([this](const dialog::Control& c, std::string_view property) {
+    bool ok = false;
+    const double v = QString::fromStdString(c.Text()).toDouble(&ok);
+    if (property != "Caption" || !ok || !history_) return;
+    history_->append(historyCount_++, v);
+    if (history_->count() > 200) history_->remove(0);
+    auto axes = history_->chart()->axes();
+    if (axes.size() == 2) {
+      axes[0]->setRange(std::max(0, historyCount_ - 200), std::max(10, historyCount_));
+      double lo = v, hi = v;
+      for (const QPointF& p : history_->points()) lo = std::min(lo, p.y()), hi = std::max(hi, p.y());
+      axes[1]->setRange(lo - 1, hi + 1);
+    }
+  });
+}
+
+void PanelWindow::PlotLastSearch() {
+  if (!form_ || !trace_ || form_->Simulation() || form_->lb_bursts.ListCount() < 3) return;
+  const vb::Long channel = SearchChannel(*form_);
+  if (channel == 0) return;
+  std::vector<double> values;
+  Unit().GetTrace(channel, values);
+  const double rate = std::min(std::max(form_->tb_BurstSamplerate.Value(), 1000.0), 10000000.0);
+  QList<QPointF> points;
+  double lo = 1e300, hi = -1e300;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    points.append(QPointF(static_cast<double>(i) / rate * 1000, values[i]));
+    lo = std::min(lo, values[i]);
+    hi = std::max(hi, values[i]);
+  }
+  trace_->replace(points);
+  const double level = hi - std::min(std::max(form_->tb_BurstThreshold.Value(), -10.0), 70.0);
+  const double end = values.empty() ? 1 : static_cast<double>(values.size() - 1) / rate * 1000;
+  threshold_->replace(QList<QPointF>{{0, level}, {end, level}});
+  QList<QPointF> found;
+  for (const auto& e : form_->lb_bursts.Entries()) {
+    const QStringList f = QString::fromStdString(e.text).split('\t');
+    bool a = false, b = false;
+    const double start = f.size() >= 4 ? f[1].toDouble(&a) : 0, dbm = f.size() >= 4 ? f[3].split(' ').first().toDouble(&b) : 0;
+    if (a && b) found.append(QPointF(start, dbm));
+  }
+  bursts_->replace(found);
+  auto axes = trace_->chart()->axes();
+  if (axes.size() == 2 && !values.empty()) {
+    axes[0]->setRange(0, end);
+    axes[1]->setRange(std::min(lo, level) - 3, hi + 3);
+  }
+}
+
+void PanelWindow::SaveBurstList() {
+  const QString file = QFileDialog::getSaveFileName(this, "Save list as CSV", "bursts.csv", "CSV files (*.csv)");
+  if (file.isEmpty() || !form_) return;
+  std::ofstream out(file.toStdString());
+  for (const auto& e : form_->lb_bursts.Entries()) {
+    std::string line = e.text;
+    for (char& c : line)
+      if (c == '\t') c = ',';
+    out << line << "\n";
+  }
+  if (!out) QMessageBox::critical(this, "Save list as CSV", "Cannot write " + file);
+}
+
+void PanelWindow::ShowServiceFunctions() {
+  if (!form_) return;
+  if (!serviceWindow_) {
+    serviceWindow_ = new QDialog(this);
+    serviceWindow_->setWindowTitle("Service functions");
+    auto* layout = new QVBoxLayout(serviceWindow_);
+    layout->addWidget(Render(form_->fraDebug, serviceWindow_));
+  }
+  serviceWindow_->show();
+}
+
+void PanelWindow::closeEvent(QCloseEvent* event) {
+  // Closing the dialog unloads the form: the driver's test stops.
+  if (!unloaded_ && form_) form_->Form_Unload();
+  unloaded_ = true;
+  event->accept();
+}
+
+}  // namespace panel

@@ -1,0 +1,87 @@
+// quorvel-panel: the Zentrix8 service dialog in a window, on the embedded
+// simulator or on a unit given as quorvel takes it.
+#include <QApplication>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <iostream>
+
+#include "PanelWindow.h"
+#include "driver/clsQuorvelUnit.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: quorvel-panel [--config FILE] [--device NAME] [--address RESOURCE]\n"
+    "                     [--screenshot FILE [--page N] [--burst-search]]\n"
+    "  --screenshot FILE  render the window (offscreen works) and write it as PNG, then exit\n"
+    "  --page N           the page shown in the screenshot (1 measurement, 2 burst search, 3 firmware)\n"
+    "  --burst-search     run a burst search on the sum of DUT2 and DUT3 before the screenshot\n";
+
+struct Arguments {
+  quorvel::Options options;
+  std::string screenshot;
+  int page = 1;
+  bool burstSearch = false;
+};
+
+bool Parse(int argc, char** argv, Arguments& a) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](std::string& into) {
+      if (i + 1 >= argc) return false;
+      into = argv[++i];
+      return true;
+    };
+    std::string page;
+    if (arg == "--config" ? !value(a.options.config)
+        : arg == "--device" ? !value(a.options.device)
+        : arg == "--address" ? !value(a.options.address)
+        : arg == "--screenshot" ? !value(a.screenshot)
+        : arg == "--page" ? !value(page) || page.size() != 1 || page[0] < '1' || page[0] > '3'
+        : arg == "--burst-search" ? (a.burstSearch = true, false)
+                                  : true) {
+      std::cerr << "quorvel-panel: " << (arg.rfind("--", 0) == 0 ? "bad or incomplete option " : "unknown argument ")
+                << arg << "\n"
+                << kUsage;
+      return false;
+    }
+    if (!page.empty()) a.page = page[0] - '0';
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::string(argv[i]) == "--help" || std::string(argv[i]) == "-h") {
+      std::cout << kUsage;
+      return 0;
+    }
+  Arguments a;
+  if (!Parse(argc, argv, a)) return quorvel::kUsage;
+  QApplication app(argc, argv);
+  panel::PanelWindow window(a.options, std::cout, std::cerr);
+  const int status = window.Start();
+  if (status != quorvel::kOk && status != quorvel::kNoUnit) return status;
+  window.resize(1000, 980);
+  if (a.screenshot.empty()) return app.exec();
+  window.Tabs().setCurrentIndex(a.page - 1);
+  if (a.burstSearch) {
+    auto& f = window.Form();
+    f.cb_port(2).SetValue(1);
+    f.cb_port(3).SetValue(1);
+    f.tb_BurstMeastime.Value(0.05);
+    window.Tabs().setCurrentIndex(1);
+    if (auto* start = window.findChild<QPushButton*>("cb_Burstsearch_start")) start->click();
+  }
+  window.show();
+  QCoreApplication::processEvents();
+  if (!window.grab().save(QString::fromStdString(a.screenshot), "PNG")) {
+    std::cerr << "quorvel-panel: cannot write " << a.screenshot << "\n";
+    return quorvel::kFailed;
+  }
+  std::cout << "quorvel-panel: wrote " << a.screenshot << "\n";
+  return status;
+}

@@ -1,0 +1,105 @@
+// The desktop panel's wiring, offscreen: widgets follow the form model and
+// clicks reach its handlers; the burst search runs and plots from the window.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QImage>
+#include <QLabel>
+#include <QLineSeries>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <sstream>
+
+#include "PanelWindow.h"
+#include "TempDir.h"
+
+namespace {
+
+struct Window {
+  TempDir dir;
+  quorvel::Options options;
+  std::ostringstream out, err;
+  std::unique_ptr<panel::PanelWindow> window;
+  int status = -1;
+
+  explicit Window(const std::string& address = {}) {
+    options.config = dir / "none.ini";
+    options.address = address;
+    window = std::make_unique<panel::PanelWindow>(options, out, err);
+    status = window->Start();
+  }
+  template <class W>
+  W& Find(const char* name) {
+    W* w = window->findChild<W*>(name);
+    if (!w) throw std::runtime_error(std::string("no widget ") + name);
+    return *w;
+  }
+};
+
+TEST(Panel, TheBurstSearchRunsFromTheWidgetsAndPlotsItsTrace) {
+  Window w;
+  ASSERT_EQ(w.status, 0) << w.err.str();
+  EXPECT_EQ(w.window->Tabs().count(), 3);
+  EXPECT_EQ(w.window->Tabs().tabText(1), "Burstsearch");
+  w.Find<QCheckBox>("cb_port(2)").click();
+  w.Find<QCheckBox>("cb_port(3)").click();
+  EXPECT_EQ(w.window->Form().cb_port(3).Value(), 1);
+  w.window->Form().tb_BurstMeastime.Value(0.02);
+  w.Find<QPushButton>("cb_Burstsearch_start").click();
+  const auto& model = w.window->Form().lb_bursts.Entries();
+  const auto& list = w.Find<QListWidget>("lb_bursts");
+  ASSERT_EQ(list.count(), static_cast<int>(model.size()));
+  ASSERT_GT(model.size(), 2u);
+  EXPECT_EQ(list.item(2)->text(), QString::fromStdString(model[2].text).replace('\t', "    "));
+  ASSERT_NE(w.window->TracePlot(), nullptr);
+  EXPECT_GT(w.window->TracePlot()->count(), 1000);
+}
+
+TEST(Panel, AbortDuringTheWaitCancelsTheSearch) {
+  Window w;
+  w.Find<QCheckBox>("cb_port(1)").click();
+  w.window->Form().tb_BurstMeastime.Value(5);
+  QPushButton& abort = w.Find<QPushButton>("cb_Burstsearch_Abort");
+  QTimer::singleShot(200, &abort, [&abort] { abort.click(); });  // while the search waits
+  w.Find<QPushButton>("cb_Burstsearch_start").click();
+  EXPECT_EQ(w.Find<QListWidget>("lb_bursts").count(), 1);
+  EXPECT_EQ(w.Find<QListWidget>("lb_bursts").item(0)->text(), "cancelled!");
+  EXPECT_TRUE(w.Find<QPushButton>("cb_Burstsearch_start").isEnabled());
+}
+
+TEST(Panel, SimulationIsShownWhenNoUnitAnswers) {
+  Window w("NOBODY::here");
+  EXPECT_EQ(w.status, 3);
+  EXPECT_FALSE(w.Find<QLabel>("lblSimulation(0)").isHidden());
+  Window connected;
+  EXPECT_TRUE(connected.Find<QLabel>("lblSimulation(0)").isHidden());
+}
+
+TEST(Panel, AScreenshotIsAPictureOfTheWindow) {
+  Window w;
+  w.window->resize(1000, 800);
+  w.window->show();
+  QCoreApplication::processEvents();
+  const std::string file = w.dir / "panel.png";
+  ASSERT_TRUE(w.window->grab().save(QString::fromStdString(file), "PNG"));
+  const QImage image(QString::fromStdString(file));
+  EXPECT_EQ(image.width(), 1000);
+  EXPECT_EQ(image.height(), 800);
+  QRgb first = image.pixel(0, 0);
+  int differing = 0;
+  for (int y = 0; y < image.height(); y += 7)
+    for (int x = 0; x < image.width(); x += 7) differing += image.pixel(x, y) != first;
+  EXPECT_GT(differing, 500);  // not blank
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
