@@ -14,9 +14,9 @@ TEST(MeasurementStarts, SendExactlyTheCommandAndClearTheStatus) {
     long port;
     const char* command;  // "" = nothing sent
   } cases[] = {
-      {true, ppDUT2, "*CLS;:INIT:IMM;*OPC"},     {true, -2, ""},
-      {false, ppGenerator, "*CLS;:SENS7:BURS:INIT;*OPC"},
-      {false, ppSum, "*CLS;:SUMP:BURS:INIT;*OPC"}, {false, ppDUTAll, "*CLS;:SENS:BURS:INIT;*OPC"}, {false, -2, ""},
+      {true, ppDUT2, "*CLS;:INIT:IMM;*OPC"},         {true, -2, ""},  // no sensor: nothing sent
+      {false, ppGenerator, "*CLS;:SENS7:BURS:INIT;*OPC"}, {false, ppSum, "*CLS;:SUMP:BURS:INIT;*OPC"},
+      {false, ppDUTAll, "*CLS;:SENS:BURS:INIT;*OPC"},    {false, -2, ""},
   };
   for (const auto& c : cases) {
     const std::string method = c.init ? "MeasurementInit" : "BurstSearchInit";

@@ -5,9 +5,12 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <fstream>
+#include <sstream>
 
 #include "TempDir.h"
 #include "driver/clsQuorvelUnit.h"
+#include "refhost/IniFile.h"
 #include "refhost/ReferenceHost.h"
 #include "platform/Headless.h"
 
@@ -185,6 +188,31 @@ TEST(ReferenceHost, ConfigPathPrefersTheOptionThenTheEnvironment) {
   ::setenv("XDG_CONFIG_HOME", "/xdg", 1);
   EXPECT_EQ(ReferenceHost::ConfigPath(), "/xdg/quorvel/quorvel.ini");
   ::unsetenv("XDG_CONFIG_HOME");
+}
+
+}  // namespace
+
+namespace {
+
+// The README's example is the shipped docs/quorvel.ini, and it loads as written.
+TEST(IniFile, TheReadmeExampleLoadsWithItsComments) {
+  std::ifstream readme(std::string(QUORVEL_SOURCE_DIR) + "/README.md");
+  std::stringstream text;
+  text << readme.rdbuf();
+  const std::string all = text.str();
+  const std::size_t from = all.find("```ini\n");
+  ASSERT_NE(from, std::string::npos);
+  const std::string example = all.substr(from + 7, all.find("```", from + 7) - from - 7);
+  const host::IniFile shipped = host::IniFile::Load(std::string(QUORVEL_SOURCE_DIR) + "/docs/quorvel.ini");
+  EXPECT_EQ(shipped.Text(), example);
+  host::IniFile f = host::IniFile::Parse(example, "README.md");
+  EXPECT_EQ(f.Sections(), (std::vector<std::string>{"Host", "Zentrix8"}));
+  EXPECT_EQ(f.Get("Host", "DataFolder"), "/srv/quorvel");
+  EXPECT_EQ(f.Get("Zentrix8", "Address"), "TCPIP::192.0.2.10::inst0::INSTR");
+  EXPECT_EQ(f.Get("Zentrix8", "Timeout"), "2000");
+  f.Set("Zentrix8", "Timeout", "500");  // a changed value keeps its comment
+  EXPECT_NE(f.Text().find("Timeout = 500  ; ms to wait for an answer"), std::string::npos) << f.Text();
+  EXPECT_EQ(host::IniFile::Parse("[A]\nName = a#b ; c\n", "t").Get("A", "Name"), "a#b");
 }
 
 }  // namespace

@@ -23,6 +23,15 @@ std::string Strip(std::string_view s) {
   return std::string(s.substr(b, e - b + 1));
 }
 
+// A line without its comment: ";" or "#" at its start or after a blank
+// begins one ("Address = ... ; the bench unit"); a "#" inside a word stays.
+std::pair<std::string, std::string> WithoutComment(std::string_view s) {
+  for (std::size_t i = 0; i < s.size(); ++i)
+    if ((s[i] == ';' || s[i] == '#') && (i == 0 || s[i - 1] == ' ' || s[i - 1] == '\t'))
+      return {Strip(s.substr(0, i)), std::string(s.substr(i))};
+  return {Strip(s), {}};
+}
+
 bool SameKey(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
@@ -60,8 +69,9 @@ IniFile IniFile::Parse(const std::string& text, const std::string& nameForErrors
     if (!raw.empty() && raw.back() == '\r') raw.pop_back();
     Line line;
     line.raw = raw;
-    const std::string s = Strip(raw);
-    if (s.empty() || s[0] == ';' || s[0] == '#') {
+    const auto [s, comment] = WithoutComment(raw);
+    line.comment = comment;
+    if (s.empty()) {
       line.section = section;
     } else if (s.front() == '[') {
       if (s.back() != ']' || s.size() < 3)
@@ -116,15 +126,15 @@ void IniFile::Set(const std::string& section, const std::string& key, const std:
     if (!SameKey(l.section, section)) continue;
     if (!l.key.empty() && SameKey(l.key, key)) {
       l.value = value;
-      l.raw = l.key + " = " + value;
+      l.raw = l.key + " = " + value + (l.comment.empty() ? "" : "  " + l.comment);
       return;
     }
     if (l.header || !l.key.empty()) lastOfSection = i;
   }
-  Line line{key + " = " + value, section, key, value, false};
+  Line line{key + " = " + value, section, key, value, false, {}};
   if (lastOfSection == lines_.size()) {
-    if (!lines_.empty() && !Strip(lines_.back().raw).empty()) lines_.push_back({"", lines_.back().section, "", "", false});
-    lines_.push_back({"[" + section + "]", section, "", "", true});
+    if (!lines_.empty() && !Strip(lines_.back().raw).empty()) lines_.push_back({"", lines_.back().section, "", "", false, {}});
+    lines_.push_back({"[" + section + "]", section, "", "", true, {}});
     lines_.push_back(std::move(line));
   } else {
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(lastOfSection) + 1, std::move(line));

@@ -1,5 +1,6 @@
 // An INI-style file: "[section]" headers, "key = value" lines, comments
-// starting with ";" or "#".  Writing keeps every other line as it was and
+// starting with ";" or "#" (on a line of their own, or after a header or a
+// value, behind a blank).  Writing keeps every other line as it was and
 // replaces the file only once the new text is completely on disk.
 #pragma once
 
@@ -36,6 +37,7 @@ class QUORVEL_API IniFile {
     std::string key;      // non-empty for key = value lines
     std::string value;
     bool header = false;
+    std::string comment;  // an inline comment after a header or a value, kept when the value changes
   };
   std::vector<Line> lines_;
   std::string path_;
