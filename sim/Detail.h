@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -91,6 +92,8 @@ struct Zentrix8::Command {
     if (*first == '+') ++first;
     const auto [ptr, ec] = std::from_chars(first, a.data() + a.size(), v);
     if (ec != std::errc() || ptr == first) throw detail::ScpiError{-104, "Data type error"};
+    // NAN and INF read as numbers, but no setting of the unit can hold them.
+    if (!std::isfinite(v)) throw detail::ScpiError{-222, "Data out of range"};
     return v;
   }
   std::string Word() const {

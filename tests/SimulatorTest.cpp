@@ -250,8 +250,13 @@ TEST(SimulatorModel, UnknownHeadersAndMissingValuesGoToTheErrorQueue) {
   unit->Write(":SENS1:FROB 3");
   unit->Write(":SENS1:FREQ ");
   unit->Write(":SENS99999999999999999999:FREQ 1");
+  // Not-a-number and infinity are out of every setting's range; the setting is kept.
+  unit->Write(":SENS1:BURS:SEAR NAN;:SENS1:CORR:ATT inf;:SUMP:CORR:BFG nan");
   unit->Write(":SYSTEM:ERR:ALL?");
-  EXPECT_EQ(unit->Read(1000), "-113,\"Undefined header\",-109,\"Missing parameter\",-100,\"Command error\"\n");
+  EXPECT_EQ(unit->Read(1000), "-113,\"Undefined header\",-109,\"Missing parameter\",-100,\"Command error\",-222,\"Data out "
+                              "of range\",-222,\"Data out of range\",-222,\"Data out of range\"\n");
+  EXPECT_EQ(unit->sensor(1).burstSearchLevel, 30);
+  EXPECT_EQ(unit->sensor(1).attenuation, 0);
   unit->Write(":SYSTEM:ERR:ALL?");
   EXPECT_EQ(unit->Read(1000), "0,\"No error\"\n");
 }
