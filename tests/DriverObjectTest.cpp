@@ -174,7 +174,7 @@ TEST(DriverNaming, FailuresRaiseWithTheProcedureName) {
   EXPECT_EQ(fx.host->TraceStatuses("Let clsDevice_Name"), (std::vector<std::string>{"start"}));
 }
 
-TEST(DriverConfig, OnlyTheStoredValueOneSetsTheLoggingOption) {
+TEST(DriverConfig, OnlyTheStoredValueOneSetsTheLoggingOptionAndOnlyBitZeroIsWritten) {
   for (const char* stored : {"1", "0", "2", "", "-1", "abc"}) {
     DriverFixture fx;
     fx.AddDevice("Z1");
@@ -186,28 +186,23 @@ TEST(DriverConfig, OnlyTheStoredValueOneSetsTheLoggingOption) {
     EXPECT_TRUE(P::ReadConfig(*fx.unit));
     EXPECT_EQ(P::LogOption(*fx.unit), std::string(stored) == "1" ? 1 : 0) << stored;
   }
-  DriverFixture bare;
-  EXPECT_EQ(ErrorNumberOf([&] { P::ReadConfig(*bare.unit); }), vb::err::ObjectNotSet);
-}
-
-TEST(DriverConfig, WriteConfigStoresBitZeroAndReportsAFailedWrite) {
   DriverFixture fx;
+  EXPECT_EQ(ErrorNumberOf([&] { P::ReadConfig(*fx.unit); }), vb::err::ObjectNotSet);  // no settings object
   fx.AddDevice("Z1");
   fx.unit->clsDevice_Name("Z1");
   P::SetSettings(*fx.unit, fx.host->CreateSettings(1, 10, "dummy", 0, 0));
-  P::LogOption(*fx.unit) = 3;
-  EXPECT_TRUE(P::WriteConfig(*fx.unit));
-  P::LogOption(*fx.unit) = 2;
-  EXPECT_TRUE(P::WriteConfig(*fx.unit));
+  for (vb::Long option : {3, 2}) {
+    P::LogOption(*fx.unit) = option;
+    EXPECT_TRUE(P::WriteConfig(*fx.unit));
+  }
   ASSERT_EQ(fx.host->settingWrites.size(), 2u);
   EXPECT_EQ(fx.host->settingWrites[0].section + "|" + fx.host->settingWrites[0].key, "Z1|Logging Option");
   EXPECT_EQ(fx.host->settingWrites[0].value, "1");
   EXPECT_EQ(fx.host->settingWrites[1].value, "0");
-
   fx.host->failSettingsWrites = true;
   const std::size_t before = fx.host->errors.size();
   EXPECT_EQ(ErrorNumberOf([&] { P::WriteConfig(*fx.unit); }), vb::err::PathFileAccess);
-  EXPECT_EQ(fx.host->errors.size(), before + 1);
+  EXPECT_EQ(fx.host->errors.size(), before + 1);  // reported as well as raised
 }
 
 }  // namespace
