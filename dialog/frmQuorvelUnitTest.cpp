@@ -545,6 +545,21 @@ void frmQuorvelUnitTest::cb_Burstsearch_start_Click() {
   });
 }
 
+frmQuorvelUnitTest::BurstSearchPlan frmQuorvelUnitTest::PlanBurstSearch() const {
+  BurstSearchPlan plan;
+  plan.sampleRate = std::min(std::max(tb_BurstSamplerate.Value(), 1000.0), 10000000.0);
+  plan.measTime = std::min(std::max(tb_BurstMeastime.Value(), 0.001), 1000.0);
+  plan.threshold = std::min(std::max(tb_BurstThreshold.Value(), -10.0), 70.0);
+  for (vb::Long aux = 9; aux <= 11; ++aux)
+    if (cb_port(aux).Value()) plan.channel = aux;  // the last checked one wins
+  if (plan.channel) return plan;
+  for (vb::Long p = 1; p <= 8; ++p)
+    if (cb_port(p).Value()) plan.ports.push_back(p);
+  if (plan.ports.size() == 1) plan.channel = plan.ports.front();
+  if (plan.ports.size() > 1) plan.channel = ppSum;
+  return plan;
+}
+
 void frmQuorvelUnitTest::BurstSearch(io::ErrorFrame& f) {
   clsQuorvelUnit& u = *driver_;
   cb_Burstsearch_start.Enabled(false);
@@ -554,48 +569,34 @@ void frmQuorvelUnitTest::BurstSearch(io::ErrorFrame& f) {
   if (platform_.events) platform_.events->DoEvents();
   lb_bursts.Clear();
   lb_bursts.SetTabStops({50, 100, 150, 200});
-  const double sampleRate = std::min(std::max(tb_BurstSamplerate.Value(), 1000.0), 10000000.0);
-  const double measTime = std::min(std::max(tb_BurstMeastime.Value(), 0.001), 1000.0);
-  const double threshold = std::min(std::max(tb_BurstThreshold.Value(), -10.0), 70.0);
+  const BurstSearchPlan plan = PlanBurstSearch();
+  const double measTime = plan.measTime;
   auto cancelled = [&] {
     lb_bursts.Clear();
     lb_bursts.AddItem("cancelled!");
     lb_BurstInfo.Caption("");
   };
   f.Step([&] { u.SetActivePortClr(); });
-  vb::Long channel = 0;
-  for (vb::Long aux = 9; aux <= 11; ++aux)
-    if (cb_port(aux).Value()) channel = aux;
-  if (channel) {
+  const vb::Long channel = plan.channel;
+  if (channel == 0) return;  // no port checked
+  if (channel == ppSum) {
+    f.Step([&] {
+      std::vector<vb::Long> ports = plan.ports;
+      u.SetSumPorts(ports);
+      u.SendSumPorts();
+    });
+  } else {
     f.Step([&] {
       u.SetActivePort(channel, true, false);
       u.SendActivePorts();
     });
-  } else {
-    std::vector<vb::Long> ports;
-    for (vb::Long p = 1; p <= 8; ++p)
-      if (cb_port(p).Value()) ports.push_back(p);
-    if (ports.empty()) return;
-    if (ports.size() == 1) {
-      channel = ports.front();
-      f.Step([&] {
-        u.SetActivePort(channel, true, false);
-        u.SendActivePorts();
-      });
-    } else {
-      channel = ppSum;
-      f.Step([&] {
-        u.SetSumPorts(ports);
-        u.SendSumPorts();
-      });
-    }
   }
   f.Step([&] {
     u.SetFrequency(txtFrequency.Value(), 0, false);
     u.SetMeasTime(measTime, 0, false);
-    u.SetSampleRate(vb::CLng(sampleRate), 0, false);
+    u.SetSampleRate(vb::CLng(plan.sampleRate), 0, false);
     u.SetExtTrigger(false, 0, false);
-    u.SetBurstSearchLevel(threshold, 0, false);
+    u.SetBurstSearchLevel(plan.threshold, 0, false);
     u.SetTriggerOffset(0, 0, false);
     u.SendAllSettings();
   });

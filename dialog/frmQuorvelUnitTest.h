@@ -137,6 +137,16 @@ class QUORVEL_API frmQuorvelUnitTest : public IServiceForm {
   TextBox txtCheckExtraValue{"txtCheckExtraValue", Kind::TextBox, &fraDebug};
   TextBox txtCheckExtraResult{"txtCheckExtraResult", Kind::TextBox, &fraDebug};
 
+  // What the next burst search uses: the boxes' values bounded as the search
+  // bounds them, the channel (1..8, 9..11, -1 for a sum, 0 when no port is
+  // checked) and the checked ports 1..8.
+  struct BurstSearchPlan {
+    double sampleRate = 0, measTime = 0, threshold = 0;
+    vb::Long channel = 0;
+    std::vector<vb::Long> ports;
+  };
+  BurstSearchPlan PlanBurstSearch() const;
+
   // A number as the burst list and results show it: "0" and n decimals, or
   // a pattern ("00000"); always with a point.
   static std::string FormatValue(double value, vb::Long decimals);

@@ -45,17 +45,6 @@ class DeviceListWithWindow : public host::IDeviceList {
   std::shared_ptr<host::IDeviceDialog> dialog_;
 };
 
-// The channel a burst search measures, by the form's port boxes.
-vb::Long SearchChannel(const dialog::frmQuorvelUnitTest& f) {
-  vb::Long channel = 0, ports = 0;
-  for (vb::Long aux = 9; aux <= 11; ++aux)
-    if (f.cb_port(aux).Value()) channel = aux;
-  if (channel) return channel;
-  for (vb::Long p = 1; p <= 8; ++p)
-    if (f.cb_port(p).Value()) channel = p, ++ports;
-  return ports > 1 ? ppSum : channel;
-}
-
 QChartView* ChartView(QChart* chart, QWidget* parent, int height) {
   chart->legend()->setVisible(false);
   chart->setMargins(QMargins(2, 2, 2, 2));
@@ -182,11 +171,12 @@ void PanelWindow::AddHistoryPlot(QWidget* page) {
 
 void PanelWindow::PlotLastSearch() {
   if (!form_ || !trace_ || form_->Simulation() || form_->lb_bursts.ListCount() < 3) return;
-  const vb::Long channel = SearchChannel(*form_);
+  const auto plan = form_->PlanBurstSearch();
+  const vb::Long channel = plan.channel;
   if (channel == 0) return;
   std::vector<double> values;
   Unit().GetTrace(channel, values);
-  const double rate = std::min(std::max(form_->tb_BurstSamplerate.Value(), 1000.0), 10000000.0);
+  const double rate = plan.sampleRate;
   QList<QPointF> points;
   double lo = 1e300, hi = -1e300;
   for (std::size_t i = 0; i < values.size(); ++i) {
@@ -195,7 +185,7 @@ void PanelWindow::PlotLastSearch() {
     hi = std::max(hi, values[i]);
   }
   trace_->replace(points);
-  const double level = hi - std::min(std::max(form_->tb_BurstThreshold.Value(), -10.0), 70.0);
+  const double level = hi - plan.threshold;
   const double end = values.empty() ? 1 : static_cast<double>(values.size() - 1) / rate * 1000;
   threshold_->replace(QList<QPointF>{{0, level}, {end, level}});
   QList<QPointF> found;
