@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs what the build needs on Debian 12, when it is missing
-# ("--test": and what the tests need besides; "--panel": the desktop window).
+# ("--test": and what the tests need besides; "--panel": the desktop window; "--python": the interpreter).
 set -euo pipefail
 packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev)
 # The service panel's window (Qt 6 Widgets and Charts, with its platform plugins).
 qt=(qt6-base-dev qt6-charts-dev qt6-qpa-plugins fonts-dejavu-core)
 [ "${1:-}" = "--panel" ] && packages+=("${qt[@]}" xvfb xauth)
+[ "${1:-}" = "--python" ] && packages+=(python3)
 # The tests also talk to peers no one here wrote (PyVISA, the lxi tool) and run the panel offscreen.
 [ "${1:-}" = "--test" ] && packages+=(python3-pyvisa python3-pyvisa-py lxi-tools iproute2 tshark "${qt[@]}")
 missing=()

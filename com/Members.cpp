@@ -1,0 +1,328 @@
+#include "com/Members.h"
+
+#include <functional>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+
+#include "com/Convert.h"
+#include "driver/clsQuorvelUnit.h"
+
+namespace com {
+
+Args::Args(const DISPPARAMS& p) : p_(p), count_(p.rgvarg ? p.cArgs : 0) {}
+
+const VARIANT* Args::At(std::size_t i) const {
+  if (i >= count_) return nullptr;
+  const VARIANT* v = &p_.rgvarg[count_ - 1 - i];  // the last argument comes first
+  if (v->vt == (VT_BYREF | VT_VARIANT)) {
+    if (!v->u.pvarVal) throw DispatchFault{E_POINTER, static_cast<int>(i)};
+    v = v->u.pvarVal;
+  }
+  // An argument left out comes as the error "parameter not found".
+  if (v->vt == VT_ERROR && v->u.scode == DISP_E_PARAMNOTFOUND) return nullptr;
+  return v;
+}
+
+VARIANT* Args::ByRef(std::size_t i) const {
+  if (i >= count_) return nullptr;
+  VARIANT* v = &p_.rgvarg[count_ - 1 - i];
+  return v->vt == (VT_BYREF | VT_VARIANT) ? v->u.pvarVal : nullptr;
+}
+
+namespace {
+
+using C = clsQuorvelUnit;
+
+template <class F>
+struct Sig;
+template <class R, class... A>
+struct Sig<R (C::*)(A...)> {
+  using Fn = R(A...);
+};
+template <class R, class... A>
+struct Sig<R (C::*)(A...) const> {
+  using Fn = R(A...);
+};
+template <class R, class... A>
+struct Sig<R (*)(C&, A...)> {
+  using Fn = R(A...);
+};
+
+template <class T>
+using Plain = std::remove_cvref_t<T>;
+template <class A>
+constexpr bool kByRef = std::is_lvalue_reference_v<A> && !std::is_const_v<std::remove_reference_t<A>>;
+
+template <class T>
+constexpr const char* RecordName() {
+  if constexpr (requires { Conv<T>::record; }) return Conv<T>::record;
+  else return "";
+}
+
+template <class T>
+T Fetch(const Args& a, std::size_t i, const Param& p) {
+  const VARIANT* v = a.At(i);
+  if (!v) {
+    if (!p.optional) throw DispatchFault{DISP_E_PARAMNOTOPTIONAL, static_cast<int>(i)};
+    if constexpr (requires { Conv<T>::Parse(std::string_view{}); }) return Conv<T>::Parse(p.defaultValue);
+    else return T{};
+  }
+  try {
+    return Conv<T>::From(*v);
+  } catch (DispatchFault& f) {
+    f.argument = static_cast<int>(i);
+    throw;
+  }
+}
+
+// "name", "name:Type", "name=default" or "name:Type=default"; a default makes it optional.
+Param ParseSpec(std::string_view spec) {
+  Param p;
+  if (const auto eq = spec.find('='); eq != std::string_view::npos) {
+    p.optional = true;
+    p.flags |= PARAMFLAG_FOPT;
+    p.defaultValue = spec.substr(eq + 1);
+    spec = spec.substr(0, eq);
+  }
+  if (const auto colon = spec.find(':'); colon != std::string_view::npos) {
+    p.typeName = spec.substr(colon + 1);
+    spec = spec.substr(0, colon);
+  }
+  p.name = spec;
+  return p;
+}
+
+template <class F, class S = typename Sig<F>::Fn>
+struct Binder;
+
+template <class F, class R, class... A>
+struct Binder<F, R(A...)> {
+  static void Bind(Member& m, F f, std::initializer_list<const char*> specs) {
+    for (const char* s : specs) m.params.push_back(ParseSpec(s));
+    m.params.resize(sizeof...(A));
+    std::size_t i = 0;
+    ((m.params[i].vt = Conv<Plain<A>>::vt,
+      m.params[i].flags |= kByRef<A> ? PARAMFLAG_FOUT : 0,
+      m.params[i].typeName = *RecordName<Plain<A>>() ? RecordName<Plain<A>>() : m.params[i].typeName, ++i),
+     ...);
+    if constexpr (!std::is_void_v<R>) {
+      m.vtResult = Conv<Plain<R>>::vt;
+      m.resultType = RecordName<Plain<R>>();
+    }
+    m.call = [f, params = m.params](C& unit, IDispatch*, const Args& a, VARIANT* result) {
+      if (a.Count() > sizeof...(A)) throw DispatchFault{DISP_E_BADPARAMCOUNT};
+      [&]<std::size_t... I>(std::index_sequence<I...>) {
+        std::tuple<Plain<A>...> values{Fetch<Plain<A>>(a, I, params[I])...};
+        if constexpr (std::is_void_v<R>) {
+          std::invoke(f, unit, std::get<I>(values)...);
+        } else {
+          VARIANT out;
+          VariantInit(&out);
+          Conv<Plain<R>>::To(std::invoke(f, unit, std::get<I>(values)...), out);
+          if (result) {
+            VariantClear(result);
+            *result = out;
+          } else {
+            VariantClear(&out);
+          }
+        }
+        (WriteBack<A>(a, I, std::get<I>(values)), ...);
+      }(std::index_sequence_for<A...>{});
+    };
+  }
+
+  template <class T>
+  static void WriteBack(const Args& a, std::size_t i, const Plain<T>& value) {
+    if constexpr (kByRef<T> && requires(VARIANT& v) { Conv<Plain<T>>::To(value, v); })
+      if (VARIANT* target = a.ByRef(i)) Conv<Plain<T>>::To(value, *target);
+  }
+};
+
+class Table {
+ public:
+  template <class F>
+  Table& Method(const char* name, F f, std::initializer_list<const char*> params = {}) {
+    return Add(name, DISPATCH_METHOD, f, params);
+  }
+  template <class F>
+  Table& Get(const char* name, F f, std::initializer_list<const char*> params = {}) {
+    return Add(name, DISPATCH_PROPERTYGET, f, params);
+  }
+  template <class F>
+  Table& Put(const char* name, F f, std::initializer_list<const char*> params) {
+    return Add(name, DISPATCH_PROPERTYPUT, f, params);
+  }
+  Table& Raw(Member m) {
+    m.dispid = DispidFor(m.name);
+    members_.push_back(std::move(m));
+    return *this;
+  }
+  std::vector<Member> Take() { return std::move(members_); }
+
+ private:
+  template <class F>
+  Table& Add(const char* name, uint16_t kind, F f, std::initializer_list<const char*> params) {
+    Member m;
+    m.name = name;
+    m.kind = kind;
+    Binder<F>::Bind(m, f, params);
+    return Raw(std::move(m));
+  }
+  // A property's get and put share one id; ids count from 1 in slot order.
+  int32_t DispidFor(const std::string& name) {
+    for (const auto& m : members_)
+      if (m.name == name) return m.dispid;
+    return ++next_;
+  }
+  std::vector<Member> members_;
+  int32_t next_ = 0;
+};
+
+std::vector<Member> Build() {
+  using L = vb::Long;
+  using S = std::shared_ptr<host::ISettings>;
+  Table t;
+  t.Method("Transfer_FirmwareFile", &C::Transfer_FirmwareFile, {"localfilename"})
+      .Get("Frequency", +[](C& u, L port) { return u.Frequency(port); }, {"port:QuorvelPowerPort"})
+      .Put("Frequency", +[](C& u, L port, double frq) { u.Frequency(port, frq); }, {"port:QuorvelPowerPort", "frq"});
+  Member device;
+  device.name = "Device";
+  device.kind = DISPATCH_PROPERTYGET;
+  device.vtResult = VT_DISPATCH;
+  device.resultType = "clsDevice";
+  device.call = [](C&, IDispatch* self, const Args& a, VARIANT* result) {
+    if (a.Count() > 0) throw DispatchFault{DISP_E_BADPARAMCOUNT};
+    if (!result) return;
+    VariantClear(result);
+    self->lpVtbl->AddRef(self);
+    result->vt = VT_DISPATCH;
+    result->u.pdispVal = self;
+  };
+  t.Raw(std::move(device));
+  t.Method("ResetQuorvelUnit", &C::ResetQuorvelUnit)
+      .Method("SetPart", &C::SetPart, {"PartNo", "value"})
+      .Method("GetPart", &C::GetPart, {"PartNo"})
+      .Method("GetTAZ", &C::GetTAZ)
+      .Method("GetAttNr", +[](C&, L PathNr, double att) { return C::GetAttNr(PathNr, att); },
+              {"PathNr:QuorvelPath", "att"})
+      .Method("GetPathNr", +[](C&, AttTableProp& prop) { return C::GetPathNr(prop); }, {"prop"})
+      .Method("SavePathAttenuationTable",
+              +[](C& u, AttTableProp& prop, std::string& savepath) { u.SavePathAttenuationTable(prop, savepath); },
+              {"prop", "savepath="})
+      .Method("SavePathAttFromDriver",
+              +[](C& u, AttTableProp& prop, std::string& savepath) { u.SavePathAttFromDriver(prop, savepath); },
+              {"prop", "savepath="})
+      .Method("SavePathAttenuationTabletoDriver", &C::SavePathAttenuationTabletoDriver, {"prop"})
+      .Method("GetPathAttenuationFilename", &C::GetPathAttenuationFilename, {"prop"})
+      .Method("InitPathAttenuationSave", &C::InitPathAttenuationSave)
+      .Method("GetPathAttenuation", &C::GetPathAttenuation, {"frq", "prop", "interpolation=0"})
+      .Method("SetPath", &C::SetPath, {"path:QuorvelPath"})
+      .Method("SetAttenuator", &C::SetAttenuator, {"att", "port:QuorvelAttenuator=0", "send=False"})
+      .Method("SendAttenuator", &C::SendAttenuator, {"port:QuorvelAttenuator=0"})
+      .Method("GetAttenuator", &C::GetAttenuator, {"port:QuorvelAttenuator", "fromDevice"})
+      .Method("SetMeasTime", &C::SetMeasTime, {"time", "port:QuorvelPowerPort=0", "send=False"})
+      .Method("SendMeasTime", &C::SendMeasTime, {"port:QuorvelPowerPort=0"})
+      .Method("GetMeasTime", &C::GetMeasTime, {"port:QuorvelPowerPort", "fromDevice"})
+      .Method("GetSampleCount", &C::GetSampleCount, {"port:QuorvelPowerPort", "fromDevice"})
+      .Method("SetSubSampleRate", &C::SetSubSampleRate, {"rate", "port:QuorvelPowerPort=0", "send=False"})
+      .Method("SetSampleRate", &C::SetSampleRate, {"rate", "port:QuorvelPowerPort=0", "send=False"})
+      .Method("SendSampleRate", &C::SendSampleRate, {"port:QuorvelPowerPort=0"})
+      .Method("GetSampleRate", &C::GetSampleRate, {"port:QuorvelPowerPort", "fromDevice"})
+      .Method("SetBurstSearchLevel", &C::SetBurstSearchLevel, {"level", "port:QuorvelPowerPort=0", "send=False"})
+      .Method("SendBurstSearchLevel", &C::SendBurstSearchLevel, {"port:QuorvelPowerPort=0"})
+      .Method("GetBurstSearchLevel", &C::GetBurstSearchLevel, {"port:QuorvelPowerPort", "fromDevice"})
+      .Method("SetAttenuation", &C::SetAttenuation, {"att", "port:QuorvelPowerPort=0", "send=False"})
+      .Method("SendAttenuation", &C::SendAttenuation, {"port:QuorvelPowerPort=0"})
+      .Method("GetAttenuation", &C::GetAttenuation, {"port:QuorvelPowerPort", "fromDevice"})
+      .Method("SetBeamformingGain", &C::SetBeamformingGain, {"bfgain", "send=False"})
+      .Method("SendBeamformingGain", &C::SendBeamformingGain)
+      .Method("GetBeamformingGain", &C::GetBeamformingGain, {"fromDevice"})
+      .Method("SetGain", &C::SetGain, {"Gain", "port:QuorvelPowerPort=0", "send=False"})
+      .Method("SendGain", &C::SendGain, {"port:QuorvelPowerPort=0"})
+      .Method("GetGain", &C::GetGain, {"port:QuorvelPowerPort", "fromDevice"})
+      .Method("SetFrequency", &C::SetFrequency, {"frq", "port:QuorvelPowerPort=0", "send=False"})
+      .Method("SendFrequency", &C::SendFrequency, {"port:QuorvelPowerPort=0"})
+      .Method("GetFrequency", &C::GetFrequency, {"port:QuorvelPowerPort", "fromDevice"})
+      .Method("SetSumPorts", &C::SetSumPorts, {"ports"})
+      .Method("SendSumPorts", &C::SendSumPorts)
+      .Method("GetSumPorts", &C::GetSumPorts, {"fromDevice"})
+      .Method("SetActivePortClr", &C::SetActivePortClr)
+      .Method("SetActivePort", &C::SetActivePort, {"port:QuorvelPowerPort", "active=True", "send=False"})
+      .Method("SendActivePorts", &C::SendActivePorts)
+      .Method("GetActivePorts", &C::GetActivePorts, {"fromDevice"})
+      .Method("SetExtTrigger", &C::SetExtTrigger, {"state", "port:QuorvelPowerPort=0", "send=False"})
+      .Method("SendExtTrigger", &C::SendExtTrigger, {"port:QuorvelPowerPort=0"})
+      .Method("GetExtTrigger", &C::GetExtTrigger, {"port:QuorvelPowerPort", "fromDevice"})
+      .Method("SetTriggerOffset", &C::SetTriggerOffset, {"time", "port:QuorvelPowerPort=0", "send=False"})
+      .Method("SendTriggerOffset", &C::SendTriggerOffset, {"port:QuorvelPowerPort=0"})
+      .Method("GetTriggerOffset", &C::GetTriggerOffset, {"port:QuorvelPowerPort", "fromDevice"})
+      .Method("BurstSearchInit", &C::BurstSearchInit, {"port:QuorvelPowerPort"})
+      .Method("MeasurementInit", &C::MeasurementInit, {"port:QuorvelPowerPort"})
+      .Method("MeasurementAbort", &C::MeasurementAbort)
+      .Method("Measure", &C::Measure, {"port:QuorvelPowerPort"})
+      .Method("SendTriggerOut", &C::SendTriggerOut)
+      .Method("SetTriggerOutWithIn", &C::SetTriggerOutWithIn, {"value", "send=False"})
+      .Method("SendTriggerOutWithIn", &C::SendTriggerOutWithIn)
+      .Method("GetTriggerOutWithIn", &C::GetTriggerOutWithIn, {"fromDevice"})
+      .Method("SetTriggerOutWithMeasurement", &C::SetTriggerOutWithMeasurement, {"value", "send=False"})
+      .Method("SendTriggerOutWithMeasurement", &C::SendTriggerOutWithMeasurement)
+      .Method("GetTriggerOutWithMeasurement", &C::GetTriggerOutWithMeasurement, {"fromDevice"})
+      .Method("GetErrorStatus", &C::GetErrorStatus, {"ClearErrStatus=False"})
+      .Method("GetErrorDescription", &C::GetErrorDescription, {"Quorvel_ErrStatus:QuorvelErrorStatus"})
+      .Method("GetSystemError", &C::GetSystemError)
+      .Method("SendAllSettings", &C::SendAllSettings)
+      .Method("GetTrace", &C::GetTrace, {"port:QuorvelPowerPort", "values"})
+      .Method("GetTraceMin", &C::GetTraceMin, {"port:QuorvelPowerPort"})
+      .Method("GetTraceMax", &C::GetTraceMax, {"port:QuorvelPowerPort"})
+      .Method("GetMediumUtilization", &C::GetMediumUtilization, {"port:QuorvelPowerPort"})
+      .Method("GetRMS", &C::GetRMS, {"port:QuorvelPowerPort"})
+      .Method("GetBurstCount", &C::GetBurstCount, {"port:QuorvelPowerPort"})
+      .Method("GetBurstStartTime", &C::GetBurstStartTime, {"port:QuorvelPowerPort", "values"})
+      .Method("GetBurstOnTime", &C::GetBurstOnTime, {"port:QuorvelPowerPort", "values"})
+      .Method("GetBurstLevel", &C::GetBurstLevel, {"port:QuorvelPowerPort", "values"})
+      .Method("GetBurstMaxLevelIndex", &C::GetBurstMaxLevelIndex, {"port:QuorvelPowerPort"})
+      .Method("GetDutyCycle", &C::GetDutyCycle, {"port:QuorvelPowerPort"})
+      .Method("SetCalMinVideoLevel", &C::SetCalMinVideoLevel, {"level"})
+      .Method("GetCalMinVideoLevel", &C::GetCalMinVideoLevel)
+      .Method("SetCalMaxVideoLevel", &C::SetCalMaxVideoLevel, {"level"})
+      .Method("GetCalMaxVideoLevel", &C::GetCalMaxVideoLevel);
+
+  // The host's device interface, as the object implements it.
+  t.Get("clsDevice_Name", +[](C& u) { return u.clsDevice_Name(); })
+      .Put("clsDevice_Name", +[](C& u, const std::string& name) { u.clsDevice_Name(name); }, {"Name"})
+      .Get("clsDevice_Description", &C::clsDevice_Description)
+      .Get("clsDevice_DeviceType", &C::clsDevice_DeviceType)
+      .Get("clsDevice_Interface", &C::clsDevice_Interface)
+      .Get("clsDevice_Address", &C::clsDevice_Address)
+      .Get("clsDevice_Status", +[](C& u) { return u.clsDevice_Status(); })
+      .Put("clsDevice_Status", +[](C& u, L status) { u.clsDevice_Status(status); }, {"Status"})
+      .Get("clsDevice_Info", &C::clsDevice_Info)
+      .Get("clsDevice_MaxFrequency", &C::clsDevice_MaxFrequency)
+      .Get("clsDevice_MinFrequency", &C::clsDevice_MinFrequency)
+      .Method("clsDevice_ShowDeviceDialog", &C::clsDevice_ShowDeviceDialog, {"DialogType", "Settings", "Text="})
+      .Method("clsDevice_Initialize", &C::clsDevice_Initialize)
+      .Method("clsDevice_Check", &C::clsDevice_Check)
+      .Method("clsDevice_WriteSettingsFile", +[](C& u, S file, const std::string& section) {
+        u.clsDevice_WriteSettingsFile(file, section);
+      }, {"file", "Section"})
+      .Method("clsDevice_ReadSettingsFile", +[](C& u, S file, const std::string& section) {
+        u.clsDevice_ReadSettingsFile(file, section);
+      }, {"file", "Section"})
+      .Method("clsDevice_StartTest", &C::clsDevice_StartTest)
+      .Method("clsDevice_StopTest", &C::clsDevice_StopTest)
+      .Method("clsDevice_GetInterfaces", &C::clsDevice_GetInterfaces, {"DeviceType"})
+      .Method("clsDevice_GetSettingsString", +[](C& u, S file, const std::string& section) {
+        return u.clsDevice_GetSettingsString(file, section);
+      }, {"file", "Section"});
+  return t.Take();
+}
+
+}  // namespace
+
+const std::vector<Member>& Members() {
+  static const std::vector<Member> members = Build();
+  return members;
+}
+
+}  // namespace com

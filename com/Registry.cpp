@@ -1,0 +1,159 @@
+#include "com/Registry.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+#include "com/Identity.h"
+
+namespace com {
+
+namespace {
+
+std::string Trim(std::string_view s) {
+  const auto b = s.find_first_not_of(" \t\r");
+  if (b == std::string_view::npos) return {};
+  const auto e = s.find_last_not_of(" \t\r");
+  return std::string(s.substr(b, e - b + 1));
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string RegistryFile::DefaultPath() {
+  if (const char* p = std::getenv(kPathVariable); p && *p) return p;
+  std::string base;
+  if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x) {
+    base = x;
+  } else if (const char* h = std::getenv("HOME"); h && *h) {
+    base = std::string(h) + "/.config";
+  } else {
+    base = ".";
+  }
+  return base + "/quorvel/components.reg";
+}
+
+RegistryFile RegistryFile::Load(const std::string& path) {
+  RegistryFile r;
+  r.path_ = path;
+  struct stat st{};
+  if (::stat(path.c_str(), &st) != 0) return r;  // not there yet: empty
+  if (!S_ISREG(st.st_mode)) throw std::runtime_error(path + ": not a regular file");
+  if (static_cast<std::size_t>(st.st_size) > kMaxSize)
+    throw std::runtime_error(path + ": larger than " + std::to_string(kMaxSize) + " bytes");
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error(path + ": cannot be read");
+  std::string line;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    const std::string t = Trim(line);
+    if (t.empty()) continue;
+    if (t[0] == ';' || t[0] == '#') {
+      if (!r.sections_.empty()) r.sections_.back().lines.emplace_back("", t);
+      continue;
+    }
+    if (t.front() == '[' && t.back() == ']' && t.size() > 2) {
+      r.sections_.push_back({t.substr(1, t.size() - 2), {}});
+      continue;
+    }
+    const auto eq = t.find('=');
+    if (eq == std::string::npos || eq == 0 || r.sections_.empty())
+      throw std::runtime_error(path + ":" + std::to_string(number) + ": expected [section] or key = value");
+    r.sections_.back().lines.emplace_back(Trim(std::string_view(t).substr(0, eq)),
+                                          Trim(std::string_view(t).substr(eq + 1)));
+  }
+  return r;
+}
+
+RegistryFile::Section* RegistryFile::Find(std::string_view name) {
+  for (auto& s : sections_)
+    if (SameName(s.name, name)) return &s;
+  return nullptr;
+}
+
+const RegistryFile::Section* RegistryFile::Find(std::string_view name) const {
+  return const_cast<RegistryFile*>(this)->Find(name);
+}
+
+std::optional<std::string> RegistryFile::Get(std::string_view section, std::string_view key) const {
+  if (const Section* s = Find(section))
+    for (const auto& [k, v] : s->lines)
+      if (!k.empty() && SameName(k, key)) return v;
+  return std::nullopt;
+}
+
+void RegistryFile::Set(std::string_view section, std::string_view key, std::string_view value) {
+  Section* s = Find(section);
+  if (!s) s = &sections_.emplace_back(Section{std::string(section), {}});
+  for (auto& [k, v] : s->lines)
+    if (!k.empty() && SameName(k, key)) {
+      v = value;
+      return;
+    }
+  s->lines.emplace_back(std::string(key), std::string(value));
+}
+
+bool RegistryFile::RemoveSection(std::string_view section) {
+  for (auto it = sections_.begin(); it != sections_.end(); ++it)
+    if (SameName(it->name, section)) {
+      sections_.erase(it);
+      return true;
+    }
+  return false;
+}
+
+void RegistryFile::Save() const {
+  namespace fs = std::filesystem;
+  const fs::path target(path_);
+  if (target.has_parent_path()) fs::create_directories(target.parent_path());
+  std::ostringstream text;
+  text << "; in-process components of this user: written by their DllRegisterServer\n";
+  for (const auto& s : sections_) {
+    text << "[" << s.name << "]\n";
+    for (const auto& [k, v] : s.lines) text << (k.empty() ? v : k + " = " + v) << "\n";
+  }
+  const std::string data = text.str();
+  std::random_device rd;
+  const std::string temp = path_ + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(rd());
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out << data;
+    out.flush();
+    if (!out) {
+      std::remove(temp.c_str());
+      throw std::runtime_error(temp + ": cannot be written");
+    }
+  }
+  if (std::rename(temp.c_str(), path_.c_str()) != 0) {
+    std::remove(temp.c_str());
+    throw std::runtime_error(path_ + ": cannot be replaced");
+  }
+}
+
+std::optional<Registration> Lookup(const RegistryFile& registry, std::string_view progid) {
+  const auto clsidText = registry.Get(progid, "CLSID");
+  if (!clsidText) return std::nullopt;
+  const auto clsid = ParseGuid(*clsidText);
+  if (!clsid) return std::nullopt;
+  const auto library = registry.Get("CLSID\\" + ToString(*clsid), "InprocServer32");
+  if (!library || library->empty()) return std::nullopt;
+  return Registration{*clsid, *library};
+}
+
+}  // namespace com

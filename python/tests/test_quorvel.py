@@ -1,0 +1,104 @@
+"""The Python package on the built component and the embedded simulator.
+
+Run by CTest with QUORVEL_TEST_LIBRARY naming the built component."""
+
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.dirname(HERE))
+import quorvel  # noqa: E402
+
+LIBRARY = os.environ["QUORVEL_TEST_LIBRARY"]
+_tmp = tempfile.TemporaryDirectory()
+
+
+def setUpModule():
+    os.environ["QUORVEL_COM_REGISTRY"] = os.path.join(_tmp.name, "components.reg")
+    os.environ["QUORVEL_CONFIG"] = os.path.join(_tmp.name, "quorvel.ini")
+    with open(os.environ["QUORVEL_CONFIG"], "w") as f:
+        f.write("[Host]\nDataFolder = %s\n[Zentrix8]\n" % _tmp.name)
+    quorvel.register(LIBRARY)
+
+
+class Registration(unittest.TestCase):
+    def test_the_command_line_registers_and_unregisters(self):
+        env = dict(os.environ, QUORVEL_COM_REGISTRY=os.path.join(_tmp.name, "other.reg"),
+                   PYTHONPATH=os.path.dirname(HERE))
+        run = lambda *a: subprocess.run([sys.executable, "-m", "quorvel", *a], env=env, capture_output=True, text=True)
+        self.assertEqual(run("register", LIBRARY).returncode, 0)
+        with open(env["QUORVEL_COM_REGISTRY"]) as f:
+            self.assertIn("InprocServer32 = " + os.path.abspath(LIBRARY), f.read())
+        self.assertEqual(run("unregister", LIBRARY).returncode, 0)
+        with open(env["QUORVEL_COM_REGISTRY"]) as f:
+            self.assertNotIn("Tavlor_QuorvelUnit.clsQuorvelUnit", f.read())
+        self.assertEqual(run("register").returncode, 2)
+
+
+class BurstSearch(unittest.TestCase):
+    def test_the_readme_example_finds_the_simulators_bursts(self):
+        env = dict(os.environ, PYTHONPATH=os.path.dirname(HERE))
+        out = subprocess.run([sys.executable, os.path.join(os.path.dirname(HERE), "examples", "burst_search.py")],
+                             env=env, capture_output=True, text=True, timeout=60)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertIn("embedded simulator", out.stdout)
+        self.assertRegex(out.stdout, r"\n5 bursts, duty cycle 20\.0 %")
+        self.assertEqual(len([line for line in out.stdout.splitlines() if " dBm" in line]), 5)
+
+
+class Dispatching(unittest.TestCase):
+    def setUp(self):
+        self.u = quorvel.Dispatch("Tavlor_QuorvelUnit.clsQuorvelUnit")
+        self.u.clsDevice_Name = "Zentrix8"
+
+    def test_properties_methods_and_references_by_name(self):
+        u = self.u
+        self.assertEqual(u.CLSDEVICE_NAME, "Zentrix8")
+        u.Frequency[2] = 1e9
+        self.assertEqual(u.Frequency(2), 1e9)
+        u.SetMeasTime(0.02, port=3)            # keywords by parameter name, send left out
+        self.assertEqual(u.GetMeasTime(3, False), 0.02)
+        u.SetSumPorts([2, 3])
+        self.assertEqual(u.GetSumPorts(False), [2, 3])
+        self.assertIsInstance(u.Device, quorvel.Dispatch)
+        self.assertIn("GetBurstLevel", dir(u))
+
+    def test_records_go_both_ways(self):
+        prop = quorvel.AttTableProp(FromPort=quorvel.QuorvelPort.pDUT1, ToPort=quorvel.QuorvelPort.pReceiver)
+        self.assertGreater(self.u.GetPathNr(prop), 0)
+        prop.ToPort = quorvel.QuorvelPort.pDUT2  # no such path
+        self.assertEqual(self.u.GetPathNr(prop), 0)
+        info = self.u.clsDevice_Info
+        self.assertIsInstance(info, quorvel.DeviceInfo)
+
+    def test_errors_carry_number_and_description(self):
+        with self.assertRaises(quorvel.UnknownNameError) as e:
+            self.u.NoSuchMethod()
+        self.assertEqual(e.exception.number, 438)
+        self.assertFalse(hasattr(self.u, "NoSuchProperty"))
+        with self.assertRaises(quorvel.QuorvelError) as e:
+            self.u.SetFrequency("fast")
+        self.assertEqual(e.exception.number, 13)
+        self.assertIn("frq", e.exception.description)
+        with self.assertRaises(quorvel.QuorvelError) as e:
+            self.u.Frequency(9)
+        self.assertEqual(e.exception.number, 9)
+        self.assertTrue(e.exception.description)
+        with self.assertRaises(quorvel.QuorvelError) as e:
+            self.u.GetMeasTime(1)
+        self.assertEqual(e.exception.number, 449)
+
+    def test_enumerations_come_from_the_type_library(self):
+        self.assertEqual(quorvel.QuorvelPowerPort.ppSum, -1)
+        self.assertEqual(quorvel.QuorvelPath.ptEnd, 46)
+        self.assertEqual(quorvel.QuorvelErrorStatus.esABORT, 4)
+        self.assertEqual(set(quorvel.enumerations()), {"QuorvelPowerPort", "QuorvelPort", "QuorvelPath",
+                                                       "QuorvelAttenuator", "QuorvelErrorStatus"})
+        self.assertEqual([n for n, _ in quorvel.MeasuredValue._fields], ["Value", "Unit"])
+
+
+if __name__ == "__main__":
+    unittest.main()
