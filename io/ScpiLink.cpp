@@ -215,8 +215,12 @@ std::string ScpiLink::ReadAnswer() {
   // Every error ignored: a failed read leaves the unit marked as gone.
   try {
     if (!Connected()) return {};
-    std::string answer = Control().Read();
+    std::string answer = Control().Read(kMaxShortAnswer);
     if (Control().Status() < 0) status_ = 0;
+    if (answer.size() >= static_cast<std::size_t>(kMaxShortAnswer) && answer.back() != '\n') {
+      status_ = 0;  // no answer is that long: the rest is not handed to the next query
+      answer.resize(256);
+    }
     return answer;
   } catch (...) {
     return {};
@@ -225,8 +229,10 @@ std::string ScpiLink::ReadAnswer() {
 
 std::string ScpiLink::QueryRaw(const std::string& query) {
   Send(query);
-  std::string answer = Control().Read();
+  std::string answer = Control().Read(kMaxShortAnswer);
   if (Control().Status() < 0) TransferFailed("VISA Cmd: " + query);
+  if (answer.size() >= static_cast<std::size_t>(kMaxShortAnswer) && answer.back() != '\n')
+    TransferFailed("VISA Cmd: " + query);  // an answer without end: the session is not trusted further
   return StripOneLineFeed(std::move(answer));
 }
 
@@ -239,9 +245,14 @@ vb::Long ScpiLink::ReadEventStatus() {
   } catch (...) {
   }
   try {
-    answer = Control().Read();
+    answer = Control().Read(kMaxStatusAnswer);
     if (Control().Status() < 0) status_ = 0;
   } catch (...) {
+  }
+  // Anything but a short number (an endless stream, garbage) ends the wait as a transport fault.
+  if (answer.size() >= static_cast<std::size_t>(kMaxStatusAnswer) || !IsNumericAnswer(answer)) {
+    status_ = 0;
+    return 0;
   }
   try {
     return vb::CLng(vb::Val(StripOneLineFeed(std::move(answer))));

@@ -38,6 +38,12 @@ inline constexpr long kMaxCompletionPolls = 6000;
 // real answer (a trace of 200 000 values, a few MB).
 inline constexpr std::size_t kMaxListAnswerBytes = 64u * 1024u * 1024u;
 
+// What one answer to a single query (identity, a setting, the error queue,
+// the event status) may hold; a longer one is a transport fault, not data.
+inline constexpr long kMaxShortAnswer = 64 * 1024;
+// An event status answer longer than this is not a number.
+inline constexpr long kMaxStatusAnswer = 64;
+
 // Raises 4012 for a failed transfer: "VISA Cmd: <command>" (or "VISA Read"),
 // followed by the transport's reason in brackets when it gives one.
 [[noreturn]] QUORVEL_API void RaiseVisaFailure(const platform::IVisaControl& visa, std::string_view object,

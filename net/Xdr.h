@@ -2,6 +2,8 @@
 // them: every field a 32-bit big-endian word, opaque data padded to 4.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -117,19 +119,26 @@ inline std::string Record(std::string_view payload) {
   return w.Bytes() + std::string(payload);
 }
 
-// Reads one whole record (all its fragments); kError when it is too large.
+// Reads one whole record (all its fragments) within `timeout` for the whole
+// record: fragments that trickle in (even empty ones) do not buy more time.
+// kError when it is too large.
 inline TcpConnection::Result ReceiveRecord(TcpConnection& c, std::string& record, Millis timeout) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + timeout;
+  const auto left = [&] { return std::max(Millis(0), std::chrono::duration_cast<Millis>(deadline - Clock::now())); };
   record.clear();
+  std::string marker;
   for (;;) {
-    std::string marker;
-    TcpConnection::Result r = c.ReceiveExactly(marker, 4, timeout);
+    marker.clear();
+    TcpConnection::Result r = c.ReceiveExactly(marker, 4, left());
     if (r != TcpConnection::Result::kOk) return r;
     const std::uint32_t m = Reader(marker).U32();
     const std::size_t length = m & 0x7fffffffu;
     if (record.size() + length > kMaxRecord) return TcpConnection::Result::kError;
-    r = c.ReceiveExactly(record, length, timeout);
+    r = c.ReceiveExactly(record, length, left());
     if (r != TcpConnection::Result::kOk) return r;
     if (m & 0x80000000u) return TcpConnection::Result::kOk;
+    if (left() == Millis(0)) return TcpConnection::Result::kTimeout;
   }
 }
 

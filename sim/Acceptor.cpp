@@ -6,15 +6,18 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
+#include <system_error>
 
 #include "net/Xdr.h"
 #include "sim/ServerParts.h"
 
 namespace sim::detail {
 
-bool Acceptor::Open(std::function<void(const std::string&)> log, std::string& error) {
+bool Acceptor::Open(std::function<void(const std::string&)> log, std::string& error, Limits limits) {
   log_ = std::move(log);
+  limits_ = limits;
   stopping_ = false;
   int pipe[2];
   if (::pipe2(pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -41,6 +44,11 @@ void Acceptor::Stop() {
     const char b = 1;
     [[maybe_unused]] const ssize_t n = ::write(stopWrite_.get(), &b, 1);
   }
+  {
+    // A client that trickles bytes must not hold its thread past the stop.
+    std::lock_guard lock(clientsMutex_);
+    for (int fd : clients_) ::shutdown(fd, SHUT_RDWR);
+  }
   std::vector<Worker> threads;
   {
     std::lock_guard lock(threadsMutex_);
@@ -53,7 +61,7 @@ void Acceptor::Stop() {
   stopWrite_.Reset();
 }
 
-void Acceptor::Spawn(std::function<void()> work) {
+bool Acceptor::Spawn(std::function<void()> work) {
   std::lock_guard lock(threadsMutex_);
   // A server that runs for days sees many clients come and go: join the finished.
   for (auto it = threads_.begin(); it != threads_.end();) {
@@ -65,11 +73,24 @@ void Acceptor::Spawn(std::function<void()> work) {
     }
   }
   auto done = std::make_shared<std::atomic<bool>>(false);
-  threads_.push_back({std::thread([work = std::move(work), done] {
-                        work();
-                        *done = true;
-                      }),
-                      done});
+  try {
+    threads_.push_back({std::thread([work = std::move(work), done] {
+                          work();
+                          *done = true;
+                        }),
+                        done});
+  } catch (const std::system_error& e) {
+    Log(std::string("cannot start a thread: ") + e.what());
+    return false;
+  }
+  return true;
+}
+
+bool Acceptor::Pause(int ms) const {
+  pollfd p{stopRead_.get(), POLLIN, 0};
+  while (::poll(&p, 1, ms) < 0 && errno == EINTR) {
+  }
+  return !stopping_;
 }
 
 void Acceptor::Log(const std::string& line) const {
@@ -96,21 +117,45 @@ void Acceptor::AcceptLoop(int listenFd, const Serve& serve) {
     sockaddr_in peer{};
     socklen_t len = sizeof peer;
     net::Fd fd(::accept4(listenFd, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC));
-    if (!fd) continue;
+    if (!fd) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        // Out of descriptors: the client waits in the backlog until one is free.
+        Log(std::string("accept: ") + std::strerror(errno) + "; waiting");
+        if (!Pause(200)) return;
+      }
+      continue;
+    }
     char ip[INET_ADDRSTRLEN] = "?";
     ::inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);
     const std::string name = std::string(ip) + ":" + std::to_string(ntohs(peer.sin_port));
+    {
+      std::lock_guard lock(clientsMutex_);
+      if (clients_.size() >= limits_.maxClients) {
+        Log("refusing " + name + ": " + std::to_string(clients_.size()) + " clients are served (--max-clients)");
+        continue;  // closed here
+      }
+      clients_.push_back(fd.get());
+    }
     ++connections_;
-    net::TcpConnection c;
-    c.Adopt(std::move(fd), name);
-    auto shared = std::make_shared<net::TcpConnection>(std::move(c));
-    Spawn([serve, shared] { serve(std::move(*shared)); });
+    auto shared = std::make_shared<net::TcpConnection>();
+    shared->Adopt(std::move(fd), name);
+    const int raw = shared->Descriptor();
+    auto untrack = [this, raw, shared] {
+      std::lock_guard lock(clientsMutex_);
+      clients_.erase(std::remove(clients_.begin(), clients_.end(), raw), clients_.end());
+      shared->Close();  // closed only once nobody can shut it down by number
+    };
+    if (!Spawn([serve, shared, untrack] {
+          serve(*shared);
+          untrack();
+        }))
+      untrack();
   }
 }
 
 void ServeRpc(const Acceptor& acceptor, net::TcpConnection& c, const std::function<std::string(std::string_view)>& answer) {
   std::string record;
-  while (!acceptor.Stopping() && (c.Buffered() || acceptor.WaitReadable(c.Descriptor(), -1))) {
+  while (!acceptor.Stopping() && (c.Buffered() || acceptor.WaitReadable(c.Descriptor(), acceptor.IdleMs()))) {
     if (net::rpc::ReceiveRecord(c, record, net::Millis(5000)) != net::TcpConnection::Result::kOk) return;
     const std::string reply = answer(record);
     if (reply.empty() || c.SendAll(net::rpc::Record(reply), kSendTimeout) != net::TcpConnection::Result::kOk) return;

@@ -26,11 +26,12 @@ void InProcessVisa::Open() {
   unit_ = Zentrix8::Instance(UnitNameOf(resource()));
   if (unit_->Rebooting()) RefuseOpen(platform::kVisaErrorResourceNotFound, "the simulated unit is restarting");
   unit_->Reconnect();
+  port_ = std::make_unique<Zentrix8::Port>(unit_);
   Succeed();
 }
 
 void InProcessVisa::Close() {
-  if (unit_) unit_->Clear();
+  port_.reset();
   unit_.reset();
   Succeed();
 }
@@ -53,7 +54,7 @@ bool InProcessVisa::Usable() {
 
 void InProcessVisa::Write(std::string_view text) {
   if (!Usable()) return;
-  unit_->Write(text, options_.sendEnd);
+  port_->Write(text, options_.sendEnd);
   if (unit_->ConnectionDropped()) return Fail(platform::kVisaErrorConnectionLost, "the unit closed the connection");
   Succeed();
 }
@@ -70,7 +71,7 @@ std::string InProcessVisa::Read(long maxBytes) {
   const auto deadline = Zentrix8::Clock::now() + options_.timeout;
   std::string out;
   while (out.size() < max) {
-    const auto ready = unit_->AnswerReadyAt();
+    const auto ready = port_->AnswerReadyAt();
     if (!ready || *ready > deadline) {
       if (!out.empty()) break;  // what came so far
       if (ready) std::this_thread::sleep_until(deadline);
@@ -78,7 +79,7 @@ std::string InProcessVisa::Read(long maxBytes) {
       return {};
     }
     if (*ready > Zentrix8::Clock::now()) std::this_thread::sleep_until(*ready);
-    const std::string piece = unit_->Read(max - out.size());
+    const std::string piece = port_->Read(max - out.size());
     out += piece;
     if (options_.termChar && piece.find('\n') != std::string::npos) break;
   }

@@ -35,6 +35,7 @@ class InProcessVisa : public platform::VisaSessionBase {
   bool Usable();
 
   std::shared_ptr<Zentrix8> unit_;
+  std::unique_ptr<Zentrix8::Port> port_;  // this session's own answers
 };
 
 }  // namespace sim

@@ -16,13 +16,15 @@ std::string PortmapperReply(std::string_view bytes, Vxi11Ports ports) {
   if (h.proc == 0) return reply.Reply(h.xid).Bytes();  // NULL
   if (h.proc != rpc::kGetPort) return reply.Reply(h.xid, 3).Bytes();
   const std::uint32_t wantedProg = call.U32(), wantedVers = call.U32(), protocol = call.U32();
+  call.U32();  // the port field of the mapping, unused in a query
+  if (!call.ok()) return reply.Reply(h.xid, 4).Bytes();  // garbage arguments
   std::uint32_t port = 0;
   if (wantedProg == rpc::kDeviceCore && wantedVers == rpc::kVxiVersion && protocol == 6) port = ports.core;
   if (wantedProg == rpc::kDeviceAsync && wantedVers == rpc::kVxiVersion && protocol == 6) port = ports.abort;
   return reply.Reply(h.xid).U32(port).Bytes();
 }
 
-void ServePortmapper(const Acceptor& acceptor, Vxi11Ports ports, net::TcpConnection c) {
+void ServePortmapper(const Acceptor& acceptor, Vxi11Ports ports, net::TcpConnection& c) {
   ServeRpc(acceptor, c, [ports](std::string_view call) { return PortmapperReply(call, ports); });
 }
 

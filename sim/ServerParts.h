@@ -22,7 +22,11 @@ inline constexpr net::Millis kSendTimeout{2000};  // a client that takes nothing
 // that wakes every wait when the servers stop.
 class Acceptor {
  public:
-  using Serve = std::function<void(net::TcpConnection)>;
+  using Serve = std::function<void(net::TcpConnection&)>;
+  struct Limits {
+    std::size_t maxClients = 64;  // connections served at once; more are refused
+    int idleMs = 300000;          // a connection silent this long is dropped
+  };
 
   Acceptor() = default;
   ~Acceptor() { Stop(); }
@@ -30,12 +34,13 @@ class Acceptor {
   Acceptor& operator=(const Acceptor&) = delete;
 
   // Ready to serve (again); false, with the reason, when the stop pipe cannot be made.
-  bool Open(std::function<void(const std::string&)> log, std::string& error);
+  bool Open(std::function<void(const std::string&)> log, std::string& error, Limits limits);
   // A socket kept open until Stop: its descriptor, or -1 with the reason.
   int Listen(const std::string& host, std::uint16_t port, bool udp, std::uint16_t& bound, std::string& error);
   // Accepts on `listenFd` until the servers stop, serving each client on a thread of its own.
   void Accept(int listenFd, Serve serve);
-  void Spawn(std::function<void()> work);
+  // Runs `work` on a thread of its own; false (logged) when no thread can be started.
+  bool Spawn(std::function<void()> work);
   // Wakes every thread, joins them and closes the sockets; more than one thread may ask.
   void Stop();
 
@@ -44,9 +49,12 @@ class Acceptor {
   bool WaitReadable(int fd, int timeoutMs) const;
   void Log(const std::string& line) const;
   long Connections() const { return connections_; }
+  int IdleMs() const { return limits_.idleMs; }
 
  private:
   void AcceptLoop(int listenFd, const Serve& serve);
+  // Sleeps `ms` unless the servers stop first; false when stopping.
+  bool Pause(int ms) const;
 
   std::mutex stopMutex_;
   std::function<void(const std::string&)> log_;
@@ -60,6 +68,9 @@ class Acceptor {
   std::mutex threadsMutex_;
   std::vector<Worker> threads_;  // finished ones are joined when the next one starts
   std::atomic<long> connections_{0};
+  Limits limits_;
+  std::mutex clientsMutex_;
+  std::vector<int> clients_;  // live client sockets: shut down at Stop so no read holds a thread
 };
 
 // Answers RPC calls on a TCP connection, one record each, until the client
@@ -67,23 +78,30 @@ class Acceptor {
 void ServeRpc(const Acceptor& acceptor, net::TcpConnection& c, const std::function<std::string(std::string_view)>& answer);
 
 // The raw SCPI socket: lines, and firmware blocks taken whole.
-void ServeSocket(Acceptor& acceptor, const std::string& unit, net::TcpConnection c);
+void ServeSocket(Acceptor& acceptor, const std::string& unit, net::TcpConnection& c);
 
 // The VXI-11 core and abort channels.  Links are numbered across clients, and an
 // abort on its own channel ends the read in progress on that link.
 class Vxi11Server {
  public:
   explicit Vxi11Server(Acceptor& acceptor) : acceptor_(acceptor) {}
-  void ServeCore(net::TcpConnection c, const std::string& unit, std::uint16_t abortPort);
-  void ServeAbort(net::TcpConnection c);
+  static constexpr std::size_t kMaxLinksPerConnection = 16;
+  void ServeCore(net::TcpConnection& c, const std::string& unit, std::uint16_t abortPort);
+  void ServeAbort(net::TcpConnection& c);
 
  private:
-  bool TakeAbort(int link);
+  // A link: its own input and answers, and whether an abort ends its read.
+  struct Link;
+  std::shared_ptr<Link> NewLink(const std::string& unit);
+  void DropLink(int id);
+  // An abort for a link whose read is in progress ends that read; at any
+  // other time it is answered and forgotten.  False for an unknown link.
+  bool Abort(int id);
 
   Acceptor& acceptor_;
-  std::atomic<int> nextLink_{1};
-  std::mutex abortMutex_;
-  std::vector<int> aborted_;  // links whose call in progress is to end with "abort"
+  std::mutex linksMutex_;
+  int nextLink_ = 1;
+  std::vector<std::shared_ptr<Link>> links_;  // every live link of every connection
 };
 
 // The portmapper: where the VXI-11 channels listen, over TCP and UDP.
@@ -92,7 +110,7 @@ struct Vxi11Ports {
   std::uint16_t abort = 0;
 };
 std::string PortmapperReply(std::string_view call, Vxi11Ports ports);
-void ServePortmapper(const Acceptor& acceptor, Vxi11Ports ports, net::TcpConnection c);
+void ServePortmapper(const Acceptor& acceptor, Vxi11Ports ports, net::TcpConnection& c);
 void ServeUdpPortmapper(const Acceptor& acceptor, Vxi11Ports ports, int fd);
 
 }  // namespace sim::detail

@@ -19,7 +19,7 @@ long Servers::Connections() const { return parts_->acceptor.Connections(); }
 bool Servers::Start(const Config& config, std::string& error) {
   Stop();
   detail::Acceptor& acceptor = parts_->acceptor;
-  if (!acceptor.Open(config.log, error)) return false;
+  if (!acceptor.Open(config.log, error, {config.maxClients, config.idleSeconds * 1000})) return false;
   enum class Kind { kSocket, kCore, kAbort, kPortmapper };
   struct Wanted {
     int port;
@@ -58,18 +58,18 @@ bool Servers::Start(const Config& config, std::string& error) {
   for (const auto& [fd, kind] : loops) {
     switch (kind) {
       case Kind::kSocket:
-        acceptor.Accept(fd, [&acceptor, unit](net::TcpConnection c) { detail::ServeSocket(acceptor, unit, std::move(c)); });
+        acceptor.Accept(fd, [&acceptor, unit](net::TcpConnection& c) { detail::ServeSocket(acceptor, unit, c); });
         break;
       case Kind::kCore:
-        acceptor.Accept(fd, [&vxi11, unit, abort = ports.abort](net::TcpConnection c) {
-          vxi11.ServeCore(std::move(c), unit, abort);
+        acceptor.Accept(fd, [&vxi11, unit, abort = ports.abort](net::TcpConnection& c) {
+          vxi11.ServeCore(c, unit, abort);
         });
         break;
       case Kind::kAbort:
-        acceptor.Accept(fd, [&vxi11](net::TcpConnection c) { vxi11.ServeAbort(std::move(c)); });
+        acceptor.Accept(fd, [&vxi11](net::TcpConnection& c) { vxi11.ServeAbort(c); });
         break;
       case Kind::kPortmapper:
-        acceptor.Accept(fd, [&acceptor, ports](net::TcpConnection c) { detail::ServePortmapper(acceptor, ports, std::move(c)); });
+        acceptor.Accept(fd, [&acceptor, ports](net::TcpConnection& c) { detail::ServePortmapper(acceptor, ports, c); });
         break;
     }
   }

@@ -24,6 +24,8 @@ class Servers {
     int vxi11Port = 0;          // core channel; 0: any free port, -1: no VXI-11 server
     int portmapperPort = 111;   // 0: any free port, -1: none
     std::string unit = "Zentrix8";
+    std::size_t maxClients = 64;  // connections served at once; more are refused
+    int idleSeconds = 300;        // a connection silent this long is dropped
     std::function<void(const std::string&)> log;  // connections and commands, when set
   };
 

@@ -11,12 +11,15 @@ namespace {
 constexpr std::size_t kMaxLine = 1u << 20;  // a command line longer than this is garbage
 }  // namespace
 
-void ServeSocket(Acceptor& acceptor, const std::string& unitName, net::TcpConnection c) {
+void ServeSocket(Acceptor& acceptor, const std::string& unitName, net::TcpConnection& c) {
   using Clock = Zentrix8::Clock;
   acceptor.Log("socket client " + c.Peer() + " connected");
-  auto unit = Zentrix8::Instance(unitName);
-  unit->Reconnect();
+  auto shared = Zentrix8::Instance(unitName);
+  shared->Reconnect();
+  Zentrix8::Port port(shared);  // this connection's own input and answers
+  Zentrix8::Port* unit = &port;
   std::string input;
+  auto lastHeard = Clock::now();
   while (!acceptor.Stopping()) {
     // Sleep until the client sends or an answer becomes ready.
     int wait = 200;
@@ -26,6 +29,7 @@ void ServeSocket(Acceptor& acceptor, const std::string& unitName, net::TcpConnec
     if (c.Buffered() || acceptor.WaitReadable(c.Descriptor(), wait)) {
       const auto got = c.ReceiveSome(input, 1 << 16, net::Millis(0));
       if (got != net::TcpConnection::Result::kOk && got != net::TcpConnection::Result::kTimeout) break;
+      lastHeard = Clock::now();
       for (;;) {
         // A firmware block goes to the unit whole: its data may hold line feeds.
         const BlockHeader header = ParseBlockHeader(input);
@@ -39,7 +43,7 @@ void ServeSocket(Acceptor& acceptor, const std::string& unitName, net::TcpConnec
           if (input.size() < block) break;
           unit->Write(std::string_view(input).substr(0, block), true);
           input.erase(0, block);
-          if (unit->Rebooting()) {
+          if (shared->Rebooting()) {
             acceptor.Log("the unit restarts after the firmware update; closing " + c.Peer());
             return;
           }
@@ -61,8 +65,11 @@ void ServeSocket(Acceptor& acceptor, const std::string& unitName, net::TcpConnec
       }
     } else if (acceptor.Stopping()) {
       break;
+    } else if (Clock::now() - lastHeard > std::chrono::milliseconds(acceptor.IdleMs()) && !unit->AnswerReadyAt()) {
+      acceptor.Log("socket client " + c.Peer() + " was silent too long; closing");
+      return;
     }
-    if (unit->ConnectionDropped()) {
+    if (shared->ConnectionDropped()) {
       acceptor.Log("dropping " + c.Peer() + " as the fault knob asks");
       return;
     }

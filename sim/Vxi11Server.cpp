@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -14,24 +15,60 @@ namespace rpc = net::rpc;
 constexpr std::uint32_t kMaxRecvSize = 1u << 20;  // what one device_write may carry
 }  // namespace
 
-bool Vxi11Server::TakeAbort(int link) {
-  std::lock_guard lock(abortMutex_);
-  const auto it = std::find(aborted_.begin(), aborted_.end(), link);
-  if (it == aborted_.end()) return false;
-  aborted_.erase(it);
-  return true;
+struct Vxi11Server::Link {
+  int id = 0;
+  Zentrix8::Port port;
+  std::string message;  // the link's message so far: the unit takes it whole, at END
+  std::atomic<bool> reading{false};
+  std::atomic<bool> aborted{false};
+  explicit Link(std::shared_ptr<Zentrix8> unit) : port(std::move(unit)) {}
+};
+
+std::shared_ptr<Vxi11Server::Link> Vxi11Server::NewLink(const std::string& unit) {
+  auto link = std::make_shared<Link>(Zentrix8::Instance(unit));
+  std::lock_guard lock(linksMutex_);
+  link->id = nextLink_++;
+  links_.push_back(link);
+  return link;
 }
 
-void Vxi11Server::ServeCore(net::TcpConnection c, const std::string& unitName, std::uint16_t abortPort) {
+void Vxi11Server::DropLink(int id) {
+  std::lock_guard lock(linksMutex_);
+  links_.erase(std::remove_if(links_.begin(), links_.end(), [id](const auto& l) { return l->id == id; }), links_.end());
+}
+
+bool Vxi11Server::Abort(int id) {
+  std::lock_guard lock(linksMutex_);
+  for (const auto& l : links_)
+    if (l->id == id) {
+      if (l->reading) l->aborted = true;
+      return true;
+    }
+  return false;
+}
+
+void Vxi11Server::ServeCore(net::TcpConnection& c, const std::string& unitName, std::uint16_t abortPort) {
   using Clock = Zentrix8::Clock;
   acceptor_.Log("VXI-11 client " + c.Peer() + " connected");
   auto unit = Zentrix8::Instance(unitName);
   std::string record, data;
-  std::string message;  // the link's message so far: the unit takes it whole, at END
-  rpc::Writer reply;    // kept: a large answer does not allocate anew for every read
-  std::vector<int> links;
+  rpc::Writer reply;  // kept: a large answer does not allocate anew for every read
+  std::vector<std::shared_ptr<Link>> links;  // this connection's
+  struct Release {
+    Vxi11Server& server;
+    std::vector<std::shared_ptr<Link>>& links;
+    ~Release() {
+      for (const auto& l : links) server.DropLink(l->id);
+    }
+  } release{*this, links};
+  auto find = [&](std::int32_t lid) -> Link* {
+    for (const auto& l : links)
+      if (l->id == lid) return l.get();
+    return nullptr;
+  };
   while (!acceptor_.Stopping()) {
-    if (!c.Buffered() && !acceptor_.WaitReadable(c.Descriptor(), -1)) break;
+    if (!c.Buffered() && !acceptor_.WaitReadable(c.Descriptor(), acceptor_.IdleMs())) break;
+    // One record within a deadline, however its fragments trickle in.
     if (rpc::ReceiveRecord(c, record, net::Millis(5000)) != net::TcpConnection::Result::kOk) break;
     rpc::Reader call(record);
     const rpc::CallHeader h = rpc::ReadCall(call);
@@ -56,9 +93,17 @@ void Vxi11Server::ServeCore(net::TcpConnection c, const std::string& unitName, s
             reply.StartRecord().Reply(xid, 4);
             break;
           }
-          const int lid = nextLink_++;
-          links.push_back(lid);
+          if (device.empty() || device.find('\0') != std::string::npos) {
+            reply.I32(3).I32(0).U32(0).U32(0);  // no such device
+            break;
+          }
+          if (links.size() >= kMaxLinksPerConnection) {
+            reply.I32(9).I32(0).U32(0).U32(0);  // out of resources
+            break;
+          }
+          links.push_back(NewLink(unitName));
           unit->Reconnect();
+          const int lid = links.back()->id;
           acceptor_.Log(c.Peer() + " linked to " + device + " as link " + std::to_string(lid));
           reply.I32(0).I32(lid).U32(abortPort).U32(kMaxRecvSize);
           break;
@@ -69,10 +114,12 @@ void Vxi11Server::ServeCore(net::TcpConnection c, const std::string& unitName, s
           call.U32();
           const std::int32_t flags = call.I32();
           const std::string_view data = call.Opaque(kMaxRecvSize);
-          if (!call.ok() || std::find(links.begin(), links.end(), lid) == links.end()) {
+          Link* link = call.ok() ? find(lid) : nullptr;
+          if (!link) {
             reply.I32(call.ok() ? 4 : 5).U32(0);
             break;
           }
+          std::string& message = link->message;
           if (message.size() + data.size() > kMaxInput + 64) {
             message.clear();
             reply.I32(17).U32(0);  // I/O error: a message larger than the unit takes
@@ -81,8 +128,9 @@ void Vxi11Server::ServeCore(net::TcpConnection c, const std::string& unitName, s
           message.append(data);
           if (flags & rpc::kFlagEnd) {
             if (message.size() < 200) acceptor_.Log(c.Peer() + " > " + message);
-            unit->Write(message, true);
+            link->port.Write(message, true);
             message.clear();
+            if (message.capacity() > (1u << 20)) message.shrink_to_fit();  // a firmware image is not kept
           }
           if (unit->ConnectionDropped()) {
             acceptor_.Log("dropping " + c.Peer() + " as the fault knob asks");
@@ -103,26 +151,30 @@ void Vxi11Server::ServeCore(net::TcpConnection c, const std::string& unitName, s
           call.U32();
           const std::int32_t flags = call.I32();
           call.U32();
-          if (!call.ok() || std::find(links.begin(), links.end(), lid) == links.end()) {
+          Link* link = call.ok() ? find(lid) : nullptr;
+          if (!link) {
             reply.I32(call.ok() ? 4 : 5).I32(0).Opaque("");
             break;
           }
           // Wait for an answer up to the client's time-out, unless the link is aborted.
-          const auto deadline = Clock::now() + std::chrono::milliseconds(ioTimeout);
+          const auto deadline = Clock::now() + std::chrono::milliseconds(std::min<std::uint32_t>(ioTimeout, 3600000));
+          link->aborted = false;
+          link->reading = true;
           bool aborted = false;
           for (;;) {
-            aborted = TakeAbort(lid);
-            const auto ready = unit->AnswerReadyAt();
+            aborted = link->aborted.exchange(false);
+            const auto ready = link->port.AnswerReadyAt();
             if (aborted || (ready && *ready <= Clock::now()) || Clock::now() >= deadline || acceptor_.Stopping()) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
           }
+          link->reading = false;
           if (aborted) {
             reply.I32(23).I32(0).Opaque("");
             break;
           }
           const std::size_t size = std::min<std::size_t>(requestSize, kMaxRecvSize);
           data.clear();
-          unit->ReadInto(data, size, (flags & rpc::kFlagTermChar) != 0);
+          link->port.ReadInto(data, size, (flags & rpc::kFlagTermChar) != 0);
           if (data.empty()) {
             reply.I32(15).I32(0).Opaque("");
             break;
@@ -136,13 +188,26 @@ void Vxi11Server::ServeCore(net::TcpConnection c, const std::string& unitName, s
         case rpc::kDeviceReadStb:
           reply.I32(0).U32(0);
           break;
-        case rpc::kDeviceClear:
-          unit->Clear();
+        case rpc::kDeviceClear: {
+          Link* link = find(call.I32());
+          if (!link) {
+            reply.I32(4);
+            break;
+          }
+          link->port.Clear();  // this link's input and answers only
+          link->message.clear();
           reply.I32(0);
           break;
+        }
         case rpc::kDestroyLink: {
           const std::int32_t lid = call.I32();
-          links.erase(std::remove(links.begin(), links.end(), lid), links.end());
+          if (!find(lid)) {
+            reply.I32(4);
+            break;
+          }
+          links.erase(std::remove_if(links.begin(), links.end(), [lid](const auto& l) { return l->id == lid; }),
+                      links.end());
+          DropLink(lid);
           reply.I32(0);
           break;
         }
@@ -158,7 +223,7 @@ void Vxi11Server::ServeCore(net::TcpConnection c, const std::string& unitName, s
   acceptor_.Log("VXI-11 client " + c.Peer() + " gone");
 }
 
-void Vxi11Server::ServeAbort(net::TcpConnection c) {
+void Vxi11Server::ServeAbort(net::TcpConnection& c) {
   ServeRpc(acceptor_, c, [this](std::string_view record) -> std::string {
     rpc::Reader call(record);
     const rpc::CallHeader h = rpc::ReadCall(call);
@@ -166,10 +231,7 @@ void Vxi11Server::ServeAbort(net::TcpConnection c) {
     rpc::Writer reply;
     if (h.prog != rpc::kDeviceAsync || h.proc != rpc::kDeviceAbort) return reply.Reply(h.xid, h.prog != rpc::kDeviceAsync ? 1 : 3).Bytes();
     const std::int32_t lid = call.I32();
-    {
-      std::lock_guard lock(abortMutex_);
-      aborted_.push_back(lid);
-    }
+    if (!call.ok() || !Abort(lid)) return reply.Reply(h.xid).I32(4).Bytes();  // invalid link identifier
     acceptor_.Log("abort of link " + std::to_string(lid));
     return reply.Reply(h.xid).I32(0).Bytes();
   });

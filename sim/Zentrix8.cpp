@@ -13,7 +13,7 @@ namespace sim {
 
 using namespace detail;
 
-Zentrix8::Zentrix8(Scenario scenario) : scenario_(std::move(scenario)) {
+Zentrix8::Zentrix8(Scenario scenario) : scenario_(std::move(scenario)), port_(std::make_unique<Port>(*this)) {
   // A scenario a test engineer recognises: bursts on every port, a little
   // weaker the higher the port, the companion and video channels quieter.
   for (int s = 1; s <= 8; ++s) {
@@ -56,44 +56,52 @@ void Zentrix8::ResetSettings() {
   results_ = {};
 }
 
-// --- input ---------------------------------------------------------------------------
+// --- ports: input -----------------------------------------------------------------
 
-void Zentrix8::Write(std::string_view bytes, bool end) {
-  std::lock_guard lock(mutex_);
-  if (Rebooting() || dropped_) return;
-  stream_.clear();  // a new message ends an endless answer
-  if (input_.size() + bytes.size() > kMaxInput) {
-    input_.clear();
-    QueueError(-223, "Too much data");
-    return;
-  }
-  input_.append(bytes);
-  // A firmware block may come in several writes; it is taken whole at the end.
-  if (const BlockHeader block = ParseBlockHeader(input_); block.state != BlockHeader::kNone) {
-    if (!end) return;
-    const bool ok = block.state == BlockHeader::kComplete;
-    std::size_t got = ok ? input_.size() - block.dataStart : 0;
-    while (ok && got > block.length && (input_.back() == '\n' || input_.back() == '\r')) {
-      input_.pop_back();
-      --got;
-    }
-    input_.clear();
-    ++commands_;
-    if (!ok || got != block.length) {
-      QueueError(-161, "Invalid block data");
+Zentrix8::Port::Port(std::shared_ptr<Zentrix8> unit) : unit_(unit.get()), keep_(std::move(unit)) {}
+
+void Zentrix8::Port::Write(std::string_view bytes, bool end) {
+  Zentrix8& z = *unit_;
+  if (z.Rebooting() || z.ConnectionDropped()) return;
+  std::string message;
+  {
+    std::lock_guard lock(mutex_);
+    stream_.clear();  // a new message ends an endless answer
+    if (input_.size() + bytes.size() > kMaxInput) {
+      input_.clear();
+      std::lock_guard unitLock(z.mutex_);
+      z.QueueError(-223, "Too much data");
       return;
     }
-    FinishFirmware();
-    return;
+    input_.append(bytes);
+    // A firmware block may come in several writes; it is taken whole at the end.
+    if (const BlockHeader block = ParseBlockHeader(input_); block.state != BlockHeader::kNone) {
+      if (!end) return;
+      const bool ok = block.state == BlockHeader::kComplete;
+      std::size_t got = ok ? input_.size() - block.dataStart : 0;
+      while (ok && got > block.length && (input_.back() == '\n' || input_.back() == '\r')) {
+        input_.pop_back();
+        --got;
+      }
+      input_.clear();
+      input_.shrink_to_fit();  // an image is large: the port does not keep its memory
+      std::lock_guard unitLock(z.mutex_);
+      ++z.commands_;
+      if (!ok || got != block.length) {
+        z.QueueError(-161, "Invalid block data");
+        return;
+      }
+      z.FinishFirmware(*this);
+      return;
+    }
+    if (!end) return;
+    message.swap(input_);
   }
-  if (!end) return;
-  std::string message;
-  message.swap(input_);
   while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
-  ProcessMessage(message);
+  z.ProcessMessage(message, *this);
 }
 
-void Zentrix8::FinishFirmware() {
+void Zentrix8::FinishFirmware(Port& port) {
   ++firmwareUploads_;
   // The new firmware reports the next version number after the restart.
   std::string& fw = identity_.firmware;
@@ -103,30 +111,42 @@ void Zentrix8::FinishFirmware() {
   fw = fw.substr(0, dot + 1) + std::to_string(minor + 1);
   rebootUntil_ = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                     std::chrono::duration<double>(rebootSeconds_ * timeScale_));
-  output_.clear();
-  outputRead_ = 0;
+  port.output_.clear();
+  port.outputRead_ = port.queued_ = 0;
   esr_ = 0;
   opcArmed_ = false;
   op_ = {};
   ResetSettings();
 }
 
-void Zentrix8::ProcessMessage(std::string_view message) {
-  ++commands_;
-  if (faults_.dropAfterCommands && commands_ > *faults_.dropAfterCommands) {
-    dropped_ = true;
-    return;
+void Zentrix8::ProcessMessage(std::string_view message, Port& port) {
+  {
+    std::lock_guard lock(mutex_);
+    ++commands_;
+    if (faults_.dropAfterCommands && commands_ > *faults_.dropAfterCommands) {
+      dropped_ = true;
+      return;
+    }
+    log_.emplace_back(message.substr(0, kLoggedBytes));
+    if (log_.size() > kLoggedMessages) log_.pop_front();
   }
-  if (log_.size() < 100000) log_.emplace_back(message);
+  // The unit is held one command at a time, so one client's long message
+  // does not stop the others.
   bool opc = false;
   std::size_t start = 0;
   while (start <= message.size()) {
     const std::size_t semi = std::min(message.find(';', start), message.size());
     const std::string_view part = Trim(message.substr(start, semi - start));
-    if (!part.empty()) ProcessCommand(part, opc);
+    if (!part.empty()) {
+      std::lock_guard lock(mutex_);
+      current_ = &port;
+      ProcessCommand(part, opc);
+      current_ = nullptr;
+    }
     start = semi + 1;
   }
   if (opc) {
+    std::lock_guard lock(mutex_);
     // "*OPC": the operation-complete bit follows when the running operation ends.
     if (op_.kind == Operation::kNone) {
       if (!faults_.neverComplete) esr_ |= 1;
@@ -143,7 +163,7 @@ void Zentrix8::ProcessCommand(std::string_view text, bool& opc) {
       return;
     }
     if (!faults_.streamWithoutLineFeedFor.empty() && Upper(text) == Upper(faults_.streamWithoutLineFeedFor)) {
-      stream_ = "1234,";
+      current_->stream_ = "1234,";
       return;
     }
     if (text.front() == '*') {
@@ -233,14 +253,24 @@ void Zentrix8::QueueError(long code, const std::string& text) {
 
 void Zentrix8::Answer(std::string text) {
   const auto delay = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(faults_.answerDelayS));
-  output_.push_back({std::move(text), Clock::now() + delay});
+  if (current_) current_->Push(std::move(text), Clock::now() + delay);
 }
 
-// --- output --------------------------------------------------------------------------
+// --- ports: output --------------------------------------------------------------------
 
-void Zentrix8::AppendOutput(std::string& out, std::size_t max) {
-  if (Rebooting() || dropped_) return;
-  if (faults_.splitAnswersAt > 0) max = std::min(max, faults_.splitAnswersAt);
+void Zentrix8::Port::Push(std::string text, Clock::time_point readyAt) {
+  std::lock_guard lock(mutex_);
+  if (!output_.empty() && queued_ + text.size() > kMaxQueuedBytes) {
+    unit_->QueueError(-350, "Queue overflow");  // a client that does not read loses answers, not memory
+    return;
+  }
+  queued_ += text.size();
+  output_.push_back({std::move(text), readyAt});
+}
+
+void Zentrix8::Port::AppendOutput(std::string& out, std::size_t max) {
+  const std::size_t split = unit_->faults_.splitAnswersAt;
+  if (split > 0) max = std::min(max, split);
   const std::size_t start = out.size();
   max += start;
   const auto now = Clock::now();
@@ -250,6 +280,7 @@ void Zentrix8::AppendOutput(std::string& out, std::size_t max) {
     out.append(front, outputRead_, n);
     outputRead_ += n;
     if (outputRead_ == front.size()) {
+      queued_ -= front.size();
       output_.pop_front();
       outputRead_ = 0;
     }
@@ -258,20 +289,20 @@ void Zentrix8::AppendOutput(std::string& out, std::size_t max) {
     while (out.size() < max) out.append(stream_, 0, std::min(stream_.size(), max - out.size()));
 }
 
-std::string Zentrix8::Read(std::size_t max) {
-  std::lock_guard lock(mutex_);
+std::string Zentrix8::Port::Read(std::size_t max) {
   std::string out;
-  AppendOutput(out, max);
+  ReadInto(out, max, false);
   return out;
 }
 
-std::string Zentrix8::ReadAnswer(std::size_t max) {
+std::string Zentrix8::Port::ReadAnswer(std::size_t max) {
   std::string out;
   ReadInto(out, max, true);
   return out;
 }
 
-std::size_t Zentrix8::ReadInto(std::string& out, std::size_t max, bool oneAnswer) {
+std::size_t Zentrix8::Port::ReadInto(std::string& out, std::size_t max, bool oneAnswer) {
+  if (unit_->Rebooting() || unit_->ConnectionDropped()) return 0;
   std::lock_guard lock(mutex_);
   if (oneAnswer && !output_.empty()) {
     const std::string& front = output_.front().text;
@@ -283,12 +314,25 @@ std::size_t Zentrix8::ReadInto(std::string& out, std::size_t max, bool oneAnswer
   return out.size() - before;
 }
 
-std::optional<Zentrix8::Clock::time_point> Zentrix8::AnswerReadyAt() const {
+std::optional<Zentrix8::Clock::time_point> Zentrix8::Port::AnswerReadyAt() const {
+  if (unit_->Rebooting() || unit_->ConnectionDropped()) return std::nullopt;
   std::lock_guard lock(mutex_);
-  if (Rebooting() || dropped_) return std::nullopt;
   if (!output_.empty()) return output_.front().readyAt;
   if (!stream_.empty()) return Clock::now();
   return std::nullopt;
+}
+
+void Zentrix8::Port::Clear() {
+  std::lock_guard lock(mutex_);
+  input_.clear();
+  output_.clear();
+  outputRead_ = queued_ = 0;
+  stream_.clear();
+}
+
+std::size_t Zentrix8::Port::QueuedBytes() const {
+  std::lock_guard lock(mutex_);
+  return queued_;
 }
 
 bool Zentrix8::Rebooting() const {
@@ -305,15 +349,6 @@ void Zentrix8::Reconnect() {
   std::lock_guard lock(mutex_);
   dropped_ = false;
   commands_ = 0;
-  Clear();
-}
-
-void Zentrix8::Clear() {
-  std::lock_guard lock(mutex_);
-  input_.clear();
-  output_.clear();
-  outputRead_ = 0;
-  stream_.clear();
 }
 
 void Zentrix8::SetTimeScale(double scale) {
@@ -364,7 +399,7 @@ long Zentrix8::commandCount() const {
 
 std::vector<std::string> Zentrix8::commandLog() const {
   std::lock_guard lock(mutex_);
-  return log_;
+  return {log_.begin(), log_.end()};
 }
 
 long Zentrix8::firmwareUploads() const {

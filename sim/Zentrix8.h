@@ -69,24 +69,71 @@ class QUORVEL_API Zentrix8 {
   // A new unit under that name, replacing the one there was (for tests).
   static std::shared_ptr<Zentrix8> Replace(const std::string& name, Scenario scenario = {});
 
-  // One message from the controller; `end` marks its end (VISA END, or a
-  // line feed on a socket).  A firmware block may come in several writes.
-  void Write(std::string_view bytes, bool end = true);
-  // Up to `max` bytes of the answers that are ready.
-  std::string Read(std::size_t max);
-  // The same, stopping after the first line feed (the end of one answer).
-  std::string ReadAnswer(std::size_t max);
-  // Appends to `out` instead (a server keeps its buffer); returns the bytes added.
-  std::size_t ReadInto(std::string& out, std::size_t max, bool oneAnswer);
-  // When the next answer byte will be ready (nullopt: none is queued).
-  std::optional<Clock::time_point> AnswerReadyAt() const;
+  // One client's way in: its own input and its own answers (a socket
+  // connection, a VXI-11 link, an in-process session).  The unit's state is
+  // shared by all, as a real instrument's is; answers reach only the port
+  // whose query made them.
+  class QUORVEL_API Port {
+   public:
+    // Answers waiting beyond this many bytes are dropped with -350 "Queue
+    // overflow" (one answer larger than this still fits an empty queue).
+    static constexpr std::size_t kMaxQueuedBytes = 4u << 20;
+
+    explicit Port(std::shared_ptr<Zentrix8> unit);
+    explicit Port(Zentrix8& unit) : unit_(&unit) {}  // the unit's own port
+    Port(const Port&) = delete;
+    Port& operator=(const Port&) = delete;
+
+    // One message from the controller; `end` marks its end (VISA END, or a
+    // line feed on a socket).  A firmware block may come in several writes.
+    void Write(std::string_view bytes, bool end = true);
+    // Up to `max` bytes of the answers that are ready.
+    std::string Read(std::size_t max);
+    // The same, stopping after the first line feed (the end of one answer).
+    std::string ReadAnswer(std::size_t max);
+    // Appends to `out` instead (a server keeps its buffer); returns the bytes added.
+    std::size_t ReadInto(std::string& out, std::size_t max, bool oneAnswer);
+    // When the next answer byte will be ready (nullopt: none is queued).
+    std::optional<Clock::time_point> AnswerReadyAt() const;
+    // A device clear of this port: its input, answers and stream are dropped.
+    void Clear();
+    std::size_t QueuedBytes() const;
+    Zentrix8& unit() const { return *unit_; }
+
+   private:
+    friend class Zentrix8;
+    void Push(std::string text, Clock::time_point readyAt);  // with the unit's lock held
+    void AppendOutput(std::string& out, std::size_t max);     // with this port's lock held
+
+    Zentrix8* unit_;
+    std::shared_ptr<Zentrix8> keep_;
+    mutable std::mutex mutex_;
+    std::string input_;
+    struct Pending {
+      std::string text;
+      Clock::time_point readyAt;
+    };
+    std::deque<Pending> output_;
+    std::size_t outputRead_ = 0;
+    std::size_t queued_ = 0;  // bytes in output_
+    std::string stream_;      // an answer that never ends
+  };
+
+  // The unit's own port, for tests and single-client use.
+  void Write(std::string_view bytes, bool end = true) { port_->Write(bytes, end); }
+  std::string Read(std::size_t max) { return port_->Read(max); }
+  std::string ReadAnswer(std::size_t max) { return port_->ReadAnswer(max); }
+  std::size_t ReadInto(std::string& out, std::size_t max, bool oneAnswer) {
+    return port_->ReadInto(out, max, oneAnswer);
+  }
+  std::optional<Clock::time_point> AnswerReadyAt() const { return port_->AnswerReadyAt(); }
+  void Clear() { port_->Clear(); }
   // The unit does not answer while it restarts after a firmware update.
   bool Rebooting() const;
   // After the drop-after fault fired, until the controller reconnects.
   bool ConnectionDropped() const;
+  // A new connection: the drop-after fault counts afresh.  Nobody's answers are touched.
   void Reconnect();
-  // A device clear: input, answers and streams are dropped.
-  void Clear();
 
   // Simulated seconds take this many real seconds (0: operations are instant).
   void SetTimeScale(double scale);
@@ -103,6 +150,9 @@ class QUORVEL_API Zentrix8 {
   std::string clockWord() const;
   std::string pathState(const std::string& node) const;  // e.g. "PORT5" -> "SUM"
   long commandCount() const;
+  static constexpr std::size_t kLoggedMessages = 10000;
+  static constexpr std::size_t kLoggedBytes = 512;
+  static constexpr std::size_t kMaxParts = 256;
   std::vector<std::string> commandLog() const;
   long firmwareUploads() const;
 
@@ -116,18 +166,17 @@ class QUORVEL_API Zentrix8 {
   using Handler = std::function<void(Zentrix8&, Command&)>;
 
   static const std::map<std::string, Handler>& Handlers();
-  void ProcessMessage(std::string_view message);
+  void ProcessMessage(std::string_view message, Port& port);
   void ProcessCommand(std::string_view text, bool& opcRequested);
+  void FinishFirmware(Port& port);
   void Answer(std::string text);
   void QueueError(long code, const std::string& text);
   void StartOperation(Operation::Kind kind, int channel, double seconds);
   void CompleteIfDue();
-  void AppendOutput(std::string& out, std::size_t max);  // with the lock held
   void Measure(const std::vector<int>& channels);
   void SearchBursts(int channel);
   double SampleRate(const Sensor& s) const;
   std::vector<int> SumMembers() const;
-  void FinishFirmware();
   void ResetSettings();
 
   mutable std::recursive_mutex mutex_;
@@ -154,17 +203,11 @@ class QUORVEL_API Zentrix8 {
   std::array<Result, 9> results_{};
   unsigned measurements_ = 0;
 
-  // Input and output.
-  std::string input_;
-  struct Pending {
-    std::string text;
-    Clock::time_point readyAt;
-  };
-  std::deque<Pending> output_;
-  std::size_t outputRead_ = 0;
-  std::string stream_;  // an answer that never ends
+  // The port whose command runs (set while the lock is held).
+  Port* current_ = nullptr;
+  std::unique_ptr<Port> port_;
   long commands_ = 0;
-  std::vector<std::string> log_;
+  std::deque<std::string> log_;  // the last kLoggedMessages messages, each cut at kLoggedBytes
   bool dropped_ = false;
   Clock::time_point rebootUntil_{};
   long firmwareUploads_ = 0;

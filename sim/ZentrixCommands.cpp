@@ -184,7 +184,9 @@ const std::map<std::string, Zentrix8::Handler>& Zentrix8::Handlers() {
        }},
       {"CONF:PART#",
        [](Z& z, C& c) {
-         if (c.query) return z.Answer(std::to_string(z.parts_[c.Num(0)]) + "\n");
+         const auto it = z.parts_.find(c.Num(0));
+         if (c.query) return z.Answer(std::to_string(it == z.parts_.end() ? 0 : it->second) + "\n");
+         if (it == z.parts_.end() && z.parts_.size() >= Z::kMaxParts) throw ScpiError{-225, "Out of memory"};
          z.parts_[c.Num(0)] = std::lround(c.Value());
        }},
       {"CONF:PORT#:MODE", pathWord("PORT", {"ANA", "SUM", "ADI", "PDI"}, true)},

@@ -23,12 +23,14 @@ class RawSocketVisa : public platform::VisaSessionBase {
     pending_.clear();
   }
   void Write(std::string_view text) override {
+    DropStale();
     std::string message(text);
     // The line feed is the socket's END.
     if (options_.sendEnd && (message.empty() || message.back() != '\n')) message += '\n';
     Send(message);
   }
   void WriteBlock(std::span<const std::uint8_t> block) override {
+    DropStale();
     std::string message(reinterpret_cast<const char*>(block.data()), block.size());
     if (options_.sendEnd) message += '\n';
     Send(message);
@@ -46,7 +48,8 @@ class RawSocketVisa : public platform::VisaSessionBase {
       }
       const auto left = std::chrono::duration_cast<Millis>(deadline - std::chrono::steady_clock::now());
       std::string got;
-      const auto r = conn_.ReceiveSome(got, std::size_t{1} << 20, std::max(Millis(0), left));
+      // No more than the caller can take: an endless stream is not read ahead.
+      const auto r = conn_.ReceiveSome(got, std::min(std::size_t{1} << 20, max - pending_.size()), std::max(Millis(0), left));
       pending_.append(got);
       if (r != TcpConnection::Result::kOk) {
         Fail(r == TcpConnection::Result::kTimeout ? platform::kVisaErrorTimeout : platform::kVisaErrorConnectionLost, conn_.Error());
@@ -56,6 +59,17 @@ class RawSocketVisa : public platform::VisaSessionBase {
     }
   }
  private:
+  // A new message: what is left of an earlier answer (here or already on the
+  // way) is stale and never becomes the next answer.
+  void DropStale() {
+    pending_.clear();
+    std::string junk;
+    for (std::size_t dropped = 0; dropped < (std::size_t{1} << 20) && conn_.IsOpen();) {
+      junk.clear();
+      if (conn_.ReceiveSome(junk, 1 << 16, Millis(0)) != TcpConnection::Result::kOk) break;
+      dropped += junk.size();
+    }
+  }
   void Send(const std::string& message) {
     const auto r = conn_.SendAll(message, options_.timeout);
     if (r == TcpConnection::Result::kOk) return Succeed();

@@ -10,6 +10,8 @@ namespace visa {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 std::string Vxi11ErrorText(std::int32_t code) {
   switch (code) {
     case 1: return "syntax error";
@@ -72,8 +74,13 @@ class Vxi11Visa : public platform::VisaSessionBase {
     abort_.Close();
   }
 
-  void Write(std::string_view text) override { Send(text); }
+  // A new message: what is left of an earlier answer is stale, never the next answer.
+  void Write(std::string_view text) override {
+    ahead_.clear();
+    Send(text);
+  }
   void WriteBlock(std::span<const std::uint8_t> block) override {
+    ahead_.clear();
     Send(std::string_view(reinterpret_cast<const char*>(block.data()), block.size()));
   }
 
@@ -89,18 +96,25 @@ class Vxi11Visa : public platform::VisaSessionBase {
       return out;
     }
     // Until END or the term character; a reply that only filled the request
-    // (even exactly) means: read again.
+    // (even exactly) means: read again.  The whole read has one deadline,
+    // whatever the unit sends meanwhile (empty pieces without END included).
+    const auto deadline = Clock::now() + options_.timeout;
     while (out.size() < max) {
+      const Millis left = std::chrono::duration_cast<Millis>(deadline - Clock::now());
+      if (left <= Millis(0)) {
+        Fail(platform::kVisaErrorTimeout, "no complete answer within " + std::to_string(options_.timeout.count()) + " ms");
+        return {};
+      }
       rpc::Writer args;
       // Ask for a whole large answer at once; what the caller did not ask for waits in ahead_.
       args.I32(lid_)
-          .U32(static_cast<std::uint32_t>(std::max<std::size_t>(std::min<std::size_t>(max - out.size(), 1u << 20), 1u << 20)))
-          .U32(static_cast<std::uint32_t>(options_.timeout.count()))
+          .U32(1u << 20)
+          .U32(static_cast<std::uint32_t>(left.count()))
           .U32(0)
           .I32(options_.termChar ? rpc::kFlagTermChar : 0)
           .U32('\n');
       rpc::Reader reply("");
-      if (!Call(rpc::kDeviceRead, args, reply, options_.timeout + Millis(1000))) return {};
+      if (!Call(rpc::kDeviceRead, args, reply, left + Millis(1000))) return {};
       const std::int32_t err = reply.I32();
       const std::int32_t reason = reply.I32();
       const std::string_view data = reply.Opaque();
@@ -113,6 +127,7 @@ class Vxi11Visa : public platform::VisaSessionBase {
       out.append(data.substr(0, take));
       ahead_.append(data.substr(take));
       if ((reason & (rpc::kReasonEnd | rpc::kReasonChr)) || !ahead_.empty()) break;
+      if (data.empty()) Pause(std::min(left, Millis(10)));  // nothing and no end: do not hammer the unit
     }
     Succeed();
     return out;
@@ -131,8 +146,12 @@ class Vxi11Visa : public platform::VisaSessionBase {
     return false;
   }
 
-  // One RPC on the core channel; replies to earlier calls that timed out are dropped.
+  static void Pause(Millis ms) { ::usleep(static_cast<useconds_t>(ms.count() * 1000)); }
+
+  // One RPC on the core channel, within one deadline; replies to earlier
+  // calls that timed out are dropped (and do not buy more time).
   bool Call(std::uint32_t proc, const rpc::Writer& args, rpc::Reader& result, Millis timeout) {
+    const auto deadline = Clock::now() + timeout;
     const std::uint32_t xid = ++xid_;
     rpc::Writer call;
     call.Call(xid, rpc::kDeviceCore, rpc::kVxiVersion, proc);
@@ -140,7 +159,8 @@ class Vxi11Visa : public platform::VisaSessionBase {
     auto r = core_.SendAll(rpc::Record(payload), timeout);
     if (r != TcpConnection::Result::kOk) return Broken(core_.Error()), false;
     for (;;) {
-      r = rpc::ReceiveRecord(core_, replyBuffer_, timeout);
+      r = rpc::ReceiveRecord(core_, replyBuffer_,
+                             std::max(Millis(0), std::chrono::duration_cast<Millis>(deadline - Clock::now())));
       if (r == TcpConnection::Result::kTimeout) {
         const std::string why = core_.Error();
         Abort();  // the unit ends the call it still works on; its late reply is dropped later

@@ -20,6 +20,13 @@ constexpr const char* kUsage =
     "  --unit NAME            which simulated unit (default Zentrix8)\n"
     "  --time-scale X         real seconds per simulated second (default 1)\n"
     "  --log                  log connections and commands to stderr\n"
+    "  --max-clients N        connections served at once (default 64); more are refused\n"
+    "  --idle-timeout S       drop a connection silent for S seconds (default 300)\n"
+    "limits (a client cannot take more):\n"
+    "  a message or firmware block above 64 MiB is refused with -223 \"Too much data\";\n"
+    "  answers left unread beyond 4 MiB per connection (VXI-11: per link) are dropped\n"
+    "  with -350 \"Queue overflow\"; 16 links per VXI-11 connection; an RPC record\n"
+    "  must arrive whole within 5 s; the command log keeps the last 10000 messages.\n"
     "fault knobs:\n"
     "  --delay S              every answer becomes readable S seconds late\n"
     "  --drop-after N         the connection breaks after N messages\n"
@@ -67,6 +74,15 @@ int main(int argc, char** argv) {
     else if (a == "--unit") unitName = text();
     else if (a == "--time-scale") value(timeScale);
     else if (a == "--log") log = true;
+    else if (a == "--max-clients") {
+      value(v);
+      if (v < 1 || v > 4096) { std::cerr << "zentrix8-sim: --max-clients takes 1 to 4096\n"; return 2; }
+      config.maxClients = static_cast<std::size_t>(v);
+    } else if (a == "--idle-timeout") {
+      value(v);
+      if (v < 1 || v > 86400) { std::cerr << "zentrix8-sim: --idle-timeout takes 1 to 86400 seconds\n"; return 2; }
+      config.idleSeconds = static_cast<int>(v);
+    }
     else if (a == "--delay") value(faults.answerDelayS);
     else if (a == "--drop-after") { value(v); faults.dropAfterCommands = static_cast<long>(v); }
     else if (a == "--garbage") faults.garbageFor = text();
