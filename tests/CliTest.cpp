@@ -21,6 +21,12 @@ CliResult RunCli(const std::vector<std::string>& args) {
   return {status, out.str(), err.str()};
 }
 
+// A configuration with the default device, its data kept in `dir`.
+std::string Empty(const TempDir& dir) {
+  TempDir::Write(dir / "empty.ini", "[Host]\nDataFolder = " + (dir / "data") + "\n");
+  return dir / "empty.ini";
+}
+
 TEST(QuorvelInfo, NamesTheFirstDeviceAndPrintsItsState) {
   TempDir dir;
   TempDir::Write(dir / "q.ini",
@@ -40,11 +46,15 @@ TEST(QuorvelInfo, NamesTheFirstDeviceAndPrintsItsState) {
   EXPECT_NE(r.out.find("COMP 31.75  BYP 31.75"), std::string::npos);
 }
 
-TEST(QuorvelInfo, AMissingConfigurationMeansTheDefaultDevice) {
+TEST(QuorvelInfo, AnEmptyConfigurationMeansTheDefaultDeviceAMissingOneIsAnError) {
   TempDir dir;
-  const CliResult r = RunCli({"info", "--config", dir / "absent.ini"});
+  const CliResult r = RunCli({"info", "--config", Empty(dir)});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("Device       Zentrix8 (QuorvelUnit)"), std::string::npos) << r.out;
+  const CliResult missing = RunCli({"info", "--config", dir / "absent.ini"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("absent.ini does not exist"), std::string::npos) << missing.err;
+  EXPECT_TRUE(missing.out.empty());
 }
 
 TEST(QuorvelInfo, BadInputGetsAClearErrorAndStatus2) {
@@ -58,8 +68,10 @@ TEST(QuorvelInfo, BadInputGetsAClearErrorAndStatus2) {
       {{"--config"}, 2, "option --config needs a value"},
       {{"--frobnicate"}, 2, "unknown option --frobnicate"},
       {{"dance"}, 2, "unknown command 'dance'"},
-      {{"--config", dir / "absent.ini", "--device", "Nope"}, 2, "no device named 'Nope'"},
+      {{"--config", Empty(dir), "--device", "Nope"}, 2, "no device named 'Nope'"},
       {{"info", "--config", dir / "bad.ini"}, 1, "line 2"},
+      {{"info", "--config", dir.path().string()}, 1, "is a directory"},
+      {{"info", "--config", "/dev/zero"}, 1, "is not a regular file"},
       {{"measure", "--channel", "12"}, 2, "--channel takes"},
       {{"measure", "--channel", "1.5"}, 2, "--channel takes"},
       {{"config", "--frequency", "abc"}, 2, "--frequency takes a number"},
@@ -201,7 +213,7 @@ namespace {
 
 TEST(QuorvelSettings, ConfigShowsWhatTheOptionsStored) {
   TempDir dir;
-  const CliResult r = RunCli({"config", "--config", dir / "none.ini", "--sum", "2,3", "--channel", "2", "--frequency",
+  const CliResult r = RunCli({"config", "--config", Empty(dir), "--sum", "2,3", "--channel", "2", "--frequency",
                               "2.4e9", "--meas-time", "0.01"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("DUT2   2400000000   0.01       1000000    250MHz 250     0       10001"), std::string::npos)
@@ -214,7 +226,7 @@ TEST(QuorvelSettings, ConfigShowsWhatTheOptionsStored) {
 
 TEST(QuorvelSettings, ConfigAsJson) {
   TempDir dir;
-  const CliResult r = RunCli({"config", "--json", "--config", dir / "none.ini", "--sample-rate", "84000000"});
+  const CliResult r = RunCli({"config", "--json", "--config", Empty(dir), "--sample-rate", "84000000"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.front(), '{');
   EXPECT_EQ(r.out.substr(r.out.size() - 2), "}\n");
@@ -329,10 +341,14 @@ TEST(QuorvelFirmware, UploadsWithProgressAndSaysWhatHappened) {
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("is not a firmware file"), std::string::npos) << r.err;
 
-  fx.ExpectConnect();
-  r = fx.Run({"firmware", fx.dir / "missing.fw"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("error 53"), std::string::npos) << r.err;
+  // Paths that are not firmware files are named for what they are; the unit is not touched.
+  for (const auto& [path, says] : {std::pair{fx.dir / "missing.fw", "file not found"},
+                                   std::pair{fx.dir.path().string(), "is a directory"},
+                                   std::pair{std::string("/dev/zero"), "is not a regular file"}}) {
+    r = fx.Run({"firmware", path});
+    EXPECT_EQ(r.status, 2) << path;
+    EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
+  }
   EXPECT_TRUE(fx.visa->Blocks().size() == 3u);
 }
 
@@ -343,7 +359,7 @@ namespace {
 // The main job on the embedded simulator, as the README's first command runs it.
 TEST(QuorvelMainJob, RunsABurstSearchAndAMeasurementOnTheEmbeddedSimulator) {
   TempDir dir;
-  const CliResult r = RunCli({"--config", dir / "none.ini"});
+  const CliResult r = RunCli({"--config", Empty(dir)});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("the embedded Zentrix8 simulator answers (SIM::Zentrix8::INSTR)"), std::string::npos);
   EXPECT_NE(r.out.find("Unit Zentrix8 at SIM::Zentrix8::INSTR: serial Z8-000123"), std::string::npos) << r.out;
@@ -358,7 +374,7 @@ TEST(QuorvelMainJob, RunsABurstSearchAndAMeasurementOnTheEmbeddedSimulator) {
 
 TEST(QuorvelMainJob, PanelDumpShowsTheServiceFormsPages) {
   TempDir dir;
-  CliResult r = RunCli({"panel", "--dump", "--config", dir / "none.ini"});
+  CliResult r = RunCli({"panel", "--dump", "--config", Empty(dir)});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("pages handed to the host: \"Power Measurement\" \"Burstsearch\" \"Firmware Update\""),
             std::string::npos) << r.out;
@@ -366,13 +382,13 @@ TEST(QuorvelMainJob, PanelDumpShowsTheServiceFormsPages) {
                            "  cb_Burstsearch_start (button) \"Start\" disabled\n", "  lblSimulation(0) (label) \"Simulation!\" hidden\n",
                            "    - GetCalMaxVideoLevel\n"})
     EXPECT_NE(r.out.find(line), std::string::npos) << line;
-  r = RunCli({"panel", "--config", dir / "none.ini"});
+  r = RunCli({"panel", "--config", Empty(dir)});
   EXPECT_EQ(r.status, 2);
 }
 
 TEST(QuorvelMainJob, BurstSearchAndTraceSaveCsvAndJson) {
   TempDir dir;
-  CliResult r = RunCli({"burst-search", "--config", dir / "none.ini", "--channel", "4", "--json", "--csv",
+  CliResult r = RunCli({"burst-search", "--config", Empty(dir), "--channel", "4", "--json", "--csv",
                         dir / "bursts.csv"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.rfind("{\"channel\":4,\"ports\":[4],", 0), 0u) << r.out;
@@ -381,14 +397,14 @@ TEST(QuorvelMainJob, BurstSearchAndTraceSaveCsvAndJson) {
   EXPECT_EQ(csv.rfind("burst,start_ms,on_time_ms,level_dBm,strongest\n1,0.5,2,", 0), 0u) << csv;
   EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 6);
 
-  r = RunCli({"trace", "--config", dir / "none.ini", "--channel", "2", "--meas-time", "0.001", "--csv", dir / "t.csv"});
+  r = RunCli({"trace", "--config", Empty(dir), "--channel", "2", "--meas-time", "0.001", "--csv", dir / "t.csv"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("Trace of channel 2: 1001 values at 1000000 samples/s"), std::string::npos) << r.out;
   const std::string trace = TempDir::Read(dir / "t.csv");
   EXPECT_EQ(trace.rfind("index,time_s,level_dBm\n0,0,-", 0), 0u) << trace.substr(0, 80);
   EXPECT_EQ(std::count(trace.begin(), trace.end(), '\n'), 1002);
 
-  r = RunCli({"trace", "--config", dir / "none.ini", "--csv", (dir / "missing-folder") + "/t.csv"});
+  r = RunCli({"trace", "--config", Empty(dir), "--csv", (dir / "missing-folder") + "/t.csv"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("cannot write"), std::string::npos);
 }

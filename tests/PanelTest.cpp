@@ -26,6 +26,7 @@ struct Window {
   int status = -1;
 
   explicit Window(const std::string& address = {}) {
+    TempDir::Write(dir / "none.ini", "");
     options.config = dir / "none.ini";
     options.address = address;
     window = std::make_unique<panel::PanelWindow>(options, out, err);

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <csignal>
+#include <exception>
+#include <new>
 #include <ostream>
 
 #include "quorvel/Commands.h"
@@ -58,6 +60,12 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     return FindCommand(o.command)->run(session);
   } catch (const vb::Error& e) {
     err << "\nquorvel: error " << e.Number() << ": " << e.Description() << "\n";
+    return kFailed;
+  } catch (const std::bad_alloc&) {
+    err << "\nquorvel: out of memory\n";
+    return kFailed;
+  } catch (const std::exception& e) {
+    err << "\nquorvel: " << e.what() << "\n";
     return kFailed;
   }
 }

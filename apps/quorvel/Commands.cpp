@@ -1,6 +1,11 @@
 // The commands of the quorvel tool.
 #include "quorvel/Commands.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "dialog/frmQuorvelUnitTest.h"
 
 #include <cstdio>
@@ -248,6 +253,20 @@ int SaveTable(Session& s) {
 
 int Firmware(Session& s) {
   const std::string& file = s.options().arguments.front();
+  // The driver says "File not found" for anything it cannot size: say what the path is.
+  struct stat st{};
+  if (::stat(file.c_str(), &st) != 0) {
+    s.err() << "quorvel: file not found: " << file << " (" << std::strerror(errno) << ")\n";
+    return kUsage;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    s.err() << "quorvel: " << file << " is a directory, not a firmware file\n";
+    return kUsage;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    s.err() << "quorvel: " << file << " is not a regular file (a FIFO, device or socket); nothing was sent\n";
+    return kUsage;
+  }
   if (!s.Connect()) return kNoUnit;
   // The driver shows the upload in its service form's status label: a progress bar here.
   s.unit().clsDevice_ShowDeviceDialog(4, nullptr, "");

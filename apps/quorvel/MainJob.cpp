@@ -9,6 +9,7 @@
 
 #include "quorvel/Commands.h"
 #include "quorvel/Session.h"
+#include "refhost/Files.h"
 
 namespace quorvel {
 
@@ -194,24 +195,20 @@ std::string Json(const BurstSearch& r) {
   return j.str();
 }
 
-// Writes a CSV file whole or not at all: a failed write leaves nothing half-written.
+// Writes the CSV: "-" is standard output; a file is replaced whole or not at
+// all (a link's target is written, a FIFO or device written in place).
 bool WriteCsv(Session& s, const std::string& file, const std::string& text) {
-  const std::string tmp = file + ".part";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out.flush()) {
-      s.err() << "quorvel: cannot write " << file << "\n";
-      std::remove(tmp.c_str());
-      return false;
-    }
+  if (file == "-") {
+    s.out() << text;
+    return true;
   }
-  if (std::rename(tmp.c_str(), file.c_str()) != 0) {
-    s.err() << "quorvel: cannot write " << file << "\n";
-    std::remove(tmp.c_str());
+  try {
+    host::files::WriteFile(file, text, "quorvel");
+    return true;
+  } catch (const vb::Error& e) {
+    s.err() << "quorvel: cannot write the CSV to " << e.Description() << "\n";
     return false;
   }
-  return true;
 }
 
 struct Measurement {

@@ -1,5 +1,7 @@
 #include "quorvel/Session.h"
 
+#include <sys/stat.h>
+
 #include "io/modMain.h"
 #include "sim/InProcessVisa.h"
 #include "visa/Network.h"
@@ -26,8 +28,18 @@ Session::~Session() = default;
 
 bool Session::Open(int& status) {
   const bool desktop = desktop_.platform.events != nullptr;
+  // A configuration named on the command line must be there: no silent defaults.
+  if (!o_.config.empty()) {
+    struct stat st{};
+    if (::stat(o_.config.c_str(), &st) != 0) {
+      err_ << "quorvel: the configuration " << o_.config << " does not exist\n";
+      status = kUsage;
+      return false;
+    }
+  }
   host_ = host::ReferenceHost::Open(host::ReferenceHost::ConfigPath(o_.config),
                                     desktop ? desktop_.platform.events : platform_.events);
+  for (const std::string& w : host_->Warnings()) err_ << "quorvel: warning: " << w << "\n";
   const std::vector<std::string> names = host_->DeviceNames();
   const std::string name = o_.device.empty() ? names.front() : o_.device;
   bool known = false;

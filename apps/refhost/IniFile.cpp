@@ -1,5 +1,7 @@
 #include "refhost/IniFile.h"
 
+#include "refhost/Files.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -42,19 +44,10 @@ bool SameKey(std::string_view a, std::string_view b) {
 }  // namespace
 
 IniFile IniFile::Load(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (std::filesystem::exists(path))
-      vb::Raise(vb::err::PathFileAccess, "IniFile", "cannot read " + path + ": " + std::strerror(errno));
-    IniFile f;
-    f.path_ = path;
-    return f;
-  }
-  std::stringstream text;
-  text << in.rdbuf();
-  IniFile f = Parse(text.str(), path);
+  const std::optional<std::string> text = files::ReadSmallFile(path, kMaxFileBytes, "IniFile");
+  IniFile f = text ? Parse(*text, path) : IniFile();
   f.path_ = path;
-  f.exists_ = true;
+  f.exists_ = text.has_value();
   return f;
 }
 
@@ -94,6 +87,7 @@ IniFile IniFile::Parse(const std::string& text, const std::string& nameForErrors
       line.key = Strip(std::string_view(s).substr(0, eq));
       line.value = Strip(std::string_view(s).substr(eq + 1));
     }
+    line.number = number;
     f.lines_.push_back(std::move(line));
   }
   return f;
@@ -141,6 +135,13 @@ void IniFile::Set(const std::string& section, const std::string& key, const std:
   }
 }
 
+std::vector<IniFile::Entry> IniFile::Entries() const {
+  std::vector<Entry> out;
+  for (const auto& l : lines_)
+    if (!l.key.empty()) out.push_back({l.section, l.key, l.value, l.number});
+  return out;
+}
+
 std::string IniFile::Text() const {
   std::string out;
   for (const auto& l : lines_) out += l.raw + "\n";
@@ -148,33 +149,10 @@ std::string IniFile::Text() const {
 }
 
 void IniFile::Save() const {
-  namespace fs = std::filesystem;
-  const fs::path target(path_);
   std::error_code ec;
-  if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
-  std::string tmp = path_ + ".tmp-XXXXXX";
-  const int fd = ::mkstemp(tmp.data());
-  auto fail = [&](const std::string& what) {
-    if (fd >= 0) ::unlink(tmp.c_str());
-    vb::Raise(vb::err::PathFileAccess, "IniFile", "cannot write " + path_ + ": " + what);
-  };
-  if (fd < 0) fail(std::strerror(errno));
-  const std::string text = Text();
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const std::string why = std::strerror(errno);
-      ::close(fd);
-      fail(why);
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  const bool synced = ::fsync(fd) == 0;
-  const bool closed = ::close(fd) == 0;
-  if (!synced || !closed) fail(std::strerror(errno));
-  if (::rename(tmp.c_str(), path_.c_str()) != 0) fail(std::strerror(errno));
+  const std::filesystem::path target(path_);
+  if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ec);
+  files::WriteFile(path_, Text(), "IniFile");
 }
 
 }  // namespace host

@@ -17,7 +17,9 @@ class QUORVEL_API IniFile {
   // Reads `path`; a missing file gives an empty document.  A line that is
   // neither a section, a key = value pair, a comment nor blank raises error
   // 5 naming the file and the line.
+  // A directory, FIFO or device, or a file over kMaxFileBytes, raises 75.
   static IniFile Load(const std::string& path);
+  static constexpr std::size_t kMaxFileBytes = 1u << 20;
   static IniFile Parse(const std::string& text, const std::string& nameForErrors);
 
   bool Exists() const { return exists_; }
@@ -26,6 +28,12 @@ class QUORVEL_API IniFile {
   std::optional<std::string> Get(const std::string& section, const std::string& key) const;
   void Set(const std::string& section, const std::string& key, const std::string& value);
   std::string Text() const;
+  // Every key = value line as read, with its line number (0 for one set since).
+  struct Entry {
+    std::string section, key, value;
+    long line = 0;
+  };
+  std::vector<Entry> Entries() const;
   // Writes to a temporary file beside the target, then renames it over the
   // target; on any failure the old file is left untouched (error 75).
   void Save() const;
@@ -38,6 +46,7 @@ class QUORVEL_API IniFile {
     std::string value;
     bool header = false;
     std::string comment;  // an inline comment after a header or a value, kept when the value changes
+    long number = 0;      // line number in the file as read
   };
   std::vector<Line> lines_;
   std::string path_;

@@ -1,10 +1,15 @@
 #include "refhost/ReferenceHost.h"
 
+#include "refhost/Files.h"
+
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
+#include <cmath>
+#include <set>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -112,7 +117,7 @@ class CsvDataSet : public IDataSet {
     std::string tmp = path_ + ".tmp-XXXXXX";
     const int fd = ::mkstemp(tmp.data());
     if (fd < 0) vb::Raise(vb::err::PathFileAccess, kSource, "cannot write " + path_ + ": " + std::strerror(errno));
-    bool ok = true;
+    bool ok = ::fchmod(fd, files::NewFileMode()) == 0;  // the user's umask, not mkstemp's 0600
     for (std::size_t done = 0; ok && done < text.size();) {
       const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
       if (n < 0 && errno == EINTR) continue;
@@ -167,7 +172,60 @@ std::shared_ptr<ReferenceHost> ReferenceHost::Open(const std::string& configPath
   h->logFile_ = h->ini_.Get(kHostSection, "LogFile").value_or(h->dataFolder_ + "/quorvel.log");
   h->trace_ = vb::Val(h->ini_.Get(kHostSection, "Trace").value_or("0")) != 0;
   h->saveNewRows_ = vb::Val(h->ini_.Get(kHostSection, "SaveNewRows").value_or("0")) != 0;
+  h->CheckEntries();
   return h;
+}
+
+namespace {
+// A whole number or a decimal number, nothing else (no trailing text).
+bool IsNumber(const std::string& text) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  return end && *end == '\0' && std::isfinite(v);
+}
+}  // namespace
+
+std::optional<long> ReferenceHost::TimeoutMs(const std::string& text, std::string* why) {
+  auto say = [&](const std::string& w) {
+    if (why) *why = w;
+  };
+  if (!IsNumber(text)) {
+    say("Timeout = " + text + " is not a number of milliseconds; the transport's default is used");
+    return std::nullopt;
+  }
+  const double ms = std::strtod(text.c_str(), nullptr);
+  if (ms < 1) {
+    say("Timeout = " + text + " is below 1 ms; 1 ms is used");
+    return 1;
+  }
+  if (ms > kMaxTimeoutMs) {
+    say("Timeout = " + text + " is above an hour; 3600000 ms is used");
+    return kMaxTimeoutMs;
+  }
+  return std::lround(ms);
+}
+
+void ReferenceHost::CheckEntries() {
+  static const std::set<std::string, std::less<>> hostKeys{"DataFolder", "Trace", "LogFile", "SaveNewRows"};
+  static const std::set<std::string, std::less<>> deviceKeys{"Description", "Interface", "Address", "SerialNumber",
+                                                             "Available", "Logging Option", "Timeout"};
+  static const std::set<std::string, std::less<>> numbers{"Trace", "SaveNewRows", "Interface", "Available",
+                                                          "Logging Option"};
+  for (const auto& e : ini_.Entries()) {
+    const std::string where = ini_.Path() + ", line " + std::to_string(e.line) + ": ";
+    const bool host = e.section == kHostSection;
+    if (!(host ? hostKeys : deviceKeys).contains(e.key)) {
+      warnings_.push_back(where + "unknown key '" + e.key + "' in [" + e.section + "] (ignored)");
+    } else if (e.key == "Timeout") {
+      std::string why;
+      TimeoutMs(e.value, &why);
+      if (!why.empty()) warnings_.push_back(where + why);
+    } else if (numbers.contains(e.key) && !IsNumber(e.value)) {
+      warnings_.push_back(where + e.key + " = " + e.value + " is not a number (read as " +
+                          std::to_string(static_cast<long>(vb::Val(e.value))) + ")");
+    }
+  }
 }
 
 Services ReferenceHost::services() {
@@ -229,8 +287,8 @@ std::string ReferenceHost::DeviceType(const std::string& name) { return Value(na
 bool ReferenceHost::IsAvailable(const std::string& name) { return vb::Val(Value(name, "Available", "1")) != 0; }
 
 long ReferenceHost::Timeout(const std::string& name) {
-  const double ms = vb::Val(Value(name, "Timeout", "0"));
-  return ms >= 1 && ms <= 3600000 ? static_cast<long>(ms) : 0;  // an hour at most; anything else: the default
+  const std::string text = Value(name, "Timeout", "");
+  return text.empty() ? 0 : TimeoutMs(text).value_or(0);  // 0: the transport's default
 }
 
 std::shared_ptr<ISettings> ReferenceHost::CreateSettings(long, long, const std::string&, long, long) {

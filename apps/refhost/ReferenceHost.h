@@ -20,6 +20,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,13 @@ class QUORVEL_API ReferenceHost : public std::enable_shared_from_this<ReferenceH
   // The user's Ctrl-C: StopRequested answers true from now on.
   void RequestStop() { stop_ = true; }
   void ClearStop() { stop_ = false; }
+  // What in the configuration was not taken as written: unknown keys, values
+  // that are not numbers, time-outs out of range ("file, line N: ...").
+  const std::vector<std::string>& Warnings() const { return warnings_; }
+  // A device entry's time-out in ms: 1 ms to 1 h, a fraction rounded;
+  // nothing (the transport's default) for a text that is not a number.
+  static std::optional<long> TimeoutMs(const std::string& text, std::string* why = nullptr);
+  static constexpr long kMaxTimeoutMs = 3600000;
   // The message-list lines of this run (the last 10 000 at most).
   std::vector<std::string> Messages() const;
   static constexpr std::size_t kKeptMessages = 10000;
@@ -116,6 +124,8 @@ class QUORVEL_API ReferenceHost : public std::enable_shared_from_this<ReferenceH
   bool defaultEntry_ = false;
   std::string dataFolder_;
   std::string logFile_;
+  std::vector<std::string> warnings_;
+  void CheckEntries();
   bool trace_ = false;
   bool saveNewRows_ = false;
   std::atomic<bool> stop_{false};

@@ -37,7 +37,9 @@ if command -v tshark >/dev/null; then
   for _ in $(seq 50); do [ -s "$capture" ] && break; sleep 0.1; done
   sleep 0.5
 fi
-out=$(timeout 30 "$quorvel" --config /nonexistent/q.ini --address TCPIP::127.0.0.1::inst0::INSTR idn 2>&1)
+empty=$(mktemp)
+out=$(timeout 30 "$quorvel" --config "$empty" --address TCPIP::127.0.0.1::inst0::INSTR idn 2>&1)
+rm -f "$empty"
 echo "$out"
 echo "$out" | grep -q "Serial       Z8-000123" || status=1
 if command -v tshark >/dev/null; then

@@ -1,0 +1,483 @@
+"""zentrix8-sim under many clients and hostile ones: every answer goes to the
+client that asked, no client holds up the others, memory, threads and CPU
+time stay bounded, and SIGTERM ends it promptly.
+"""
+
+import errno
+import random
+import re
+import select
+import signal
+import socket
+import subprocess
+import threading
+import time
+
+import faultrpc as rpc
+from procs import cpu_seconds
+from suite import Failed, ScpiClient, Skipped, case, idn_within, require, short
+
+READ_TIMEOUT = 2.0
+
+
+def right_kind(query, answer):
+    if query == "*IDN?":
+        return "Zentrix8" in answer
+    m = re.fullmatch(r"\+?(\d{1,3})", answer.strip())
+    return bool(m) and int(m.group(1)) < 256
+
+
+class Tally:
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.right = 0
+        self.wrong = 0
+        self.lost = 0
+        self.errors = 0
+        self.first = None
+
+    def problem(self, kind, text):
+        with self.lock:
+            setattr(self, kind, getattr(self, kind) + 1)
+            if self.first is None:
+                self.first = text
+
+    def ok(self):
+        with self.lock:
+            self.right += 1
+
+
+def run_clients(count, worker):
+    tally = Tally()
+    barrier = threading.Barrier(count)
+    threads = [threading.Thread(target=worker, args=(i, barrier, tally), daemon=True) for i in range(count)]
+    t0 = time.monotonic()
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(60)
+    return tally, time.monotonic() - t0
+
+
+def report_clients(ctx, sim, tally, seconds, count, rounds, transport):
+    ctx.m.time(seconds)
+    ctx.m.memory(sim.w.peak_mb())
+    expected = count * rounds * 2
+    summary = "%d %s clients x %d queries: %d right, %d wrong kind, %d lost, %d broken" % (
+        count, transport, rounds * 2, tally.right, tally.wrong, tally.lost, tally.errors)
+    require(sim.alive(), "the simulator died; " + summary)
+    require(tally.right == expected, summary + "; first: " + (tally.first or "?"))
+    ctx.m.note(summary)
+
+
+@case("many-socket-clients", "16 socket clients alternate *IDN? and *ESR? 200 times each: every answer is its own")
+def many_socket_clients(ctx, count=16, rounds=200):
+    sim = ctx.sim(vxi11=False)
+    try:
+        def worker(i, barrier, tally):
+            try:
+                c = ScpiClient(sim.socket_port)
+            except OSError as e:
+                tally.problem("errors", "client %d: cannot connect: %s" % (i, e))
+                return
+            try:
+                barrier.wait(10)
+                for n in range(rounds):
+                    for q in ("*IDN?", "*ESR?"):
+                        c.send(q)
+                        try:
+                            a = c.readline(READ_TIMEOUT)
+                        except socket.timeout:
+                            tally.problem("lost", "client %d, query %d (%s): no answer within %.0f s" % (i, 2 * n, q, READ_TIMEOUT))
+                            return
+                        if not right_kind(q, a):
+                            tally.problem("wrong", "client %d asked %s, got %r" % (i, q, short(a, 40)))
+                            return
+                        tally.ok()
+            except (OSError, threading.BrokenBarrierError) as e:
+                tally.problem("errors", "client %d: %s" % (i, e))
+            finally:
+                c.close()
+
+        tally, seconds = run_clients(count, worker)
+        report_clients(ctx, sim, tally, seconds, count, rounds, "socket")
+    finally:
+        sim.end()
+
+
+@case("many-vxi11-clients", "8 VXI-11 clients (portmapper, create_link) alternate *IDN? and *ESR? 200 times each")
+def many_vxi11_clients(ctx, count=8, rounds=200):
+    sim = ctx.sim(socket_port=False)
+    try:
+        core = rpc.getport("127.0.0.1", sim.pm_port, rpc.DEVICE_CORE, rpc.VXI11_VERSION)
+        require(core == sim.core_port, "the portmapper says core port %d, the banner %s" % (core, sim.core_port))
+
+        def worker(i, barrier, tally):
+            try:
+                c = rpc.Vxi11Client("127.0.0.1", core)
+                err = c.create_link(b"inst0")[0]
+                if err:
+                    tally.problem("errors", "client %d: create_link error %d" % (i, err))
+                    c.close()
+                    return
+            except (OSError, rpc.RpcError) as e:
+                tally.problem("errors", "client %d: cannot link: %s" % (i, e))
+                return
+            try:
+                barrier.wait(10)
+                for n in range(rounds):
+                    for q in ("*IDN?", "*ESR?"):
+                        try:
+                            a, err = c.query(q.encode() + b"\n", int(READ_TIMEOUT * 1000))
+                        except socket.timeout:
+                            tally.problem("lost", "client %d, %s: no RPC reply" % (i, q))
+                            return
+                        if err:
+                            tally.problem("lost", "client %d, query %d (%s): VXI-11 error %d" % (i, 2 * n, q, err))
+                            return
+                        a = a.decode("latin-1").rstrip("\n")
+                        if not right_kind(q, a):
+                            tally.problem("wrong", "client %d asked %s, got %r" % (i, q, short(a, 40)))
+                            return
+                        tally.ok()
+            except (OSError, rpc.RpcError, threading.BrokenBarrierError) as e:
+                tally.problem("errors", "client %d: %s" % (i, e))
+            finally:
+                c.close()
+
+        tally, seconds = run_clients(count, worker)
+        report_clients(ctx, sim, tally, seconds, count, rounds, "VXI-11")
+    finally:
+        sim.end()
+
+
+def garbage(n, seed=880):
+    """n printable bytes without '?' or a line feed, the same every run."""
+    alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789:;*,.# "
+    return "".join(random.Random(seed).choices(alphabet, k=n)).encode()
+
+
+@case("one-blocks-all", "one client sends an 880 KB garbage line; another's *IDN? is answered within 1 s")
+def one_blocks_all(ctx):
+    sim = ctx.sim()
+    line = garbage(880 * 1024) + b"\n"
+    try:
+        results = []
+        for transport in ("socket", "VXI-11"):
+            if transport == "socket":
+                a = ScpiClient(sim.socket_port, timeout=10)
+                send = lambda: a.send(line)
+            else:
+                a = rpc.Vxi11Client("127.0.0.1", sim.core_port, timeout=10)
+                require(a.create_link(b"inst0")[0] == 0, "create_link refused")
+                send = lambda: a.write(line, 10000)
+            b = ScpiClient(sim.socket_port)
+            try:
+                require("Zentrix8" in b.query("*IDN?"), "no *IDN? answer before the garbage")
+                sender = threading.Thread(target=lambda: _quietly(send), daemon=True)
+                sender.start()
+                t0 = time.monotonic()
+                try:
+                    answer = b.query("*IDN?", timeout=1.0)
+                except (socket.timeout, ConnectionError) as e:
+                    answer = None
+                    results.append("%s garbage: no *IDN? answer within 1 s (%s)" % (transport, e))
+                dt = time.monotonic() - t0
+                ctx.m.time(dt)
+                if answer is not None and "Zentrix8" not in answer:
+                    results.append("%s garbage: *IDN? got %r" % (transport, short(answer, 40)))
+                elif answer is not None:
+                    ctx.m.note("%s garbage: *IDN? in %.3f s" % (transport, dt))
+                sender.join(10)
+            finally:
+                b.close()
+                a.close()
+        ctx.m.memory(sim.w.peak_mb())
+        require(sim.alive(), "the simulator died")
+        require(not results, "; ".join(results))
+    finally:
+        sim.end()
+
+
+def _quietly(fn):
+    try:
+        fn()
+    except (OSError, rpc.RpcError):
+        pass
+
+
+@case("unread-answers", "~1 MB of :SENS1:FREQ? never read: RSS growth < 64 MB, *IDN? of another client answered")
+def unread_answers(ctx):
+    sim = ctx.sim(vxi11=False)
+    floods = [("one message", b":SENS1:FREQ?;" * 75000 + b"\n"),
+              ("many lines", b":SENS1:FREQ?\n" * 80000)]
+    try:
+        time.sleep(0.2)
+        base_kb = sim.status().get("VmRSS", 0)
+        problems = []
+        for what, flood in floods:
+            a = ScpiClient(sim.socket_port, timeout=10)
+            a.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)  # and never read
+            sender = threading.Thread(target=lambda: _quietly(lambda: a.send(flood)), daemon=True)
+            sender.start()
+            time.sleep(0.3)
+            dt = idn_within(sim.socket_port, 2.0)
+            if dt is None:
+                problems.append("%s: no *IDN? answer for another client within 2 s" % what)
+            else:
+                ctx.m.time(dt)
+            time.sleep(1.5)
+            a.close()
+            sender.join(10)
+            time.sleep(0.2)
+        growth = (sim.w.peak_kb - base_kb) / 1024.0
+        ctx.m.memory(sim.w.peak_mb())
+        require(sim.alive(), "the simulator died")
+        problems += ["RSS grew by %.0f MB (limit 64 MB)" % growth] if growth >= 64 else []
+        require(not problems, "; ".join(problems))
+        ctx.m.note("RSS growth %.1f MB; *IDN? answered meanwhile" % growth)
+    finally:
+        sim.end()
+
+
+NAN_INPUTS = [
+    "SENS1:CORR:ATT NAN",
+    "SUMP:CORR:BFG nan",
+    "SENS1:CORR:GAIN -nan",
+    "SENS1:FREQ inf",
+    "SENS2:VID:MIN nan(0x1)",
+    "CONF:PORT1:ATT NaN",
+    "CONF:TRIG:OUTP1 nan",
+    "CONF:PART1 NAN",
+    "SENS1:TRIG4:SET NAN,NAN,0",
+    "SENS1:BURS:SEAR NAN;SENS1:SAMP:PREC nan;SENS1:SAMP:COUNT nan;INIT:IMM;SENS1:BURS:INIT",
+    "SUMP:BURS:SEAR -NAN;INIT:IMM;SUMP:BURS:INIT",
+]
+
+
+@case("nan-settings", "NaN and infinite settings do not crash the simulator and queue -222")
+def nan_settings(ctx):
+    sim = ctx.sim(vxi11=False)
+    try:
+        c = ScpiClient(sim.socket_port)
+        missing = []
+        try:
+            c.query(":SYSTEM:ERR:ALL?")  # empty the queue
+            for text in NAN_INPUTS:
+                c.send(text)
+                errors = c.query(":SYSTEM:ERR:ALL?")
+                if "-222" not in errors:
+                    missing.append("%s -> %s" % (text, short(errors, 50)))
+            c.send("*CLS;:INIT:IMM;*OPC")
+            time.sleep(0.3)
+            c.query("*ESR?")
+            for q in (":SENS1:BURS:COUN?", ":SUMP:RMS?", ":SENS1:TRAC:MAX?"):
+                c.query(q)
+            idn = c.query("*IDN?")
+        except (socket.timeout, ConnectionError) as e:
+            raise Failed("the simulator stopped answering (%s); alive: %s" % (e, sim.alive()))
+        finally:
+            c.close()
+        ctx.m.memory(sim.w.peak_mb())
+        require(sim.alive(), "the simulator died")
+        require("Zentrix8" in idn, "*IDN? afterwards: %r" % idn)
+        require(not missing, "no -222 for: " + "; ".join(missing))
+        ctx.m.note("%d inputs, each queued -222; still answering" % len(NAN_INPUTS))
+    finally:
+        sim.end()
+
+
+def open_many(port, count, wait=2.0):
+    """count connections begun at once; those established within wait seconds, and all sockets."""
+    socks = []
+    for _ in range(count):
+        s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        s.setblocking(False)
+        rc = s.connect_ex(("127.0.0.1", port))
+        if rc not in (0, errno.EINPROGRESS):
+            s.close()
+            continue
+        socks.append(s)
+    pending = list(socks)
+    established = 0
+    deadline = time.monotonic() + wait
+    while pending and time.monotonic() < deadline:
+        _, w, _ = select.select([], pending, [], max(0.0, deadline - time.monotonic()))
+        for s in w:
+            pending.remove(s)
+            if s.getsockopt(socket.SOL_SOCKET, socket.SO_ERROR) == 0:
+                established += 1
+    return established, socks
+
+
+def close_all(socks):
+    for s in socks:
+        try:
+            s.close()
+        except OSError:
+            pass
+
+
+def sim_option(sim_path, name):
+    try:
+        text = subprocess.run([sim_path, "--help"], capture_output=True, text=True, timeout=5).stdout
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+    return name in text
+
+
+@case("connection-cap", "300 socket connections: the simulator lives, <= 100 threads, answers afterwards")
+def connection_cap(ctx):
+    option = "--max-clients" if sim_option(ctx.sim_path, "--max-clients") else None
+    sim = ctx.sim()
+    socks = []
+    try:
+        established, socks = open_many(sim.socket_port, 300)
+        time.sleep(1.0)
+        threads = sim.w.peak_threads
+        alive = sim.alive()
+        close_all(socks)
+        socks = []
+        dt = idn_within(sim.socket_port, 3.0)
+        ctx.m.memory(sim.w.peak_mb())
+        ctx.m.time(dt or 3.0)
+        require(alive and sim.alive(), "the simulator died with 300 connections")
+        require(sim.w.peak_threads <= 100, "%d threads with %d connections (limit 100)" % (sim.w.peak_threads, established))
+        require(dt is not None, "no *IDN? answer for a fresh client within 3 s after the others closed")
+        ctx.m.note("%d of 300 connected, at most %d threads; *IDN? afterwards in %.2f s%s" % (
+            established, threads, dt, "" if option else " (no --max-clients option yet)"))
+    finally:
+        close_all(socks)
+        sim.end()
+
+
+@case("emfile", "RLIMIT_NOFILE 64 and 100 connections: < 0.5 s CPU in 2 s, answers afterwards")
+def emfile(ctx):
+    sim = ctx.sim(nofile=64)
+    socks = []
+    try:
+        established, socks = open_many(sim.socket_port, 100)
+        time.sleep(0.5)
+        c0 = cpu_seconds(sim.pid)
+        time.sleep(2.0)
+        c1 = cpu_seconds(sim.pid)
+        alive = sim.alive()
+        close_all(socks)
+        socks = []
+        dt = idn_within(sim.socket_port, 3.0)
+        ctx.m.memory(sim.w.peak_mb())
+        ctx.m.time(dt or 3.0)
+        require(alive and c0 is not None and c1 is not None, "the simulator died at its descriptor limit")
+        used = c1 - c0
+        require(used < 0.5, "%.2f s of CPU time in 2 s with %d connections at the descriptor limit (busy loop)" % (used, established))
+        require(dt is not None, "no *IDN? answer within 3 s after the connections closed")
+        ctx.m.note("%d of 100 connected, %.2f s CPU in 2 s; *IDN? afterwards in %.2f s" % (established, used, dt))
+    finally:
+        close_all(socks)
+        sim.end()
+
+
+@case("sigterm-dribble", "a VXI-11 client dribbles empty fragments every 2 s; SIGTERM ends the simulator within 1.5 s")
+def sigterm_dribble(ctx):
+    sim = ctx.sim()
+    stop = threading.Event()
+    s = socket.create_connection(("127.0.0.1", sim.core_port), timeout=2)
+
+    def dribble():
+        while not stop.is_set():
+            try:
+                s.sendall(rpc.fragment(b"", last=False))
+            except OSError:
+                return
+            stop.wait(2.0)
+
+    t = threading.Thread(target=dribble, daemon=True)
+    try:
+        t.start()
+        time.sleep(1.0)
+        require(sim.alive(), "the simulator died from the dribble")
+        t0 = time.monotonic()
+        sim.w.signal(signal.SIGTERM)
+        rc = sim.w.wait(5.0)
+        dt = time.monotonic() - t0
+        ctx.m.time(dt)
+        ctx.m.memory(sim.w.peak_mb())
+        require(rc is not None, "still running %.1f s after SIGTERM" % dt)
+        require(dt <= 1.5, "SIGTERM took %.2f s (limit 1.5 s)" % dt)
+        require(rc == 0, "ended with status %d on SIGTERM" % rc)
+        ctx.m.note("ended %.2f s after SIGTERM" % dt)
+    finally:
+        stop.set()
+        s.close()
+        t.join(3)
+        sim.end()
+
+
+def rpc_exchange_tcp(port, payload, timeout=2.0):
+    s = socket.create_connection(("127.0.0.1", port), timeout=timeout)
+    try:
+        s.sendall(rpc.record(payload))
+        return rpc.read_record(s, time.monotonic() + timeout)
+    finally:
+        s.close()
+
+
+def refused(reply, xid):
+    """'' when the reply turns the call down as it should, else what it said."""
+    rxid, reply_stat, stat, r = rpc.parse_reply(reply)
+    if rxid != xid:
+        return "a reply with xid %d" % rxid
+    if reply_stat == rpc.MSG_DENIED or stat == rpc.GARBAGE_ARGS:
+        return ""
+    if stat == rpc.SUCCESS:
+        try:
+            return "success, port %d" % r.u32()
+        except rpc.RpcError:
+            return "success without a port"
+    return "accept_stat %d" % stat
+
+
+@case("getport-noargs", "GETPORT without arguments is GARBAGE_ARGS; create_link of '' or a name with NUL fails")
+def getport_noargs(ctx):
+    sim = ctx.sim(socket_port=False)
+    problems = []
+    try:
+        require(rpc.getport("127.0.0.1", sim.pm_port, rpc.DEVICE_CORE, 1) == sim.core_port, "GETPORT control failed")
+        calls = [("no arguments", b""), ("only the program", rpc.u32(rpc.DEVICE_CORE))]
+        for n, (what, args) in enumerate(calls, start=7):
+            payload = rpc.call_header(n, rpc.PORTMAPPER, rpc.PORTMAPPER_V2, rpc.PMAP_GETPORT) + args
+            try:
+                said = refused(rpc_exchange_tcp(sim.pm_port, payload), n)
+            except (OSError, rpc.RpcError) as e:
+                said = "no reply (%s)" % e
+            if said:
+                problems.append("GETPORT over TCP with %s: %s" % (what, said))
+        u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        try:
+            u.settimeout(2.0)
+            u.sendto(rpc.call_header(9, rpc.PORTMAPPER, rpc.PORTMAPPER_V2, rpc.PMAP_GETPORT), ("127.0.0.1", sim.pm_port))
+            said = refused(u.recv(1500), 9)
+        except (OSError, rpc.RpcError) as e:
+            said = "no reply (%s)" % e
+        finally:
+            u.close()
+        if said:
+            problems.append("GETPORT over UDP with no arguments: %s" % said)
+        for what, name in (("inst0 (control)", b"inst0"), ("an empty name", b""), ("a name with NUL", b"inst0\0evil")):
+            c = rpc.Vxi11Client("127.0.0.1", sim.core_port)
+            try:
+                err = c.create_link(name)[0]
+            except (OSError, rpc.RpcError) as e:
+                err = "no reply (%s)" % e
+            finally:
+                c.close()
+            if name == b"inst0":
+                require(err == 0, "create_link of inst0 failed: %s" % err)
+            elif err == 0:
+                problems.append("create_link with %s succeeded" % what)
+        ctx.m.memory(sim.w.peak_mb())
+        require(sim.alive(), "the simulator died")
+        require(not problems, "; ".join(problems))
+        ctx.m.note("GETPORT garbage refused over TCP and UDP; create_link of '' and 'inst0\\0evil' refused")
+    finally:
+        sim.end()
