@@ -261,4 +261,33 @@ TEST(SimulatorModel, UnknownHeadersAndMissingValuesGoToTheErrorQueue) {
   EXPECT_EQ(unit->Read(1000), "0,\"No error\"\n");
 }
 
+// Each client has its own answers; the unit's state is shared.
+TEST(SimulatorModel, AnswersGoOnlyToThePortThatAskedAndAnUnreadQueueIsBounded) {
+  auto unit = sim::Zentrix8::Replace("ModelPorts");
+  sim::Zentrix8::Port a(unit), b(unit);
+  a.Write("*IDN?");
+  b.Write(":SENS2:FREQ 2.4e9;:SENS2:FREQ?");
+  sim::Zentrix8::Port late(unit);  // a new client takes nobody's answers
+  unit->Reconnect();
+  EXPECT_EQ(b.Read(100), "2400000000\n");
+  EXPECT_EQ(a.Read(100), "Tavlor,Zentrix8,Z8-000123,2.4.1\n");
+  EXPECT_EQ(late.Read(100), "");
+  a.Write(":SENS2:FREQ?");
+  EXPECT_EQ(a.Read(100), "2400000000\n");
+
+  // A client that never reads loses answers (-350), not memory.
+  const std::string queries = [] {
+    std::string q;
+    for (int i = 0; i < 20000; ++i) q += ":SENS1:FREQ?;";
+    return q;
+  }();
+  for (int i = 0; i < 40; ++i) a.Write(queries);
+  EXPECT_LE(a.QueuedBytes(), sim::Zentrix8::Port::kMaxQueuedBytes);
+  b.Write(":SYSTEM:ERR:ALL?");
+  EXPECT_EQ(b.Read(40).rfind("-350,\"Queue overflow\"", 0), 0u);
+  a.Clear();
+  EXPECT_EQ(a.QueuedBytes(), 0u);
+  EXPECT_LE(unit->commandLog().size(), sim::Zentrix8::kLoggedMessages);
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <thread>
 
@@ -139,6 +140,39 @@ TEST(Vxi11Client, ALateReplyToATimedOutReadIsNotTakenAsTheNextAnswer) {
   EXPECT_EQ(visa.Read(), "fresh\n");
   EXPECT_EQ(visa.Status(), 0);
   visa.Close();
+}
+
+// However a server stalls (empty reads without END, replies to other calls,
+// fragments that trickle), a read ends with a time-out: one deadline per call.
+TEST(Vxi11Client, AStallingServerCannotKeepAReadAlive) {
+  using Clock = std::chrono::steady_clock;
+  const auto trickle = [](auto send) {
+    for (int i = 0; i < 25; ++i) {  // 2.5 s of it
+      send();
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  };
+  const std::pair<const char*, FakeCore::ReadScript> stalls[] = {
+      {"empty reads", [](int, std::uint32_t xid, std::uint32_t, net::TcpConnection& c) { FakeCore::Reply(c, xid, 0, ""); }},
+      {"wrong xids", [&](int, std::uint32_t xid, std::uint32_t, net::TcpConnection& c) {
+         trickle([&] { FakeCore::Reply(c, xid + 1000, rpc::kReasonEnd, "other\n"); });
+       }},
+      {"empty fragments", [&](int, std::uint32_t, std::uint32_t, net::TcpConnection& c) {
+         trickle([&] { c.SendAll(std::string(4, '\0'), net::Millis(1000)); });
+       }},
+  };
+  for (const auto& [name, script] : stalls) {
+    FakeCore server(script);
+    io::CWVisa visa(::visa::MakeNetworkVisa);
+    visa.Options().SetInteger(platform::kOptionTimeout, 300);
+    visa.SetResourceName(server.Resource());
+    visa.Open();
+    const auto start = Clock::now();
+    EXPECT_EQ(visa.Read(), "") << name;
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2300)) << name;  // 300 ms + the 1 s reply margin
+    EXPECT_NE(visa.Status(), 0) << name;
+    visa.Close();
+  }
 }
 
 }  // namespace
