@@ -10,7 +10,15 @@
 namespace vb {
 
 Error::Error(long number, std::string source, std::string description)
-    : number_(number), source_(std::move(source)), description_(std::move(description)) {}
+    : number_(number), source_(std::move(source)), description_(std::move(description)), reason_(description_) {}
+
+Error Error::PassedThrough(std::string source, std::string procedure, std::string description) const {
+  Error e(number_, std::move(source), std::move(description));
+  e.reason_ = reason_;
+  e.procedures_ = procedures_;
+  e.procedures_.push_back(std::move(procedure));
+  return e;
+}
 
 std::string StandardText(long number) {
   switch (number) {

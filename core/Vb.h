@@ -35,7 +35,10 @@ inline constexpr long ObjectNotSet = 91;
 inline constexpr long DuplicateKey = 457;
 }  // namespace err
 
-// VB's error object: number, source and description.
+// VB's error object: number, source and description.  Beside them it
+// carries what went wrong as first raised (Reason) and the procedures the
+// error passed through, innermost first, so a program can say what and
+// where apart; the description stays as the handlers made it.
 class QUORVEL_API Error : public std::exception {
  public:
   Error(long number, std::string source, std::string description);
@@ -43,11 +46,17 @@ class QUORVEL_API Error : public std::exception {
   const std::string& Source() const noexcept { return source_; }
   const std::string& Description() const noexcept { return description_; }
   const char* what() const noexcept override { return description_.c_str(); }
+  const std::string& Reason() const noexcept { return reason_; }
+  const std::vector<std::string>& Procedures() const noexcept { return procedures_; }
+  // The error as a handler of `procedure` raises it on, with its new description.
+  Error PassedThrough(std::string source, std::string procedure, std::string description) const;
 
  private:
   long number_;
   std::string source_;
   std::string description_;
+  std::string reason_;
+  std::vector<std::string> procedures_;
 };
 
 // The standard description of a run-time error number; numbers without a

@@ -21,8 +21,8 @@ void ErrorFrame::HandleCurrent(long statement) {
     return;
   }
   raised_ = true;
-  throw vb::Error(error.Number(), std::string(site_.object),
-                  options_.describe ? options_.describe(error) : std::string(site_.name) + error.Description());
+  throw error.PassedThrough(std::string(site_.object), std::string(site_.name),
+                            options_.describe ? options_.describe(error) : std::string(site_.name) + error.Description());
 }
 
 }  // namespace io

@@ -2,7 +2,7 @@
 # Installs what the build needs on Debian 12, when it is missing
 # ("--test": and what the tests need besides; "--panel": the desktop window; "--python": the interpreter).
 set -euo pipefail
-packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev)
 # The service panel's window (Qt 6 Widgets and Charts, with its platform plugins).
 qt=(qt6-base-dev qt6-charts-dev qt6-qpa-plugins fonts-dejavu-core)
 [ "${1:-}" = "--panel" ] && packages+=("${qt[@]}" xvfb xauth)

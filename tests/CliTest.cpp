@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <csignal>
@@ -65,8 +66,8 @@ TEST(QuorvelInfo, BadInputGetsAClearErrorAndStatus2) {
     int status;
     const char* fragment;
   } cases[] = {
-      {{"--config"}, 2, "option --config needs a value"},
-      {{"--frobnicate"}, 2, "unknown option --frobnicate"},
+      {{"--config"}, 2, "--config: 1 required"},
+      {{"--frobnicate"}, 2, "not expected: --frobnicate"},
       {{"dance"}, 2, "unknown command 'dance'"},
       {{"--config", Empty(dir), "--device", "Nope"}, 2, "no device named 'Nope'"},
       {{"info", "--config", dir / "bad.ini"}, 1, "line 2"},
@@ -75,14 +76,25 @@ TEST(QuorvelInfo, BadInputGetsAClearErrorAndStatus2) {
       {{"measure", "--channel", "12"}, 2, "--channel takes"},
       {{"measure", "--channel", "1.5"}, 2, "--channel takes"},
       {{"config", "--frequency", "abc"}, 2, "--frequency takes a number"},
-      {{"config", "--frequency", "-5"}, 2, "--frequency must be above 0"},
+      {{"config", "--frequency", "-5"}, 2, "--frequency -5 is outside the unit's 10 MHz to 18 GHz"},
+      {{"config", "--frequency=18.1e9"}, 2, "outside the unit's 10 MHz to 18 GHz"},
+      {{"burst-search", "--threshold", "80"}, 2, "--threshold takes -10 to 70"},
+      {{"burst-search", "--meas-time", "1"}, 2, "takes 1000001 samples; the unit records at most 200000"},
+      {{"trace", "--meas-time", "0.01", "--sample-rate", "84000001"}, 2, "not a rate the sampler makes"},
+      {{"attenuation", "--from", "DUT1", "--to", "Rx", "--att", "25", "--frequency", "1e9"}, 2, "steps (20 or 30)"},
+      {{"attenuation", "--from", "DUT1", "--to", "Rx", "--rx18", "--sum", "--frequency", "1e9"}, 2, "not several"},
+      {{"measure", "--channel", "-1"}, 2, "no sum is set"},
+      {{"trace", "--csv", "x", "--dump"}, 2, "not expected: --dump"},
+      {{"--address", "GPIB0::5::INSTR", "idn"}, 2, "GPIB0 resources are not supported; supported: TCPIP"},
+      {{"--address", "foo", "idn"}, 2, "not a VISA resource"},
+      {{"--address", "TCPIP::192.0.2.1::inst1::INSTR", "idn"}, 2, "serves the device inst0"},
       {{"config", "--meas-time", "0"}, 2, "--meas-time takes seconds"},
       {{"config", "--sample-rate", "1.5"}, 2, "--sample-rate takes whole samples"},
       {{"config", "--sample-rate", "3e9"}, 2, "--sample-rate takes whole samples"},
       {{"config", "--sum", "2,x"}, 2, "--sum takes channels"},
       {{"config", "--sum", "0"}, 2, "--sum takes channels"},
       {{"config", "--attenuation", "1e999"}, 2, "--attenuation takes a number"},
-      {{"path"}, 2, "path needs one argument"},
+      {{"path"}, 2, "PATH is required"},
       {{"attenuation", "--from", "DUT1", "--to", "Rx"}, 2, "attenuation needs --frequency"},
       {{"attenuation", "--from", "DUT9", "--to", "Rx", "--frequency", "1e9"}, 2, "--from takes a port"},
       {{"measure", "--rx18"}, 2, "--rx18"},
@@ -114,12 +126,20 @@ struct CliOnDouble {
   platform::VisaRegistration registration = visa->Install("SCRIPTED::");
 
   CliOnDouble() { TempDir::Write(dir / "q.ini", "[Host]\nDataFolder = " + (dir / "data") + "\n[Bench]\n"); }
-  void ExpectConnect() {
-    visa->Expect("*CLS;*RST;*OPC");
-    visa->Expect("*ESR?", {"1\n"}).Expect(":SYSTEM:ERR:ALL?", {"0,\"No error\"\n"});
+  // A command that resets the unit; one that does not only identifies it.
+  void ExpectConnect(bool resets = true) {
+    if (resets) {
+      visa->Expect("*CLS;*RST;*OPC");
+      visa->Expect("*ESR?", {"1\n"}).Expect(":SYSTEM:ERR:ALL?", {"0,\"No error\"\n"});
+    }
     visa->Expect("*IDN?\n", {"Tavlor,Zentrix8,SN0815,3.1.4\n"});
   }
   void ExpectCompletion() { visa->Expect("*ESR?", {"1\n"}).Expect(":SYSTEM:ERR:ALL?", {"0,\"No error\"\n"}); }
+  // The settings a measuring command sends, then its look at the unit's error queue.
+  void ExpectSettings(std::initializer_list<std::string> writes, const char* errors = "0,\"No error\"\n") {
+    for (const std::string& w : writes) visa->Expect(w);
+    visa->Expect(":SYSTEM:ERR:ALL?", {errors});
+  }
   CliResult Run(std::vector<std::string> args) {
     std::vector<std::string> all = {"--config", dir / "q.ini", "--address", "SCRIPTED::bench"};
     all.insert(all.end(), args.begin(), args.end());
@@ -127,9 +147,9 @@ struct CliOnDouble {
   }
 };
 
-TEST(QuorvelUnitCommands, IdnShowsSerialAndFirmware) {
+TEST(QuorvelUnitCommands, IdnShowsSerialAndFirmwareWithoutResettingTheUnit) {
   CliOnDouble fx;
-  fx.ExpectConnect();
+  fx.ExpectConnect(false);
   const CliResult r = fx.Run({"idn"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("Serial       SN0815\n"), std::string::npos) << r.out;
@@ -143,6 +163,7 @@ TEST(QuorvelUnitCommands, MeasureShowsRmsAndTraceExtremesOrAnUncleanErrorStatus)
   for (const char* maxAnswer : {"-3.25\n", "OVERFLOW\n"}) {
     CliOnDouble fx;
     fx.ExpectConnect();
+    fx.ExpectSettings({":SENS6:SAMP:COUNT 1001"});  // 1 ms at 1 MHz, as the defaults say
     fx.visa->Expect("*CLS;:INIT:IMM;*OPC");
     fx.ExpectCompletion();
     fx.visa->Expect("*CLS;:SENS6:RMS:INIT;*OPC");
@@ -163,14 +184,15 @@ TEST(QuorvelUnitCommands, MeasureShowsRmsAndTraceExtremesOrAnUncleanErrorStatus)
   }
 }
 
-TEST(QuorvelUnitCommands, ErrorsAndReset) {
+TEST(QuorvelUnitCommands, ErrorsReadTheQueueAsTheUnitHoldsItAndResetResets) {
   CliOnDouble fx;
-  fx.ExpectConnect();
+  fx.ExpectConnect(false);  // no *CLS: an earlier error is still there to be seen
   fx.visa->Expect(":SYSTEM:ERR:ALL?", {"-113,\"Undefined header\"\n"});
   CliResult r = fx.Run({"errors"});
-  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.status, 4);
   EXPECT_NE(r.out.find("Error status 0\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Unit errors  -113,'Undefined header'"), std::string::npos) << r.out;
+  EXPECT_EQ(fx.visa->Problems(), "");
 
   fx.ExpectConnect();
   fx.visa->Expect(":ABORT").Expect("*CLS;*RST;*OPC");
@@ -182,10 +204,12 @@ TEST(QuorvelUnitCommands, ErrorsAndReset) {
 
 TEST(QuorvelUnitCommands, NoUnitMeansPlainWordsNotZeros) {
   CliOnDouble fx;
+  // Port 1 of loopback: nobody listens, and the tool says what the transport saw.
   for (const char* command : {"idn", "measure", "errors", "reset"}) {
-    const CliResult r = RunCli({"--config", fx.dir / "q.ini", "--address", "NOBODY::here", command});
+    const CliResult r = RunCli({"--config", fx.dir / "q.ini", "--address", "TCPIP::127.0.0.1::1::SOCKET", command});
     EXPECT_EQ(r.status, 3) << command;
-    EXPECT_NE(r.err.find("no unit answered at NOBODY::here; simulation: values are neutral"), std::string::npos)
+    EXPECT_NE(r.err.find("no unit answered at TCPIP::127.0.0.1::1::SOCKET: VISA Open: connection refused"),
+              std::string::npos)
         << r.err;
     EXPECT_EQ(r.out.find("dBm"), std::string::npos) << command;
   }
@@ -198,10 +222,12 @@ namespace {
 TEST(QuorvelUnitCommands, CtrlCBecomesTheHostsStopRequestAndTheWaitGivesUp) {
   CliOnDouble fx;
   fx.ExpectConnect();
+  fx.ExpectSettings({":SENS1:SAMP:COUNT 1001"});
   fx.visa->Expect("*CLS;:INIT:IMM;*OPC");
   fx.visa->Expect("*ESR?", {"0\n"}).Then([] { std::raise(SIGINT); });
   const CliResult r = fx.Run({"measure"});
   EXPECT_EQ(r.status, 130);
+  EXPECT_EQ(r.out, "");  // no values after a stop
   EXPECT_NE(r.err.find("stopped by the user"), std::string::npos) << r.err;
   EXPECT_EQ(fx.visa->Problems(), "");  // nothing more was sent after the stop
   EXPECT_EQ(std::signal(SIGINT, SIG_DFL), SIG_DFL);  // the tool's handler is gone again
@@ -244,6 +270,7 @@ TEST(QuorvelSettings, SendAllPushesTheStoredConfiguration) {
     fx.visa->Expect(":SENS" + std::to_string(s) + ":MEAS " + (s == 4 || s == 5 ? "SUM" : "OFF"));
   fx.visa->Expect(":SENS4:FREQ 900000000").Expect(":SENS5:FREQ 900000000");
   fx.visa->AcceptFurtherWrites();
+  fx.visa->AnswerFurther(":SYSTEM:ERR:ALL?", "0,\"No error\"\n");
   const CliResult r = fx.Run({"send-all", "--sum", "4,5", "--channel", "4", "--frequency", "9e8"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("Settings     sent"), std::string::npos);
@@ -251,13 +278,14 @@ TEST(QuorvelSettings, SendAllPushesTheStoredConfiguration) {
   const auto& w = fx.visa->Writes();
   EXPECT_EQ(std::count(w.begin(), w.end(), ":SENS4:FREQ 900000000"), 1 + 2);  // given, then once per sum member
   EXPECT_EQ(std::count(w.begin(), w.end(), ":SUMP:BURS:SEAR 30"), 1);
-  EXPECT_EQ(w.back(), ":CONF:TRIG:OUTP 0");
+  EXPECT_EQ(w[w.size() - 2], ":CONF:TRIG:OUTP 0");
+  EXPECT_EQ(w.back(), ":SYSTEM:ERR:ALL?");  // the unit's verdict on what was sent
 }
 
 TEST(QuorvelSettings, MeasureAppliesItsSettingsFirst) {
   CliOnDouble fx;
   fx.ExpectConnect();
-  fx.visa->Expect(":SENS3:FREQ 2400000000").Expect(":SENS3:SAMP:COUNT 10001");
+  fx.ExpectSettings({":SENS3:FREQ 2400000000", ":SENS3:SAMP:COUNT 10001"});
   fx.visa->Expect("*CLS;:INIT:IMM;*OPC");
   fx.ExpectCompletion();
   fx.visa->Expect("*CLS;:SENS3:RMS:INIT;*OPC");
@@ -265,6 +293,18 @@ TEST(QuorvelSettings, MeasureAppliesItsSettingsFirst) {
   fx.visa->Expect(":SENS3:RMS?", {"-1\n"}).Expect(":SENS3:TRAC:MAX?", {"0\n"}).Expect(":SENS3:TRAC:MIN?", {"-2\n"});
   const CliResult r = fx.Run({"measure", "--channel", "3", "--frequency", "2.4e9", "--meas-time", "0.01"});
   ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(fx.visa->Problems(), "");
+}
+
+// A setting the unit refused stops the command before it measures: no values, status 4, the unit's words.
+TEST(QuorvelSettings, ASettingTheUnitRefusedEndsTheCommandBeforeItMeasures) {
+  CliOnDouble fx;
+  fx.ExpectConnect();
+  fx.ExpectSettings({":SENS3:FREQ 2400000000", ":SENS3:SAMP:COUNT 1001"}, "-222,\"Data out of range\"\n");
+  const CliResult r = fx.Run({"measure", "--channel", "3", "--frequency", "2.4e9"});
+  EXPECT_EQ(r.status, 4);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("the unit refused: -222,'Data out of range'"), std::string::npos) << r.err;
   EXPECT_EQ(fx.visa->Problems(), "");
 }
 
@@ -279,12 +319,13 @@ TEST(QuorvelPaths, ListSwitchAndRefuseUnknownPaths) {
   EXPECT_NE(r.out.find("12  ptDUT5RxSum           Path DUT5 to Receiver (Sum)\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("45  ptCompExtensionDUT4   Path Companion to DUT4\n"), std::string::npos);
 
-  for (const char* name : {"ptDUT5RxSum", "12", "PTdut5rxsum"}) {
+  EXPECT_NE(r.out.find("Paths count from 0"), std::string::npos);
+  for (const char* name : {"ptDUT5RxSum", "12", "PTdut5rxsum", "DUT5RxSum"}) {
     fx.ExpectConnect();
-    fx.visa->Expect(":CONF:PORT5:MODE SUM");
+    fx.ExpectSettings({":CONF:PORT5:MODE SUM"});
     r = fx.Run({"path", name});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("Switched     Path DUT5 to Receiver (Sum)"), std::string::npos);
+    EXPECT_NE(r.out.find("Switched     12 ptDUT5RxSum: Path DUT5 to Receiver (Sum)"), std::string::npos) << r.out;
   }
   EXPECT_EQ(fx.visa->Problems(), "");
   for (const char* bad : {"46", "ptNowhere", "-1"}) {
@@ -294,45 +335,60 @@ TEST(QuorvelPaths, ListSwitchAndRefuseUnknownPaths) {
   }
 }
 
-TEST(QuorvelPaths, AttenuationOfAMissingPathOrOutsideTheRow) {
+TEST(QuorvelPaths, AMissingPathIsNamedBeforeTheUnitIsAsked) {
   CliOnDouble fx;
-  fx.ExpectConnect();
   CliResult r = fx.Run({"attenuation", "--from", "DUT1", "--to", "ANT", "--frequency", "1e9"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("The Path from DUT1 to ANT does not exist!"), std::string::npos) << r.err;
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("the unit has no path from DUT1 to ANT"), std::string::npos) << r.err;
+  EXPECT_EQ(fx.visa->Problems(), "");
 }
 
 TEST(QuorvelPaths, SaveTableWritesACsvAndLeavesAnExistingOneAlone) {
   CliOnDouble fx;
+  ::umask(022);
   fx.ExpectConnect();
   fx.visa->Expect(":CAL:PATH2:PORT1:ROW2?", {""});  // no answer: the not-delivered row
   CliResult r = fx.Run({"save-table", "--from", "DUT1", "--to", "Rx", "--att", "10"});
   const std::string file = fx.dir / "data/Setups/Zentrix8/Zentrix DUT1 to Rx 10dB.csv";
   EXPECT_EQ(r.status, 4) << r.err;  // the empty answer left the overflow bit
-  EXPECT_NE(r.out.find("Saved        " + file), std::string::npos) << r.out;
+  EXPECT_EQ(r.out, "");             // ... and a command with unit errors prints no result
   const std::string csv = TempDir::Read(file);
   EXPECT_EQ(csv.rfind("Frequency (Hz),Attenuation (dB)\n10000000,-137\n", 0), 0u);
+  struct stat st{};
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);  // the user's umask, not 0600
 
   fx.ExpectConnect();
   fx.visa->Expect(":CAL:PATH2:PORT1:ROW2?", {""});
-  r = fx.Run({"save-table", "--from", "DUT1", "--to", "Rx", "--att", "17"});
-  EXPECT_NE(r.out.find("Left as it was (exists already): " + file), std::string::npos) << r.out;
+  r = fx.Run({"save-table", "--from", "DUT1", "--to", "Rx", "--att", "10"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(file + " exists already; it was left as it was"), std::string::npos) << r.err;
   EXPECT_EQ(TempDir::Read(file), csv);
   EXPECT_EQ(fx.visa->Problems(), "");
 }
 
-TEST(QuorvelFirmware, UploadsWithProgressAndSaysWhatHappened) {
+TEST(QuorvelFirmware, UploadsWaitsForTheUnitAndShowsTheNewVersion) {
   CliOnDouble fx;
-  std::string firmware = "SYSTEM:FWUPDATE #";
+  std::string firmware = "SYSTEM:FWUPDATE #539977";
   firmware.resize(40000, 'x');
   TempDir::Write(fx.dir / "unit.fw", firmware);
   fx.ExpectConnect();
   fx.visa->ExpectBlock(16384).ExpectBlock(16384).ExpectBlock(7232);
-  CliResult r = fx.Run({"firmware", fx.dir / "unit.fw"});
+  fx.visa->Expect("*CLS;*RST;*OPC");  // back after the restart
+  fx.visa->Expect("*ESR?", {"1\n"}).Expect(":SYSTEM:ERR:ALL?", {"0,\"No error\"\n"});
+  fx.visa->Expect("*IDN?\n", {"Tavlor,Zentrix8,SN0815,3.1.5\n"});
+  CliResult r = fx.Run({"firmware", fx.dir / "unit.fw", "--wait", "10"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("Firmware     uploaded; the unit restarts"), std::string::npos);
-  EXPECT_NE(r.err.find("[########............] Upload in progress ... 41%"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("[####################] Upload in progress ... 100%"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("Firmware     uploaded (40000 bytes); was 3.1.4\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Firmware     now 3.1.5\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err.find("[####"), std::string::npos);  // no progress bar off a terminal
+  EXPECT_EQ(fx.visa->Problems(), "");
+
+  // A header that promises more than the file holds is not sent (--force sends it).
+  TempDir::Write(fx.dir / "short.fw", "SYSTEM:FWUPDATE #15abc");
+  r = fx.Run({"firmware", fx.dir / "short.fw"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("promises 5 bytes of firmware but the file holds 3"), std::string::npos) << r.err;
   EXPECT_EQ(fx.visa->Problems(), "");
 
   TempDir::Write(fx.dir / "bad.fw", "not firmware at all, not at all, no");

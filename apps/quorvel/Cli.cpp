@@ -1,7 +1,12 @@
 #include "quorvel/Cli.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <csignal>
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <exception>
 #include <new>
 #include <ostream>
@@ -39,9 +44,45 @@ class InterruptGuard {
   void (*previous_)(int) = SIG_DFL;
 };
 
+// --timeout: asks the host to stop when the time is up, and ends the
+// program when even that is not heard within a few seconds.
+class Watchdog {
+ public:
+  Watchdog(std::optional<double> seconds, host::ReferenceHost& host, std::ostream& err) {
+    if (!seconds) return;
+    thread_ = std::thread([this, seconds, &host, &err] {
+      std::unique_lock lock(mutex_);
+      if (cv_.wait_for(lock, std::chrono::duration<double>(*seconds), [this] { return done_; })) return;
+      fired_ = true;
+      host.RequestStop();
+      if (cv_.wait_for(lock, std::chrono::seconds(5), [this] { return done_; })) return;
+      err << "\nquorvel: gave up after " << *seconds << " s (--timeout); the unit did not let go\n" << std::flush;
+      std::_Exit(kTimedOut);
+    });
+  }
+  ~Watchdog() {
+    {
+      std::lock_guard lock(mutex_);
+      done_ = true;
+    }
+    cv_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+  Watchdog(const Watchdog&) = delete;
+  Watchdog& operator=(const Watchdog&) = delete;
+  bool Fired() const { return fired_; }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool done_ = false;
+  std::atomic<bool> fired_{false};
+  std::thread thread_;
+};
+
 }  // namespace
 
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool interactive) {
   Options o;
   std::string error;
   if (!Parse(args, o, error)) {
@@ -49,17 +90,42 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     return kUsage;
   }
   if (o.command == "help") {
-    out << UsageText();
+    out << (o.arguments.empty() ? UsageText() : CommandHelp(*FindCommand(o.arguments.front())));
+    return kOk;
+  }
+  if (o.command == "version") {
+    out << kVersion << "\n";
+    return kOk;
+  }
+  if (o.command == "completion" || o.command == "man") {
+    out << (o.command == "man" ? ManPage() : BashCompletion());
     return kOk;
   }
   try {
     Session session(o, out, err);
+    session.SetInteractive(interactive);
     int status = kOk;
     if (!session.Open(status)) return status;
     InterruptGuard interrupts(session.host());
-    return FindCommand(o.command)->run(session);
+    int result = kFailed;
+    bool timedOut = false;
+    {
+      Watchdog watchdog(o.timeout, session.host(), err);
+      try {
+        result = FindCommand(o.command)->run(session);
+      } catch (const vb::Error& e) {
+        if (!watchdog.Fired() && !session.host().StopRequested()) throw;
+      }
+      timedOut = watchdog.Fired();
+    }
+    if (timedOut) {
+      err << "\nquorvel: gave up after " << *o.timeout << " s (--timeout)\n";
+      return session.Finish(kTimedOut);
+    }
+    if (session.host().StopRequested()) err << "\nquorvel: stopped by the user\n";
+    return session.Finish(result);
   } catch (const vb::Error& e) {
-    err << "\nquorvel: error " << e.Number() << ": " << e.Description() << "\n";
+    err << "\nquorvel: " << Readable(e) << "\n";
     return kFailed;
   } catch (const std::bad_alloc&) {
     err << "\nquorvel: out of memory\n";

@@ -9,6 +9,7 @@ namespace quorvel {
 
 // Runs the tool with its arguments (without the program name); returns the
 // exit status.
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// `interactive`: standard error is a terminal (progress bars are drawn only then).
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool interactive = false);
 
 }  // namespace quorvel

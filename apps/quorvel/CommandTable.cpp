@@ -1,5 +1,6 @@
-// The command table, and the --help text made from it.
+// The command and option tables, and every text made from them.
 #include <algorithm>
+#include <sstream>
 
 #include "quorvel/Commands.h"
 
@@ -7,142 +8,186 @@ namespace quorvel {
 
 namespace {
 
-// In the order --help lists them.
+// In the order the help lists them.
 constexpr Command kCommands[] = {
     {.name = "run",
      .run = RunJob,
-     .help = "the main job (default): identify the unit, run a burst search\n"
-             "on a sum of ports (--sum, default 2,3) and a power measurement\n"
-             "on one (--channel, default 1)",
-     .takes = kSumList,
-     .channel = 1},
+     .help = "the main job (default): identify the unit, run a burst search on a\n"
+             "sum of ports (--sum, default 2,3) and a power measurement on one\n"
+             "(--channel, default 1)",
+     .takes = kSettings | kSumList | kThreshold | kJson,
+     .channel = 1,
+     .connects = true,
+     .resets = true},
     {.name = "burst-search",
      .run = BurstSearchJob,
-     .usage = "[--sum LIST | --channel N] [--threshold DB] [--csv FILE]",
      .help = "a burst search as the service panel runs it, with its burst list",
-     .takes = kSumList | kCsvFile,
-     .channel = 1},
+     .takes = kSettings | kSumList | kThreshold | kCsvFile | kJson,
+     .channel = 1,
+     .connects = true,
+     .resets = true},
     {.name = "trace",
      .run = TraceJob,
-     .usage = "[--channel N] [--csv FILE]",
      .help = "measure and read the power trace",
-     .takes = kCsvFile,
-     .channel = 1},
-    {.name = "info",
-     .run = Info,
-     .help = "show the unit's settings as the driver holds them (does not\n"
-             "connect)"},
-    {.name = "idn", .run = Idn, .help = "connect and show serial number and firmware version"},
+     .takes = kSettings | kCsvFile | kJson,
+     .channel = 1,
+     .connects = true,
+     .resets = true},
     {.name = "measure",
      .run = Measure,
-     .usage = "[--channel N]",
-     .help = "connect, measure and show RMS, trace maximum and minimum in dBm\n"
-             "(channel 1-8 DUT, 9 generator, 10 companion, 11 video, -1 sum;\n"
-             "default 1)",
-     .takes = kSumList,
-     .channel = 1},
-    {.name = "errors", .run = Errors, .help = "connect and show the error status and the unit's error queue"},
-    {.name = "reset", .run = Reset, .help = "connect and reset the unit"},
+     .help = "measure and show RMS, trace maximum and minimum in dBm\n"
+             "(channel 1-8 DUT, 9 generator, 10 companion, 11 video, -1 sum)",
+     .takes = kSettings | kSumList | kJson,
+     .channel = 1,
+     .connects = true,
+     .resets = true},
+    {.name = "idn", .run = Idn, .help = "show serial number and firmware version", .takes = kJson, .connects = true},
+    {.name = "errors",
+     .run = Errors,
+     .help = "show the unit's error queue (read first, nothing cleared before)",
+     .takes = kJson,
+     .connects = true},
+    {.name = "info",
+     .run = Info,
+     .help = "show the unit's settings as the driver holds them (does not connect)",
+     .takes = kJson},
     {.name = "config",
      .run = Config,
-     .usage = "[--json]",
-     .help = "show every stored setting: sensors, sum and active masks,\n"
-             "attenuators, trigger flags (does not connect)",
-     .takes = kSumList},
+     .help = "show every stored setting with the options applied: sensors, sum\n"
+             "and active masks, attenuators, trigger flags (does not connect)",
+     .takes = kSettings | kSumList | kJson},
     {.name = "send-all",
      .run = SendAll,
-     .help = "connect and send the stored configuration to the unit",
-     .takes = kSumList},
-    {.name = "paths", .run = Paths, .help = "list the signal paths (does not connect)"},
+     .help = "send the stored configuration with the options applied",
+     .takes = kSettings | kSumList,
+     .connects = true,
+     .resets = true},
+    {.name = "reset", .run = Reset, .help = "reset the unit", .connects = true, .resets = true},
+    {.name = "paths",
+     .run = Paths,
+     .help = "list the signal paths, numbered from 0 (does not connect)",
+     .takes = kJson},
     {.name = "path",
      .run = Path,
-     .usage = "N|NAME",
-     .help = "connect and switch a path, by number or name (ptDUT5RxSum)",
-     .arguments = 1},
+     .argument = "PATH",
+     .help = "switch a path, by number (from 0) or name (ptDUT5RxSum or DUT5RxSum)",
+     .connects = true,
+     .resets = true},
     {.name = "attenuation",
      .run = Attenuation,
-     .usage = "--from PORT --to PORT --att DB --frequency HZ [--rx18|--sum|--bypass] [--log]",
-     .help = "connect and show a path's attenuation at a frequency",
-     .takes = kPathOptions,
-     .needs = kNeedsFromTo | kNeedsFrequency},
+     .help = "show a path's attenuation at a frequency, from the unit's calibration",
+     .takes = kFrequency | kPathOptions | kLog | kJson,
+     .needs = kNeedsFromTo | kNeedsFrequency,
+     .connects = true},
     {.name = "save-table",
      .run = SaveTable,
-     .usage = "--from PORT --to PORT --att DB [--rx18|--sum|--bypass] [--folder DIR]",
-     .help = "connect, read a path's calibration row and save it as a data set",
-     .takes = kPathOptions,
-     .needs = kNeedsFromTo},
+     .help = "read a path's calibration row and save it as a data set",
+     .takes = kPathOptions | kFolder,
+     .needs = kNeedsFromTo,
+     .connects = true,
+     .resets = true},
     {.name = "firmware",
      .run = Firmware,
-     .usage = "FILE",
-     .help = "connect and upload a firmware file (*.fw)",
-     .arguments = 1},
+     .argument = "FILE",
+     .help = "upload a firmware file (*.fw) after checking it, then wait for the\n"
+             "unit to come back and show its firmware version",
+     .takes = kFirmwareOptions,
+     .connects = true,
+     .resets = true},
     {.name = "panel",
      .run = Panel,
-     .usage = "--dump",
-     .help = "connect, open the service dialog as the host does and print\n"
-             "its pages' controls (caption, enabled, visible, list entries)"},
+     .help = "open the service dialog as the host does and print its pages'\n"
+             "controls (caption, enabled, visible, list entries)",
+     .takes = kDump,
+     .connects = true,
+     .resets = true},
 };
 
-constexpr std::string_view kHead =
-    "usage: quorvel [options] [command [arguments]]\n"
-    "\n"
-    "commands:\n";
+constexpr OptionInfo kOptions[] = {
+    {"--config", "FILE", "device list and settings (default: $QUORVEL_CONFIG or ~/.config/quorvel/quorvel.ini)", kGlobal},
+    {"--device", "NAME", "device of the list to use (default: the first)", kGlobal},
+    {"--address", "RESOURCE",
+     "the unit for this run: TCPIP::<host>[::inst0]::INSTR (VXI-11), TCPIP::<host>::<port>::SOCKET (raw SCPI) or "
+     "SIM::<name>::INSTR (the embedded simulator)",
+     kGlobal},
+    {"--timeout", "SECONDS", "give the whole command up after this long (exit status 124)", kGlobal},
+    {"-v", "", "log every command and answer with its time to stderr (--verbose)", kGlobal},
+    {"--channel", "N", "channel the settings and the measurement address: -1 sum, 0 every sensor, 1-8 DUT, 9 generator, "
+                       "10 companion, 11 video",
+     kChannel},
+    {"--frequency", "HZ", "measuring frequency, 10e6 to 18e9 Hz", kFrequency},
+    {"--meas-time", "S", "measuring time in seconds (the samples it takes must fit the unit's 200000)", kMeasTime},
+    {"--sample-rate", "N", "samples per second, a rate the sampler makes (250 or 252 MHz divided by a whole number)",
+     kSampleRate},
+    {"--attenuation", "DB", "attenuation correction", kAttenuationOption},
+    {"--sum", "LIST", "sensors to sum, e.g. 2,3 (the first one leads)", kSumList},
+    {"--threshold", "DB", "how far below the peak a burst begins, -10 to 70", kThreshold},
+    {"--csv", "FILE", "also write what was read as CSV (- for standard output)", kCsvFile},
+    {"--json", "", "machine-readable output", kJson},
+    {"--from", "PORT", "path start: DUT1..DUT8, GEN, COMP, VGEN, Rx, ANT", kPathOptions},
+    {"--to", "PORT", "path end: DUT1..DUT8, GEN, COMP, VGEN, Rx, ANT", kPathOptions},
+    {"--att", "DB", "attenuator setting of the path, in its steps (default 0)", kPathOptions},
+    {"--rx18", "", "the path through the 18 GHz receiver (one of --rx18, --sum, --bypass)", kPathOptions},
+    {"--sum", "", "the path through the summing network", kPathOptions},
+    {"--bypass", "", "the companion's bypass", kPathOptions},
+    {"--log", "", "interpolate logarithmically", kLog},
+    {"--folder", "DIR", "where the data set goes (default: the host's setups folder)", kFolder},
+    {"--force", "", "upload even when the file's block header does not match its size", kFirmwareOptions},
+    {"--wait", "SECONDS", "how long to wait for the unit to come back (default 60)", kFirmwareOptions},
+    {"--dump", "", "print the service form as text (needed: the tool has no window)", kDump},
+};
 
-constexpr std::string_view kOptions =
-    "\n"
-    "settings (for measure, config and send-all; they address --channel, which is\n"
-    "1 for measure and 0, every sensor, otherwise):\n"
-    "  --frequency HZ       measuring frequency, e.g. 2.4e9\n"
-    "  --meas-time S        measuring time in seconds\n"
-    "  --sample-rate N      samples per second (moved to a rate the sampler can make)\n"
-    "  --attenuation DB     attenuation correction\n"
-    "  --sum LIST           sensors to sum, e.g. 2,3 (the first one leads)\n"
-    "\n"
-    "ports: DUT1..DUT8, GEN, COMP, VGEN, Rx, ANT\n"
-    "\n"
-    "  --threshold DB       burst search: how far below the peak a burst begins (-10 to 70)\n"
-    "  --csv FILE           burst-search, trace: also write what was read as CSV\n"
-    "  --json               run, burst-search, trace, config: machine-readable output\n"
-    "  --dump               panel: print the service form as text\n"
-    "\n"
-    "Without a unit in the device list (or --address) the embedded simulator answers.\n"
-    "\n"
-    "options:\n"
-    "  --config FILE        device list and settings (default: $QUORVEL_CONFIG or\n"
-    "                       ~/.config/quorvel/quorvel.ini; a missing file means one\n"
-    "                       default device entry)\n"
-    "  --device NAME        device of the list to use (default: the first)\n"
-    "  --address RESOURCE   VISA resource of the unit for this run, e.g.\n"
-    "                       TCPIP::192.0.2.10::inst0::INSTR\n"
-    "  -h, --help           this text\n"
-    "\n"
-    "exit status: 0 done, 1 the driver reported an error, 2 bad command line,\n"
-    "3 no unit answered (simulation), 4 the unit reported errors, 130 interrupted\n";
+constexpr std::string_view kExitStatus =
+    "exit status: 0 done, 1 the driver reported an error, 2 bad command line or\n"
+    "input file, 3 no unit answered (simulation), 4 the unit reported errors (no\n"
+    "values are printed), 124 --timeout ran out, 130 interrupted (Ctrl-C)\n";
 
-// A command in --help: name and usage, its help beside them from this
-// column on, or below them when they are too wide.
-constexpr std::size_t kHelpColumn = 23;
-
-void AddCommand(std::string& text, const Command& c) {
-  std::string line = "  " + std::string(c.name) + (c.usage.empty() ? "" : " ") + std::string(c.usage);
-  if (line.size() + 2 > kHelpColumn) {
+// "  name VALUE" with the help beside it from column 26, wrapped at 79.
+void AddLine(std::string& text, const std::string& head, std::string_view help) {
+  constexpr std::size_t kColumn = 26, kWidth = 79;
+  std::string line = head;
+  if (line.size() + 2 > kColumn) {
     text += line + "\n";
     line.clear();
   }
-  std::string_view rest = c.help;
-  for (;;) {
-    const std::size_t end = std::min(rest.find('\n'), rest.size());
-    line.resize(kHelpColumn, ' ');
-    text += line + std::string(rest.substr(0, end)) + "\n";
-    line.clear();
-    if (end == rest.size()) break;
-    rest.remove_prefix(end + 1);
+  std::istringstream words{std::string(help)};
+  std::string word;
+  bool first = true;
+  while (words >> word) {
+    if (!first && line.size() + 1 + word.size() > kWidth) {
+      text += line + "\n";
+      line.clear();
+      first = true;
+    }
+    if (first) line.resize(kColumn, ' ');
+    line += (first ? "" : " ") + word;
+    first = false;
   }
+  text += line + "\n";
+}
+
+std::string FlagHead(const OptionInfo& o) {
+  return "  " + std::string(o.flag) + (o.value.empty() ? "" : " " + std::string(o.value));
+}
+
+std::string Joined(std::string_view help) {
+  std::string s(help);
+  std::replace(s.begin(), s.end(), '\n', ' ');
+  return s;
+}
+
+// Roff text: backslashes and leading dots or quotes escaped.
+std::string Roff(std::string_view text) {
+  std::string out;
+  for (char c : text) out += c == '\\' ? std::string("\\e") : c == '-' ? std::string("\\-") : std::string(1, c);
+  if (!out.empty() && (out[0] == '.' || out[0] == '\'')) out = "\\&" + out;
+  return out;
 }
 
 }  // namespace
 
 std::span<const Command> Commands() { return kCommands; }
+std::span<const OptionInfo> OptionInfos() { return kOptions; }
 
 const Command* FindCommand(std::string_view name) {
   for (const Command& c : kCommands)
@@ -151,9 +196,85 @@ const Command* FindCommand(std::string_view name) {
 }
 
 std::string UsageText() {
-  std::string text(kHead);
-  for (const Command& c : kCommands) AddCommand(text, c);
-  return text + std::string(kOptions);
+  std::string text =
+      "usage: quorvel [options] [command [command options]]\n"
+      "       quorvel help COMMAND | quorvel COMMAND --help | quorvel --version\n\ncommands:\n";
+  for (const Command& c : kCommands)
+    AddLine(text, "  " + std::string(c.name) + (c.argument.empty() ? "" : " " + std::string(c.argument)),
+            Joined(c.help) + (c.resets ? " [resets the unit]" : ""));
+  AddLine(text, "  help COMMAND", "what a command does and which options it takes");
+  AddLine(text, "  completion", "a bash completion script (source it)");
+  AddLine(text, "  man", "the manual page (man -l <(quorvel man))");
+  text += "\noptions of every command (before or after it; --opt=value works too):\n";
+  for (const OptionInfo& o : kOptions)
+    if (o.group == kGlobal) AddLine(text, FlagHead(o), o.help);
+  AddLine(text, "  -h, --help", "this text");
+  AddLine(text, "  --version", "the tool's version");
+  text += "\nWithout a unit in the device list (or --address) the embedded simulator answers.\n"
+          "Commands marked [resets the unit] send *CLS;*RST;*OPC when they connect; the\n"
+          "others leave the unit and its error queue as they are.\n\n";
+  return text + std::string(kExitStatus);
+}
+
+std::string CommandHelp(const Command& c) {
+  std::string text = "usage: quorvel " + std::string(c.name) + " [options]" +
+                     (c.argument.empty() ? "" : " " + std::string(c.argument)) + "\n\n" + std::string(c.help) + "\n";
+  if (c.connects)
+    text += c.resets ? "It connects and resets the unit first (*CLS;*RST;*OPC): the unit's error queue is cleared.\n"
+                     : "It connects without resetting the unit.\n";
+  text += "\noptions:\n";
+  for (const OptionInfo& o : kOptions)
+    if (o.group & c.takes) AddLine(text, FlagHead(o), o.help);
+  for (const OptionInfo& o : kOptions)
+    if (o.group == kGlobal) AddLine(text, FlagHead(o), o.help);
+  if (c.channel) text += "\n--channel is " + std::to_string(c.channel) + " unless given.\n";
+  return text + "\n" + std::string(kExitStatus);
+}
+
+std::string ManPage() {
+  std::string t = ".TH QUORVEL 1 \"\" \"" + std::string(kVersion) + "\" \"User Commands\"\n";
+  t += ".SH NAME\nquorvel \\- drive a Zentrix8 RF power measurement and switching unit\n";
+  t += ".SH SYNOPSIS\n.B quorvel\n[\\fIoptions\\fR] [\\fIcommand\\fR [\\fIcommand options\\fR]]\n";
+  t += ".SH DESCRIPTION\nMeasures power and bursts, switches signal paths, reads path attenuation tables and "
+       "updates firmware through the Tavlor_QuorvelUnit driver. Without a unit in the device list (or "
+       "\\fB\\-\\-address\\fR) the embedded simulator answers.\n";
+  t += ".SH COMMANDS\n";
+  for (const Command& c : kCommands) {
+    t += ".TP\n.B " + Roff(c.name) + (c.argument.empty() ? "" : " \\fI" + Roff(c.argument) + "\\fR") + "\n" +
+         Roff(Joined(c.help)) + (c.resets ? " Resets the unit when it connects." : "") + "\n";
+    std::string opts;
+    for (const OptionInfo& o : kOptions)
+      if (o.group & c.takes) opts += (opts.empty() ? "" : ", ") + Roff(o.flag);
+    if (!opts.empty()) t += "Options: " + opts + ".\n";
+  }
+  t += ".SH OPTIONS\n";
+  for (const OptionInfo& o : kOptions)
+    t += ".TP\n.B " + Roff(o.flag) + (o.value.empty() ? "" : " \\fI" + Roff(o.value) + "\\fR") + "\n" + Roff(o.help) + "\n";
+  t += ".SH EXIT STATUS\n" + Roff(Joined(kExitStatus)) + "\n";
+  t += ".SH FILES\n~/.config/quorvel/quorvel.ini, the device list and settings ($QUORVEL_CONFIG).\n";
+  return t;
+}
+
+std::string BashCompletion() {
+  std::string t = "# bash completion for quorvel (generated by: quorvel completion)\n_quorvel() {\n"
+                  "  local cur=${COMP_WORDS[COMP_CWORD]} cmd= w\n"
+                  "  for w in \"${COMP_WORDS[@]:1:COMP_CWORD-1}\"; do case $w in -*) ;; *) [ -z \"$cmd\" ] && cmd=$w;; esac; done\n"
+                  "  local global=\"";
+  for (const OptionInfo& o : kOptions)
+    if (o.group == kGlobal) t += std::string(o.flag) + " ";
+  t += "--help --version\"\n  case $cmd in\n";
+  for (const Command& c : kCommands) {
+    t += "    " + std::string(c.name) + ") COMPREPLY=($(compgen -W \"$global";
+    for (const OptionInfo& o : kOptions)
+      if (o.group & c.takes) t += " " + std::string(o.flag);
+    t += "\" -- \"$cur\"))";
+    if (!c.argument.empty()) t += "; [[ $cur != -* ]] && COMPREPLY+=($(compgen -f -- \"$cur\"))";
+    t += ";;\n";
+  }
+  t += "    *) COMPREPLY=($(compgen -W \"$global";
+  for (const Command& c : kCommands) t += " " + std::string(c.name);
+  t += " help completion man\" -- \"$cur\"));;\n  esac\n}\ncomplete -F _quorvel quorvel\n";
+  return t;
 }
 
 }  // namespace quorvel

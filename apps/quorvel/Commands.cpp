@@ -3,25 +3,41 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstring>
-
-#include "dialog/frmQuorvelUnitTest.h"
-
+#include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <iomanip>
 #include <sstream>
+#include <thread>
 
+#include <nlohmann/json.hpp>
+
+#include "dialog/frmQuorvelUnitTest.h"
 #include "driver/ServiceForm.h"
 #include "io/modMain.h"
 #include "quorvel/Session.h"
 
 namespace quorvel {
 
+using Json = nlohmann::ordered_json;
+
 namespace {
 
-// Stores the settings given on the command line; sends them when connected.
-void ApplySettings(Session& s) {
+// The sensor whose settings a channel shows (the first of all, or of the sum).
+vb::Long SensorOf(clsQuorvelUnit& u, long channel) {
+  if (channel >= 1) return std::max<vb::Long>(1, clsQuorvelUnit::ChannelToSensor(channel));
+  if (channel == ppSum)
+    for (vb::Long n = 1; n <= 8; ++n)
+      if (u.StoredSumPortMask() & (vb::Long{1} << n)) return n;
+  return 1;
+}
+
+}  // namespace
+
+int ApplySettings(Session& s) {
   const Options& o = s.options();
   clsQuorvelUnit& u = s.unit();
   const bool send = u.clsDevice_Status() == 1;
@@ -31,17 +47,54 @@ void ApplySettings(Session& s) {
     if (send) u.SendSumPorts();
   }
   const long ch = o.Channel();
-  if (o.frequency) u.SetFrequency(*o.frequency, ch, send);
-  if (o.sampleRate) u.SetSampleRate(*o.sampleRate, ch, send);
-  if (o.measTime) u.SetMeasTime(*o.measTime, ch, send);
-  if (o.attenuation) u.SetAttenuation(*o.attenuation, ch, send);
+  if (ch == ppSum && u.StoredSumPortMask() == 0) {
+    s.err() << "quorvel: --channel -1 is the sum, and no sum is set: give --sum LIST\n";
+    return kUsage;
+  }
+  const vb::Long sensor = SensorOf(u, ch);
+  if (o.frequency) u.SetFrequency(*o.frequency, ch, false);
+  if (o.sampleRate) {
+    u.SetSampleRate(*o.sampleRate, ch, false);
+    const vb::Long made = u.StoredPortSettings(sensor).SampleRate;
+    if (made != *o.sampleRate) {
+      s.err() << "quorvel: --sample-rate " << *o.sampleRate << " is not a rate the sampler makes (250 or 252 MHz "
+              << "divided by a whole number); the nearest it makes is " << made << "\n";
+      return kUsage;
+    }
+  }
+  // The sample count follows measuring time and rate (also when only the rate was given).
+  u.SetMeasTime(o.measTime.value_or(u.StoredPortSettings(sensor).MeasTime), ch, false);
+  const vb::Long samples = u.StoredPortSettings(sensor).SampleCount;
+  if (samples > kMaxSamples) {
+    s.err() << "quorvel: " << Num(u.StoredPortSettings(sensor).MeasTime) << " s at "
+            << u.StoredPortSettings(sensor).SampleRate << " samples/s takes " << samples
+            << " samples; the unit records at most " << kMaxSamples << " (shorten --meas-time or lower --sample-rate)\n";
+    return kUsage;
+  }
+  if (o.attenuation) u.SetAttenuation(*o.attenuation, ch, false);
+  if (send) {
+    if (o.frequency) u.SendFrequency(ch);
+    if (o.sampleRate) u.SendSampleRate(ch);
+    u.SendMeasTime(ch);
+    if (o.attenuation) u.SendAttenuation(ch);
+  }
+  return kOk;
 }
+
+namespace {
 
 std::string MaskList(vb::Long mask, long first, long last) {
   std::string out;
   for (long n = first; n <= last; ++n)
     if (mask & (vb::Long{1} << n)) out += (out.empty() ? "" : ",") + std::to_string(n);
   return out.empty() ? "-" : out;
+}
+
+Json MaskJson(vb::Long mask, long first, long last) {
+  Json list = Json::array();
+  for (long n = first; n <= last; ++n)
+    if (mask & (vb::Long{1} << n)) list.push_back(n);
+  return list;
 }
 
 AttTableProp PathOf(const Options& o) {
@@ -55,31 +108,86 @@ AttTableProp PathOf(const Options& o) {
   return p;
 }
 
+// The path as given, or why it is not one the unit has.
+bool CheckPath(Session& s, const AttTableProp& prop) {
+  if (clsQuorvelUnit::GetPathNr(prop) == 0) {
+    s.err() << "quorvel: the unit has no path from " << modMain::PortShortName(prop.FromPort) << " to "
+            << modMain::PortShortName(prop.ToPort) << (prop.Rx18 ? " through the 18 GHz receiver" : "")
+            << (prop.Sum ? " through the summing network" : "") << (prop.ByPass ? " through the bypass" : "") << "\n";
+    return false;
+  }
+  AttTableProp rounded = prop;
+  clsQuorvelUnit::RoundAttenuatorStep(rounded);
+  if (rounded.Attenuator != prop.Attenuator) {
+    AttTableProp next = rounded;
+    next.Attenuator = rounded.Attenuator + (prop.Attenuator - rounded.Attenuator) * 2;
+    clsQuorvelUnit::RoundAttenuatorStep(next);
+    s.err() << "quorvel: --att " << prop.Attenuator << " is not a setting of this path's attenuator; it goes in steps ("
+            << rounded.Attenuator << (next.Attenuator != rounded.Attenuator ? " or " + std::to_string(next.Attenuator) : "")
+            << ")\n";
+    return false;
+  }
+  return true;
+}
+
+std::string Firmware(const DeviceInfo& info) {
+  std::string fw = info.FirmwareVersion;
+  while (!fw.empty() && (fw.back() == '\n' || fw.back() == '\r')) fw.pop_back();
+  return fw;
+}
+
+Json SensorJson(const PortSettings& p, long n) {
+  return {{"sensor", n},
+          {"frequency", p.Frequency},
+          {"measTime", p.MeasTime},
+          {"sampleRate", p.SampleRate},
+          {"clockMode", p.ClockMode},
+          {"dividerFast", p.DividerFast},
+          {"dividerSlow", p.DividerSlow},
+          {"sampleCount", p.SampleCount},
+          {"subSampleRate", p.SubSampleRate},
+          {"burstSearchLevel", p.BurstSearchLevel},
+          {"attenuation", p.Attenuation},
+          {"gain", p.Gain},
+          {"extTrigger", p.ExtTrigger},
+          {"triggerOffsetSamples", p.TriggerOffset}};
+}
+
+Json InfoJson(clsQuorvelUnit& u) {
+  const DeviceInfo info = u.clsDevice_Info();
+  Json j = {{"device", u.clsDevice_Name()},
+            {"deviceType", u.clsDevice_DeviceType()},
+            {"description", u.clsDevice_Description()},
+            {"interface", u.clsDevice_Interface()},
+            {"status", u.clsDevice_Status()},
+            {"address", info.Address},
+            {"serial", info.SerialNumber},
+            {"minFrequency", u.clsDevice_MinFrequency()},
+            {"maxFrequency", u.clsDevice_MaxFrequency()}};
+  j["sensors"] = Json::array();
+  for (long n = 1; n <= 8; ++n) j["sensors"].push_back(SensorJson(u.StoredPortSettings(n), n));
+  j["attenuators"] = Json::array();
+  for (long a = 1; a <= 10; ++a) j["attenuators"].push_back(u.StoredAttenuator(a));
+  return j;
+}
+
 }  // namespace
 
 int Config(Session& s) {
-  ApplySettings(s);
+  if (const int status = ApplySettings(s); status != kOk) return status;
   clsQuorvelUnit& u = s.unit();
   std::ostream& out = s.out();
   if (s.options().json) {
-    out << "{\"device\":" << JsonString(u.clsDevice_Name()) << ",\"sensors\":[";
-    for (long n = 1; n <= 8; ++n) {
-      const PortSettings& p = u.StoredPortSettings(n);
-      out << (n > 1 ? "," : "") << "{\"sensor\":" << n << ",\"frequency\":" << Num(p.Frequency)
-          << ",\"measTime\":" << Num(p.MeasTime) << ",\"sampleRate\":" << p.SampleRate
-          << ",\"clockMode\":" << p.ClockMode << ",\"dividerFast\":" << p.DividerFast
-          << ",\"dividerSlow\":" << p.DividerSlow << ",\"sampleCount\":" << p.SampleCount
-          << ",\"subSampleRate\":" << p.SubSampleRate << ",\"burstSearchLevel\":" << Num(p.BurstSearchLevel)
-          << ",\"attenuation\":" << Num(p.Attenuation) << ",\"gain\":" << Num(p.Gain)
-          << ",\"extTrigger\":" << (p.ExtTrigger ? "true" : "false") << ",\"triggerOffsetSamples\":"
-          << Num(p.TriggerOffset) << "}";
-    }
-    out << "],\"attenuators\":[";
-    for (long a = 1; a <= 10; ++a) out << (a > 1 ? "," : "") << Num(u.StoredAttenuator(a));
-    out << "],\"sumPortMask\":" << u.StoredSumPortMask() << ",\"activePortMask\":" << u.StoredActivePortMask()
-        << ",\"auxModeMask\":" << u.StoredAuxModeMask() << ",\"beamformingGain\":" << Num(u.GetBeamformingGain(false))
-        << ",\"triggerOutWithIn\":" << (u.GetTriggerOutWithIn(false) ? "true" : "false")
-        << ",\"triggerOutWithMeasurement\":" << (u.GetTriggerOutWithMeasurement(false) ? "true" : "false") << "}\n";
+    Json j = InfoJson(u);
+    j["sum"] = MaskJson(u.StoredSumPortMask(), 1, 8);
+    j["active"] = MaskJson(u.StoredActivePortMask(), 1, 8);
+    j["sumPortMask"] = u.StoredSumPortMask();
+    j["activePortMask"] = u.StoredActivePortMask();
+    j["auxModeMask"] = u.StoredAuxModeMask();
+    j["beamformingGain"] = u.GetBeamformingGain(false);
+    j["triggerOutWithIn"] = u.GetTriggerOutWithIn(false);
+    j["triggerOutWithMeasurement"] = u.GetTriggerOutWithMeasurement(false);
+    out << j.dump() << "\n";
     return kOk;
   }
   Info(s);
@@ -94,8 +202,9 @@ int Config(Session& s) {
 
 int SendAll(Session& s) {
   if (!s.Connect()) return kNoUnit;
-  ApplySettings(s);
+  if (const int status = ApplySettings(s); status != kOk) return status;
   s.unit().SendAllSettings();
+  if (s.UnitRefused()) return kUnitErrors;
   s.out() << "Settings     sent\n";
   return s.ErrorStatusVerdict();
 }
@@ -103,6 +212,10 @@ int SendAll(Session& s) {
 int Info(Session& s) {
   clsQuorvelUnit& unit = s.unit();
   std::ostream& out = s.out();
+  if (s.options().json && s.options().command == "info") {
+    out << InfoJson(unit).dump() << "\n";
+    return kOk;
+  }
   const DeviceInfo info = unit.clsDevice_Info();
   out << "Device       " << unit.clsDevice_Name() << " (" << unit.clsDevice_DeviceType() << ")\n";
   if (!unit.clsDevice_Description().empty()) out << "Description  " << unit.clsDevice_Description() << "\n";
@@ -151,39 +264,56 @@ int Info(Session& s) {
 int Idn(Session& s) {
   if (!s.Connect()) return kNoUnit;
   const DeviceInfo info = s.unit().clsDevice_Info();
-  std::string firmware = info.FirmwareVersion;
-  while (!firmware.empty() && (firmware.back() == '\n' || firmware.back() == '\r')) firmware.pop_back();
+  if (s.options().json) {
+    s.out() << Json{{"device", s.unit().clsDevice_Name()},
+                    {"address", s.unit().AddressText()},
+                    {"serial", info.SerialNumber},
+                    {"firmware", Firmware(info)}}
+                   .dump()
+            << "\n";
+    return kOk;
+  }
   s.out() << "Device       " << s.unit().clsDevice_Name() << "\n"
           << "Address      " << s.unit().AddressText() << "\n"
           << "Serial       " << info.SerialNumber << "\n"
-          << "Firmware     " << firmware << "\n";
+          << "Firmware     " << Firmware(info) << "\n";
   return kOk;
 }
 
 int Measure(Session& s) {
   if (!s.Connect()) return kNoUnit;
   clsQuorvelUnit& unit = s.unit();
-  ApplySettings(s);
+  if (const int status = ApplySettings(s); status != kOk) return status;
+  if (s.UnitRefused()) return kUnitErrors;
   const long channel = s.options().Channel();
   unit.MeasurementInit(channel);
   const MeasuredValue rms = unit.Measure(channel);
   const double max = unit.GetTraceMax(channel);
   const double min = unit.GetTraceMin(channel);
-  s.out() << "Channel      " << channel << "\n"
-          << "RMS          " << Dbm(rms.Value) << "\n"
-          << "Trace max    " << Dbm(max) << "\n"
-          << "Trace min    " << Dbm(min) << "\n";
+  if (s.options().json)
+    s.out() << Json{{"channel", channel}, {"rms", rms.Value}, {"traceMax", max}, {"traceMin", min}}.dump() << "\n";
+  else
+    s.out() << "Channel      " << channel << "\n"
+            << "RMS          " << Dbm(rms.Value) << "\n"
+            << "Trace max    " << Dbm(max) << "\n"
+            << "Trace min    " << Dbm(min) << "\n";
   return s.ErrorStatusVerdict();
 }
 
 int Errors(Session& s) {
-  if (!s.Connect()) return kNoUnit;
+  if (!s.Connect()) return kNoUnit;  // without the reset: the queue is as the unit holds it
   clsQuorvelUnit& unit = s.unit();
+  const std::string queue = unit.GetSystemError();
   const vb::Long status = unit.GetErrorStatus();
   const std::string description = unit.GetErrorDescription(status);
-  s.out() << "Error status " << status << (description.empty() ? "" : " (" + description + ")") << "\n"
-          << "Unit errors  " << unit.GetSystemError() << "\n";
-  return kOk;
+  const bool clean = !queue.empty() && queue[0] == '0';
+  s.KeepOutputOnError();  // the errors are this command's result
+  if (s.options().json)
+    s.out() << Json{{"unitErrors", queue}, {"errorStatus", status}, {"errorStatusText", description}}.dump() << "\n";
+  else
+    s.out() << "Unit errors  " << queue << "\n"
+            << "Error status " << status << (description.empty() ? "" : " (" + description + ")") << "\n";
+  return clean ? kOk : kUnitErrors;
 }
 
 int Reset(Session& s) {
@@ -196,6 +326,14 @@ int Reset(Session& s) {
 // --- paths, tables and firmware -------------------------------------------------
 
 int Paths(Session& s) {
+  if (s.options().json) {
+    Json list = Json::array();
+    for (long p = 0; p < modMain::kPathCount; ++p)
+      list.push_back({{"number", p}, {"name", modMain::PathName(p)}, {"description", modMain::PathDescription(p)}});
+    s.out() << list.dump() << "\n";
+    return kOk;
+  }
+  s.out() << "Paths count from 0; quorvel path takes the number or the name (with or without pt).\n";
   for (long p = 0; p < modMain::kPathCount; ++p)
     s.out() << std::setw(2) << p << "  " << std::left << std::setw(22) << modMain::PathName(p) << std::right
             << modMain::PathDescription(p) << "\n";
@@ -206,50 +344,90 @@ int Path(Session& s) {
   const std::string& text = s.options().arguments.front();
   const long path = PathFromText(text);
   if (path < 0) {
-    s.err() << "quorvel: no path '" << text << "' (quorvel paths lists them)\n";
+    s.err() << "quorvel: no path '" << text << "': give 0 to " << modMain::kPathCount - 1
+            << " or a name such as ptDUT5RxSum or DUT5RxSum (quorvel paths lists them)\n";
     return kUsage;
   }
   if (!s.Connect()) return kNoUnit;
   s.unit().SetPath(path);
-  s.out() << "Switched     " << modMain::PathDescription(path) << "\n";
+  if (s.UnitRefused()) return kUnitErrors;
+  s.out() << "Switched     " << path << " " << modMain::PathName(path) << ": " << modMain::PathDescription(path) << "\n";
   return kOk;
 }
 
 int Attenuation(Session& s) {
-  if (!s.Connect()) return kNoUnit;
   AttTableProp prop = PathOf(s.options());
+  if (!CheckPath(s, prop)) return kUsage;
+  if (!s.Connect()) return kNoUnit;
   const double frq = *s.options().frequency;
   const double att = s.unit().GetPathAttenuation(frq, prop, s.options().logarithmic ? 1 : 0);
   const std::string path = s.unit().GetPathAttenuationFilename(prop).substr(8);  // without "Zentrix "
   if (att == 1000) {
-    s.err() << "quorvel: no attenuation for " << path << " at " << Hz(frq)
-            << " (no such path, or the frequency is outside its row)\n";
+    s.err() << "quorvel: no attenuation for " << path << " at " << Hz(frq) << " (the frequency is outside its row)\n";
     return kFailed;
   }
-  s.out() << "Path         " << path << "\n"
-          << "Frequency    " << Hz(frq) << "\n"
-          << "Attenuation  " << vb::Format(att, "0.000") << " dB" << (att == -137 ? " (not delivered by the unit)" : "")
-          << "\n";
+  if (att == -137) {
+    s.err() << "quorvel: the unit delivered no attenuation for " << path << " at " << Hz(frq) << "\n";
+    return kUnitErrors;
+  }
+  if (s.options().json)
+    s.out() << Json{{"path", path}, {"frequency", frq}, {"attenuation", att}}.dump() << "\n";
+  else
+    s.out() << "Path         " << path << "\n"
+            << "Frequency    " << Hz(frq) << "\n"
+            << "Attenuation  " << vb::Format(att, "0.000") << " dB\n";
   return s.ErrorStatusVerdict();
 }
 
 int SaveTable(Session& s) {
   AttTableProp prop = PathOf(s.options());
-  if (clsQuorvelUnit::GetPathNr(prop) == 0) {
-    s.unit().SavePathAttenuationTable(prop);  // says that the path does not exist, asks nothing
-    return kFailed;
-  }
+  if (!CheckPath(s, prop)) return kUsage;
   if (!s.Connect()) return kNoUnit;
   std::string folder = s.options().folder.value_or(s.host().Paths()->BaseFolder() + "Setups\\Zentrix8");
-  AttTableProp rounded = prop;  // the name the driver will use
-  clsQuorvelUnit::RoundAttenuatorStep(rounded);
-  const std::string fullName =
-      (folder.empty() || folder.back() == '\\' ? folder : folder + "\\") + s.unit().GetPathAttenuationFilename(rounded);
-  const bool existed = s.host().DataSetExists(fullName, 41, 9);
+  const std::string fullName = (folder.empty() || folder.back() == '\\' ? folder : folder + "\\") +
+                               s.unit().GetPathAttenuationFilename(prop);
+  const std::string file = s.host().DataSetPath(fullName);
+  const long stored = s.host().StoredDataSets();
   s.unit().SavePathAttenuationTable(prop, folder);
-  s.out() << (existed ? "Left as it was (exists already): " : "Saved        ") << s.host().DataSetPath(fullName) << "\n";
+  // The data set is created exclusively: only the run that wrote it says Saved.
+  if (s.host().StoredDataSets() == stored) {
+    s.err() << "quorvel: " << file << " exists already; it was left as it was\n";
+    return kFailed;
+  }
+  s.out() << "Saved        " << file << "\n";
   return s.ErrorStatusVerdict();
 }
+
+namespace {
+
+// The firmware header the driver sends first: "SYSTEM:FWUPDATE #<n><length>".
+struct FirmwareHeader {
+  bool found = false;
+  std::size_t dataStart = 0;
+  std::uintmax_t length = 0;
+};
+
+FirmwareHeader ReadHeader(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::string head(64, '\0');
+  in.read(head.data(), static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<std::size_t>(in.gcount()));
+  FirmwareHeader h;
+  const std::size_t at = head.find("SYSTEM:FWUPDATE #");
+  if (at == std::string::npos || at + 17 >= head.size()) return h;
+  const std::size_t digits = static_cast<std::size_t>(head[at + 17] - '0');
+  if (digits < 1 || digits > 9 || at + 18 + digits > head.size()) return h;
+  for (std::size_t i = 0; i < digits; ++i) {
+    const char c = head[at + 18 + i];
+    if (c < '0' || c > '9') return h;
+    h.length = h.length * 10 + static_cast<std::uintmax_t>(c - '0');
+  }
+  h.found = true;
+  h.dataStart = at + 18 + digits;
+  return h;
+}
+
+}  // namespace
 
 int Firmware(Session& s) {
   const std::string& file = s.options().arguments.front();
@@ -267,11 +445,28 @@ int Firmware(Session& s) {
     s.err() << "quorvel: " << file << " is not a regular file (a FIFO, device or socket); nothing was sent\n";
     return kUsage;
   }
+  const auto size = static_cast<std::uintmax_t>(st.st_size);
+  if (size > kMaxFirmwareBytes) {
+    s.err() << "quorvel: " << file << " is " << size << " bytes; the unit takes at most " << kMaxFirmwareBytes
+            << " bytes of firmware\n";
+    return kUsage;
+  }
+  if (!s.options().force && size > 0) {
+    const FirmwareHeader h = ReadHeader(file);
+    const std::uintmax_t held = size > h.dataStart ? size - h.dataStart : 0;
+    // The block may end with a line feed after its data.
+    if (h.found && held != h.length && held != h.length + 1) {
+      s.err() << "quorvel: " << file << ": its block header promises " << h.length << " bytes of firmware but the file "
+              << "holds " << held << " after it; nothing was sent (--force sends it anyway)\n";
+      return kUsage;
+    }
+  }
   if (!s.Connect()) return kNoUnit;
+  const std::string before = Firmware(s.unit().clsDevice_Info());
   // The driver shows the upload in its service form's status label: a progress bar here.
   s.unit().clsDevice_ShowDeviceDialog(4, nullptr, "");
   std::ostream& err = s.err();
-  if (auto* form = dynamic_cast<dialog::frmQuorvelUnitTest*>(s.unit().TestForm()))
+  if (auto* form = dynamic_cast<dialog::frmQuorvelUnitTest*>(s.unit().TestForm()); form && s.Interactive())
     form->lb_fw_status.Observe([&err, last = std::string()](const dialog::Control& label, std::string_view) mutable {
       const std::string& caption = label.Caption();
       if (caption == last || caption.rfind("Upload in progress", 0) != 0) return;  // redrawn when the figure changes
@@ -282,20 +477,40 @@ int Firmware(Session& s) {
           << std::string(static_cast<std::size_t>(20 - filled), '.') << "] " << caption << std::flush;
     });
   const int result = s.unit().Transfer_FirmwareFile(file);
-  switch (result) {
-    case 1:
-      err << "\n";
-      s.out() << "Firmware     uploaded; the unit restarts\n";
-      s.unit().clsDevice_Status(0);
-      return kOk;
-    case 0:
-      s.err() << "quorvel: " << file << " is empty; nothing was sent\n";
-      return kUsage;
-    default:
-      s.err() << "quorvel: " << file << " is not a firmware file (no \"SYSTEM:FWUPDATE #\" in its first 32 bytes); "
-              << "nothing was sent\n";
-      return kUsage;
+  if (result == 0) {
+    s.err() << "quorvel: " << file << " is empty; nothing was sent\n";
+    return kUsage;
   }
+  if (result != 1) {
+    s.err() << "quorvel: " << file << " is not a firmware file (no \"SYSTEM:FWUPDATE #\" in its first 32 bytes); "
+            << "nothing was sent\n";
+    return kUsage;
+  }
+  if (s.Interactive()) err << "\n";
+  s.out() << "Firmware     uploaded (" << size << " bytes); was " << before << "\n";
+  // The unit restarts: reconnect until it answers again, or give up after --wait.
+  s.unit().clsDevice_Status(0);
+  const auto start = std::chrono::steady_clock::now();
+  const auto limit = std::chrono::duration<double>(s.options().wait);
+  for (;;) {
+    const auto waited = std::chrono::steady_clock::now() - start;
+    if (s.host().StopRequested()) return kInterrupted;
+    if (waited >= limit) {
+      s.err() << "quorvel: the unit did not come back within " << Num(s.options().wait)
+              << " s after the upload (--wait); check it before using it\n";
+      return kNoUnit;
+    }
+    if (s.Interactive())
+      err << "\rwaiting for the unit to restart ... " << static_cast<int>(std::chrono::duration<double>(waited).count())
+          << " s" << std::flush;
+    s.host().Wait(1000);
+    std::ostringstream quiet;
+    s.unit().clsDevice_Status(1);
+    if (s.unit().clsDevice_Status() == 1) break;
+  }
+  if (s.Interactive()) err << "\n";
+  s.out() << "Firmware     now " << Firmware(s.unit().clsDevice_Info()) << "\n";
+  return kOk;
 }
 
 }  // namespace quorvel

@@ -1,8 +1,9 @@
-// The commands of the quorvel tool: one table, read by the dispatch, by
-// --help and by the option check.
+// The commands of the quorvel tool: one table, read by the parser, by the
+// help, by the man page and by the shell completion.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -11,11 +12,23 @@ namespace quorvel {
 
 class Session;
 
-// Option groups a command may take (Command::takes); every command accepts
-// the other options, and those it has no use for change nothing.
-inline constexpr unsigned kSumList = 1u << 0;      // --sum LIST
-inline constexpr unsigned kCsvFile = 1u << 1;      // --csv FILE
-inline constexpr unsigned kPathOptions = 1u << 2;  // --from, --to, --att, --rx18, --sum, --bypass
+// Options a command takes (Command::takes, OptionInfo::group).
+inline constexpr unsigned kChannel = 1u << 0;
+inline constexpr unsigned kFrequency = 1u << 1;
+inline constexpr unsigned kMeasTime = 1u << 2;
+inline constexpr unsigned kSampleRate = 1u << 3;
+inline constexpr unsigned kAttenuationOption = 1u << 4;
+inline constexpr unsigned kSumList = 1u << 5;      // --sum LIST
+inline constexpr unsigned kThreshold = 1u << 6;
+inline constexpr unsigned kCsvFile = 1u << 7;
+inline constexpr unsigned kJson = 1u << 8;
+inline constexpr unsigned kPathOptions = 1u << 9;  // --from, --to, --att, --rx18, --sum, --bypass
+inline constexpr unsigned kLog = 1u << 10;
+inline constexpr unsigned kFolder = 1u << 11;
+inline constexpr unsigned kFirmwareOptions = 1u << 12;  // --force, --wait
+inline constexpr unsigned kDump = 1u << 13;
+inline constexpr unsigned kGlobal = 1u << 14;  // before or after the command
+inline constexpr unsigned kSettings = kChannel | kFrequency | kMeasTime | kSampleRate | kAttenuationOption;
 
 // Options a command cannot do without (Command::needs).
 inline constexpr unsigned kNeedsFromTo = 1u << 0;
@@ -24,20 +37,40 @@ inline constexpr unsigned kNeedsFrequency = 1u << 1;
 struct Command {
   std::string_view name = {};
   int (*run)(Session&) = nullptr;
-  std::string_view usage = {};  // what --help shows after the name
-  std::string_view help = {};   // what it does; '\n' between the lines
-  unsigned takes = 0;           // option groups, above
+  std::string_view argument = {};  // the positional argument's name, when it takes one
+  std::string_view help = {};      // what it does; '\n' between the lines
+  unsigned takes = 0;
   unsigned needs = 0;
-  std::size_t arguments = 0;    // positional arguments, exactly
-  long channel = 0;             // what settings and measurements address without --channel
+  long channel = 0;       // what settings and measurements address without --channel
+  bool connects = false;  // talks to the unit
+  bool resets = false;    // resets the unit first (*CLS;*RST): its error queue is cleared
 };
 
-// Every command, in the order --help lists them.
+struct OptionInfo {
+  std::string_view flag;
+  std::string_view value;  // empty for a flag
+  std::string_view help;
+  unsigned group;
+};
+
 std::span<const Command> Commands();
-// The command of that name; nullptr when there is none.
+std::span<const OptionInfo> OptionInfos();
 const Command* FindCommand(std::string_view name);
-// The --help text.
-std::string UsageText();
+
+// Texts made from the tables.
+std::string UsageText();                       // quorvel --help
+std::string CommandHelp(const Command& c);     // quorvel help CMD, CMD --help
+std::string ManPage();                         // quorvel man
+std::string BashCompletion();                  // quorvel completion
+inline constexpr std::string_view kVersion = "quorvel 24.0 (Tavlor_QuorvelUnit 24.0)";
+
+// The largest firmware file the unit takes.
+inline constexpr std::uintmax_t kMaxFirmwareBytes = 64u << 20;
+
+// Stores the settings options and sends them when connected; kUsage (said
+// why) for a rate the sampler does not make or more samples than the unit
+// records, before anything is sent.
+int ApplySettings(Session& s);
 
 // The handlers (Commands.cpp, MainJob.cpp).
 int RunJob(Session& s);

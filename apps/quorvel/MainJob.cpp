@@ -11,7 +11,11 @@
 #include "quorvel/Session.h"
 #include "refhost/Files.h"
 
+#include <nlohmann/json.hpp>
+
 namespace quorvel {
+
+using Json = nlohmann::ordered_json;
 
 namespace {
 
@@ -27,6 +31,7 @@ struct BurstSearch {
   double dutyCycle = 0, mediumUtilization = 0, rms = 0, traceMax = 0, traceMin = 0;
   std::vector<double> start, onTime, level;
   bool cancelled = false;
+  int verdict = 0;  // kUsage: refused before sending; kUnitErrors: the unit refused a setting
   bool listed() const { return static_cast<long>(start.size()) == count && static_cast<long>(onTime.size()) == count &&
                                static_cast<long>(level.size()) == count; }
 };
@@ -36,7 +41,7 @@ struct BurstSearch {
 bool WaitMeasuring(Session& s, double seconds) {
   using clock = std::chrono::steady_clock;
   const auto start = clock::now();
-  const bool progress = seconds >= 1;
+  const bool progress = seconds >= 1 && s.Interactive();
   for (;;) {
     s.host().Wait(100);
     if (s.host().StopRequested()) return false;
@@ -94,9 +99,9 @@ BurstSearch RunBurstSearch(Session& s, const std::optional<std::vector<vb::Long>
   clsQuorvelUnit& u = s.unit();
   BurstSearch r;
   r.frequency = o.frequency.value_or(2.4e9);
-  r.sampleRate = std::clamp<vb::Long>(o.sampleRate.value_or(1000000), 1000, 10000000);
-  r.measTime = std::clamp(o.measTime.value_or(0.05), 0.001, 1000.0);
-  r.threshold = std::clamp(o.threshold.value_or(20.0), -10.0, 70.0);
+  r.sampleRate = o.sampleRate.value_or(1000000);
+  r.measTime = o.measTime.value_or(0.05);
+  r.threshold = o.threshold.value_or(20.0);
   auto accumulate = [&] { r.status |= u.GetErrorStatus(true); };
 
   u.SetActivePortClr();
@@ -107,7 +112,24 @@ BurstSearch RunBurstSearch(Session& s, const std::optional<std::vector<vb::Long>
   u.SetExtTrigger(false, 0, false);
   u.SetBurstSearchLevel(r.threshold, 0, false);
   u.SetTriggerOffset(0, 0, false);
+  const PortSettings& lead = u.StoredPortSettings(r.ports.front() >= 1 && r.ports.front() <= 8 ? r.ports.front() : 1);
+  if (lead.SampleRate != r.sampleRate) {
+    s.err() << "quorvel: --sample-rate " << r.sampleRate << " is not a rate the sampler makes (250 or 252 MHz divided "
+            << "by a whole number); the nearest it makes is " << lead.SampleRate << "\n";
+    r.verdict = kUsage;
+    return r;
+  }
+  if (lead.SampleCount > kMaxSamples) {
+    s.err() << "quorvel: " << Num(r.measTime) << " s at " << r.sampleRate << " samples/s takes " << lead.SampleCount
+            << " samples; the unit records at most " << kMaxSamples << " (shorten --meas-time or lower --sample-rate)\n";
+    r.verdict = kUsage;
+    return r;
+  }
   u.SendAllSettings();
+  if (s.UnitRefused()) {
+    r.verdict = kUnitErrors;
+    return r;
+  }
   u.GetErrorStatus(true);
   u.MeasurementInit(r.channel);
   if (!WaitMeasuring(s, r.measTime)) {
@@ -175,24 +197,26 @@ void PrintBurstSearch(Session& s, const BurstSearch& r) {
   }
 }
 
-std::string Json(const BurstSearch& r) {
-  std::ostringstream j;
-  j << "{\"channel\":" << r.channel << ",\"ports\":[";
-  for (std::size_t i = 0; i < r.ports.size(); ++i) j << (i ? "," : "") << r.ports[i];
-  j << "],\"frequency\":" << Num(r.frequency) << ",\"measTime\":" << Num(r.measTime) << ",\"sampleRate\":" << r.sampleRate
-    << ",\"threshold\":" << Num(r.threshold) << ",\"cancelled\":" << (r.cancelled ? "true" : "false");
-  if (!r.cancelled) {
-    j << ",\"count\":" << r.count << ",\"dutyCycle\":" << Num(r.dutyCycle) << ",\"mediumUtilization\":" << Num(r.mediumUtilization)
-      << ",\"rms\":" << Num(r.rms) << ",\"traceMax\":" << Num(r.traceMax) << ",\"traceMin\":" << Num(r.traceMin)
-      << ",\"errorStatus\":" << r.status << ",\"bursts\":[";
-    if (r.listed())
-      for (std::size_t i = 0; i < r.start.size(); ++i)
-        j << (i ? "," : "") << "{\"start\":" << Num(r.start[i]) << ",\"onTime\":" << Num(r.onTime[i])
-          << ",\"level\":" << Num(r.level[i]) << ",\"strongest\":" << (static_cast<long>(i) + 1 == r.strongest ? "true" : "false") << "}";
-    j << "]";
-  }
-  j << "}";
-  return j.str();
+Json ToJson(const BurstSearch& r) {
+  Json j = {{"channel", r.channel}, {"ports", r.ports},          {"frequency", r.frequency},
+            {"measTime", r.measTime}, {"sampleRate", r.sampleRate}, {"threshold", r.threshold},
+            {"cancelled", r.cancelled}};
+  if (r.cancelled) return j;
+  j["count"] = r.count;
+  j["dutyCycle"] = r.dutyCycle;
+  j["mediumUtilization"] = r.mediumUtilization;
+  j["rms"] = r.rms;
+  j["traceMax"] = r.traceMax;
+  j["traceMin"] = r.traceMin;
+  j["errorStatus"] = r.status;
+  j["bursts"] = Json::array();
+  if (r.listed())
+    for (std::size_t i = 0; i < r.start.size(); ++i)
+      j["bursts"].push_back({{"start", r.start[i]},
+                             {"onTime", r.onTime[i]},
+                             {"level", r.level[i]},
+                             {"strongest", static_cast<long>(i) + 1 == r.strongest}});
+  return j;
 }
 
 // Writes the CSV: "-" is standard output; a file is replaced whole or not at
@@ -227,12 +251,12 @@ Measurement RunMeasurement(Session& s, long channel) {
   return m;
 }
 
-std::string IdentityJson(Session& s) {
+Json IdentityJson(Session& s) {
   const DeviceInfo info = s.unit().clsDevice_Info();
   std::string fw = info.FirmwareVersion;
   while (!fw.empty() && (fw.back() == '\n' || fw.back() == '\r')) fw.pop_back();
-  return "{\"device\":" + JsonString(s.unit().clsDevice_Name()) + ",\"address\":" + JsonString(s.unit().AddressText()) +
-         ",\"serial\":" + JsonString(info.SerialNumber) + ",\"firmware\":" + JsonString(fw) + "}";
+  return {{"device", s.unit().clsDevice_Name()}, {"address", s.unit().AddressText()}, {"serial", info.SerialNumber},
+          {"firmware", fw}};
 }
 
 void PrintIdentity(Session& s) {
@@ -249,14 +273,14 @@ int RunJob(Session& s) {
   if (!s.Connect()) return kNoUnit;
   const Options& o = s.options();
   const BurstSearch search = RunBurstSearch(s, o.sum.value_or(std::vector<vb::Long>{2, 3}), ppDUT1);
+  if (search.verdict != kOk) return search.verdict;
   Measurement m;
   if (!search.cancelled) m = RunMeasurement(s, o.Channel());
   if (o.json) {
-    s.out() << "{\"unit\":" << IdentityJson(s) << ",\"burstSearch\":" << Json(search);
+    Json j = {{"unit", IdentityJson(s)}, {"burstSearch", ToJson(search)}};
     if (!search.cancelled)
-      s.out() << ",\"measurement\":{\"channel\":" << m.channel << ",\"rms\":" << Num(m.rms) << ",\"traceMax\":" << Num(m.traceMax)
-              << ",\"traceMin\":" << Num(m.traceMin) << "}";
-    s.out() << "}\n";
+      j["measurement"] = {{"channel", m.channel}, {"rms", m.rms}, {"traceMax", m.traceMax}, {"traceMin", m.traceMin}};
+    s.out() << j.dump() << "\n";
   } else {
     PrintIdentity(s);
     PrintBurstSearch(s, search);
@@ -273,8 +297,9 @@ int RunJob(Session& s) {
 int BurstSearchJob(Session& s) {
   if (!s.Connect()) return kNoUnit;
   const BurstSearch r = RunBurstSearch(s, s.options().sum, s.options().Channel());
+  if (r.verdict != kOk) return r.verdict;
   if (s.options().json)
-    s.out() << Json(r) << "\n";
+    s.out() << ToJson(r).dump() << "\n";
   else
     PrintBurstSearch(s, r);
   if (s.options().csv && !r.cancelled) {
@@ -296,9 +321,8 @@ int TraceJob(Session& s) {
   clsQuorvelUnit& u = s.unit();
   const Options& o = s.options();
   const long channel = o.Channel();
-  if (o.frequency) u.SetFrequency(*o.frequency, channel, true);
-  if (o.sampleRate) u.SetSampleRate(*o.sampleRate, channel, true);
-  if (o.measTime) u.SetMeasTime(*o.measTime, channel, true);
+  if (const int status = ApplySettings(s); status != kOk) return status;
+  if (s.UnitRefused()) return kUnitErrors;
   u.MeasurementInit(channel);
   std::vector<double> trace;
   u.GetTrace(channel, trace);
@@ -311,9 +335,7 @@ int TraceJob(Session& s) {
     hi = *mx;
   }
   if (o.json) {
-    s.out() << "{\"channel\":" << channel << ",\"sampleRate\":" << rate << ",\"values\":[";
-    for (std::size_t i = 0; i < trace.size(); ++i) s.out() << (i ? "," : "") << Num(trace[i]);
-    s.out() << "]}\n";
+    s.out() << Json{{"channel", channel}, {"sampleRate", rate}, {"values", trace}}.dump() << "\n";
   } else {
     s.out() << "Trace of channel " << channel << ": " << trace.size() << " values at " << rate << " samples/s\n"
             << "  Max            " << Dbm(hi) << "\n"

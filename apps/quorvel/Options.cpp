@@ -1,11 +1,16 @@
 #include "quorvel/Options.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <map>
 
 #include "io/modMain.h"
 #include "quorvel/Commands.h"
+#include "platform/VisaControl.h"
+#include "visa/Network.h"
 
 namespace quorvel {
 
@@ -27,251 +32,162 @@ bool ParseNumber(const std::string& text, double& out) {
   return ec == std::errc() && ptr == last && first != last && std::isfinite(out);
 }
 
-bool SameNoCase(const std::string& a, const std::string& b) {
+bool SameNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
     if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
   return true;
 }
 
-// The arguments as Parse walks them, and the first complaint.
-class Reader {
+struct Failure {
+  std::string message;
+};
+[[noreturn]] void Fail(std::string message) { throw Failure{std::move(message)}; }
+
+double Number(const std::string& flag, const std::string& text) {
+  double v = 0;
+  if (!ParseNumber(text, v)) Fail(flag + " takes a number, not '" + text + "'");
+  return v;
+}
+
+// The texts of the value options one command line gave.
+class Given {
  public:
-  explicit Reader(const std::vector<std::string>& args) : args_(args) {}
-
-  bool AtEnd() const { return i_ >= args_.size(); }
-  const std::string& Current() const { return args_[i_]; }
-  void Advance() { ++i_; }
-  // The argument after the current one; nullptr at the end.
-  const std::string* Peek() const { return i_ + 1 < args_.size() ? &args_[i_ + 1] : nullptr; }
-
-  // The current option's value: the next argument, whatever it looks like.
-  bool Value(std::string& target) {
-    if (!Peek()) return Fail("option " + Current() + " needs a value");
-    target = args_[++i_];
-    return true;
+  void Add(CLI::App* app, const std::string& flag, const std::string& value, const std::string& help) {
+    CLI::Option* opt = app->add_option(flag, values_[flag], help)->type_name(value);
+    options_[flag].push_back(opt);
   }
-  bool Number(double& v) {
-    const std::string option = Current();
-    std::string text;
-    if (!Value(text)) return false;
-    if (!ParseNumber(text, v)) return Fail(option + " takes a number, not '" + text + "'");
-    return true;
+  const std::string* Get(const std::string& flag) const {
+    const auto it = options_.find(flag);
+    if (it == options_.end()) return nullptr;
+    for (const CLI::Option* opt : it->second)
+      if (opt->count() > 0) return &values_.at(flag);
+    return nullptr;
   }
-  bool Port(std::optional<long>& target) {
-    const std::string option = Current();
-    std::string text;
-    if (!Value(text)) return false;
-    const long p = PortFromText(text);
-    if (p < 1) return Fail(option + " takes a port (DUT1..DUT8, GEN, COMP, VGEN, Rx, ANT), not '" + text + "'");
-    target = p;
-    return true;
-  }
-
-  bool Fail(std::string message) {
-    error_ = std::move(message);
-    return false;
-  }
-  const std::string& error() const { return error_; }
 
  private:
-  const std::vector<std::string>& args_;
-  std::size_t i_ = 0;
-  std::string error_;
+  std::map<std::string, std::string> values_;
+  std::map<std::string, std::vector<CLI::Option*>> options_;
 };
 
-// What an option parser made of the current argument.
-enum class Step { kNotMine, kTaken, kRefused };
-
-Step Taken(bool ok) { return ok ? Step::kTaken : Step::kRefused; }
-Step Refused(Reader& r, std::string message) {
-  r.Fail(std::move(message));
-  return Step::kRefused;
-}
-
-// --config, --device, --address: which unit, and where.
-Step UnitOption(Reader& r, Options& o) {
-  const std::string& a = r.Current();
-  if (a == "--config") return Taken(r.Value(o.config));
-  if (a == "--device") return Taken(r.Value(o.device));
-  if (a != "--address") return Step::kNotMine;
-  if (!r.Value(o.address)) return Step::kRefused;
-  return o.address.empty() ? Refused(r, "option --address needs a VISA resource") : Step::kTaken;
-}
-
-// "--sum 2,3" names the sensors of the sum; a bare "--sum" marks a path
-// through the summing network.
-bool SumListFollows(const Reader& r) {
-  const std::string* next = r.Peek();
-  return next && !next->empty() && (*next)[0] != '-' && !FindCommand(*next);
-}
-
-bool SumList(Reader& r, Options& o) {
-  std::string text;
-  if (!r.Value(text)) return false;
-  std::vector<vb::Long> ports;
-  for (const std::string& part : vb::Split(text, ",")) {
-    long p = 0;
-    if (!ParseLong(part, p) || p < 1 || p > 11)
-      return r.Fail("--sum takes channels 1 to 11 separated by commas, not '" + text + "'");
-    ports.push_back(static_cast<vb::Long>(p));
-  }
-  o.sum = ports;
-  return true;
-}
-
-bool ChannelValue(Reader& r, Options& o) {
-  std::string text;
-  long channel = 0;
-  if (!r.Value(text)) return false;
-  if (!ParseLong(text, channel) || channel < -1 || channel > 11)
-    return r.Fail("--channel takes -1 (sum) or 0 to 11, not '" + text + "'");
-  o.channel = channel;
-  return true;
-}
-
-// --channel, --sum LIST, --frequency, --meas-time, --sample-rate, --attenuation, --threshold.
-Step SettingOption(Reader& r, Options& o) {
-  const std::string& a = r.Current();
-  if (a == "--channel") return Taken(ChannelValue(r, o));
-  if (a == "--sum" && SumListFollows(r)) return Taken(SumList(r, o));
-  if (a != "--frequency" && a != "--meas-time" && a != "--sample-rate" && a != "--attenuation" && a != "--threshold")
-    return Step::kNotMine;
-  double v = 0;
-  if (!r.Number(v)) return Step::kRefused;
-  if (a == "--frequency") {
-    if (v <= 0) return Refused(r, "--frequency must be above 0 Hz");
-    o.frequency = v;
-  } else if (a == "--meas-time") {
-    if (v <= 0 || v > 100) return Refused(r, "--meas-time takes seconds above 0 and at most 100");
-    o.measTime = v;
-  } else if (a == "--sample-rate") {
-    if (v < 1 || v > 252e6 || v != std::floor(v))
-      return Refused(r, "--sample-rate takes whole samples per second from 1 to 252000000");
-    o.sampleRate = static_cast<vb::Long>(v);
-  } else if (a == "--attenuation") {
-    o.attenuation = v;
-  } else {
-    o.threshold = v;
-  }
-  return Step::kTaken;
-}
-
-// --from, --to, --att, --rx18, --sum (bare), --bypass, --log, --folder: a signal path.
-Step PathOption(Reader& r, Options& o) {
-  const std::string& a = r.Current();
-  if (a == "--from") return Taken(r.Port(o.fromPort));
-  if (a == "--to") return Taken(r.Port(o.toPort));
-  if (a == "--folder") return Taken(r.Value(o.folder.emplace()));
-  if (a == "--att") {
-    double v = 0;
-    if (!r.Number(v)) return Step::kRefused;
-    if (v != std::floor(v) || v < -1 || v > 1000)
-      return Refused(r, "--att takes whole dB from 0 to 1000 (or -1 for none)");
-    o.att = static_cast<vb::Long>(v);
-    return Step::kTaken;
-  }
-  if (a == "--rx18") {
-    o.rx18 = true;
-  } else if (a == "--bypass") {
-    o.bypass = true;
-  } else if (a == "--log") {
-    o.logarithmic = true;
-  } else if (a == "--sum" && !SumListFollows(r)) {
-    o.sumPath = true;
-  } else {
-    return Step::kNotMine;
-  }
-  return Step::kTaken;
-}
-
-// --csv, --json, --dump: how results are written.
-Step OutputOption(Reader& r, Options& o) {
-  const std::string& a = r.Current();
-  if (a == "--json" || a == "--dump") {
-    (a == "--json" ? o.json : o.dump) = true;
-    return Step::kTaken;
-  }
-  if (a != "--csv") return Step::kNotMine;
-  std::string& file = o.csv.emplace();
-  if (!r.Value(file)) return Step::kRefused;
-  return file.empty() ? Refused(r, "--csv needs a file name") : Step::kTaken;
-}
-
-using OptionKind = Step (*)(Reader&, Options&);
-constexpr OptionKind kOptionKinds[] = {UnitOption, SettingOption, PathOption, OutputOption};
-
-// Any other argument: the help, the command, or an argument of the command
-// (which may be a negative number).
-bool Word(Reader& r, Options& o, bool& commandSeen) {
-  const std::string& a = r.Current();
-  if (a == "-h" || a == "--help") {
-    o.command = "help";
-    commandSeen = true;
-    return true;
-  }
-  const bool negativeNumber = a.size() > 1 && std::isdigit(static_cast<unsigned char>(a[1]));
-  if (!a.empty() && a[0] == '-' && !(commandSeen && negativeNumber)) return r.Fail("unknown option " + a);
-  if (commandSeen) {
-    o.arguments.push_back(a);
-    return true;
-  }
-  if (!FindCommand(a)) return r.Fail("unknown command '" + a + "'");
-  o.command = a;
-  commandSeen = true;
-  return true;
-}
-
-// The option groups given, as Command::takes counts them.
-unsigned GroupsGiven(const Options& o) {
-  unsigned given = 0;
-  if (o.sum) given |= kSumList;
-  if (o.csv) given |= kCsvFile;
-  if (o.sumPath || o.rx18 || o.bypass || o.fromPort || o.toPort || o.att) given |= kPathOptions;
-  return given;
-}
-
-struct Group {
-  unsigned bit;
-  std::string_view belongs;
-};
-constexpr Group kGroups[] = {
-    {kSumList, "--sum LIST belongs to "},
-    {kCsvFile, "--csv belongs to "},
-    {kPathOptions, "--from, --to, --att, --rx18, --sum and --bypass belong to "},
+// What the pre-scan found: a command name, -h/--help, --version.
+struct Scan {
+  std::string command;
+  bool help = false, version = false;
 };
 
-// "a, b and c": the commands that take a group.
-std::string CommandsTaking(unsigned group) {
-  std::vector<std::string_view> names;
-  for (const Command& c : Commands())
-    if (c.takes & group) names.push_back(c.name);
-  std::string text;
-  for (std::size_t i = 0; i < names.size(); ++i)
-    text += std::string(i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + std::string(names[i]);
-  return text;
+Scan Prescan(const std::vector<std::string>& args) {
+  Scan s;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--") break;
+    if (a == "-h" || a == "--help") s.help = true;
+    else if (a == "--version") s.version = true;
+    else if (a == "--config" || a == "--device" || a == "--address" || a == "--timeout") ++i;  // its value
+    else if (s.command.empty() && !a.empty() && a[0] != '-') s.command = a;
+  }
+  return s;
 }
 
-// Arguments and options that belong to other commands are mistakes, not silently ignored.
-bool Check(Options& o, std::string& error) {
-  static constexpr Command kHelp{.name = "help"};
-  const Command& c = o.command == kHelp.name ? kHelp : *FindCommand(o.command);
-  auto fail = [&](std::string message) {
-    error = std::move(message);
-    return false;
-  };
-  if (o.arguments.size() != c.arguments)
-    return fail(c.arguments ? o.command + " needs one argument" : "unexpected argument " + o.arguments.front());
-  const unsigned given = GroupsGiven(o);
-  for (const Group& g : kGroups)
-    if ((given & g.bit) && !(c.takes & g.bit)) return fail(std::string(g.belongs) + CommandsTaking(g.bit));
-  if ((c.needs & kNeedsFromTo) && (!o.fromPort || !o.toPort)) return fail(o.command + " needs --from and --to");
-  if ((c.needs & kNeedsFrequency) && !o.frequency) return fail(o.command + " needs --frequency");
-  o.defaultChannel = c.channel;
-  return true;
+void Apply(const Given& g, const Command& c, Options& o) {
+  if (const std::string* v = g.Get("--channel")) {
+    long ch = 0;
+    if (!ParseLong(*v, ch) || ch < -1 || ch > 11) Fail("--channel takes -1 (sum) or 0 to 11, not '" + *v + "'");
+    o.channel = ch;
+  }
+  if (const std::string* v = g.Get("--frequency")) {
+    const double f = Number("--frequency", *v);
+    if (f < kMinFrequency || f > kMaxFrequency)
+      Fail("--frequency " + *v + " is outside the unit's 10 MHz to 18 GHz (10e6 to 18e9)");
+    o.frequency = f;
+  }
+  if (const std::string* v = g.Get("--meas-time")) {
+    const double t = Number("--meas-time", *v);
+    if (t <= 0 || t > 100) Fail("--meas-time takes seconds above 0 and at most 100");
+    o.measTime = t;
+  }
+  if (const std::string* v = g.Get("--sample-rate")) {
+    const double r = Number("--sample-rate", *v);
+    if (r < 1 || r > 252e6 || r != std::floor(r)) Fail("--sample-rate takes whole samples per second from 1 to 252000000");
+    o.sampleRate = static_cast<vb::Long>(r);
+  }
+  if (const std::string* v = g.Get("--attenuation")) o.attenuation = Number("--attenuation", *v);
+  if (const std::string* v = g.Get("--threshold")) {
+    const double t = Number("--threshold", *v);
+    if (t < kMinThreshold || t > kMaxThreshold) Fail("--threshold takes -10 to 70 dB below the peak, not " + *v);
+    o.threshold = t;
+  }
+  if ((c.takes & kSumList) && g.Get("--sum")) {
+    const std::string& text = *g.Get("--sum");
+    std::vector<vb::Long> ports;
+    for (const std::string& part : vb::Split(text, ",")) {
+      long p = 0;
+      if (!ParseLong(part, p) || p < 1 || p > 11) Fail("--sum takes channels 1 to 11 separated by commas, not '" + text + "'");
+      ports.push_back(static_cast<vb::Long>(p));
+    }
+    o.sum = ports;
+  }
+  for (const char* flag : {"--from", "--to"})
+    if (const std::string* v = g.Get(flag)) {
+      const long p = PortFromText(*v);
+      if (p < 1) Fail(std::string(flag) + " takes a port (DUT1..DUT8, GEN, COMP, VGEN, Rx, ANT), not '" + *v + "'");
+      (flag[2] == 'f' ? o.fromPort : o.toPort) = p;
+    }
+  if (const std::string* v = g.Get("--att")) {
+    const double a = Number("--att", *v);
+    if (a != std::floor(a) || a < 0 || a > 1000) Fail("--att takes whole dB from 0 to 1000, not " + *v);
+    o.att = static_cast<vb::Long>(a);
+  }
+  if (const std::string* v = g.Get("--csv")) {
+    if (v->empty()) Fail("--csv needs a file name (or - for standard output)");
+    o.csv = *v;
+  }
+  if (const std::string* v = g.Get("--folder")) o.folder = *v;
+  if (const std::string* v = g.Get("--wait")) {
+    o.wait = Number("--wait", *v);
+    if (o.wait < 0 || o.wait > 3600) Fail("--wait takes 0 to 3600 seconds");
+  }
+  if (const std::string* v = g.Get("--timeout")) {
+    const double t = Number("--timeout", *v);
+    if (t <= 0 || t > 86400) Fail("--timeout takes seconds above 0 and at most 86400");
+    o.timeout = t;
+  }
+  if (const std::string* v = g.Get("--address")) {
+    if (v->empty()) Fail("option --address needs a VISA resource");
+    if (const std::string why = CheckResource(*v); !why.empty()) Fail("--address " + why);
+    o.address = *v;
+  }
+  if (static_cast<int>(o.rx18) + static_cast<int>(o.sumPath) + static_cast<int>(o.bypass) > 1)
+    Fail("a path is one of --rx18, --sum or --bypass, not several");
+  if ((c.needs & kNeedsFromTo) && (!o.fromPort || !o.toPort)) Fail(std::string(c.name) + " needs --from and --to");
+  if ((c.needs & kNeedsFrequency) && !o.frequency) Fail(std::string(c.name) + " needs --frequency");
 }
 
 }  // namespace
+
+std::string CheckResource(const std::string& resource) {
+  const std::string supported =
+      "; supported: TCPIP::<host>[::inst0]::INSTR (VXI-11), TCPIP::<host>::<port>::SOCKET (raw SCPI), "
+      "SIM::<name>::INSTR (the embedded simulator)";
+  if (vb::StartsWithNoCase(resource, "SIM::")) {
+    const std::string rest = resource.substr(5);
+    if (rest.empty() || !SameNoCase(rest.substr(rest.find("::") == std::string::npos ? rest.size() : rest.find("::")),
+                                    "::INSTR"))
+      return "'" + resource + "' is not a simulator resource" + supported;
+    return {};
+  }
+  visa::TcpipResource r;
+  std::string error;
+  if (!vb::StartsWithNoCase(resource, "TCPIP")) {
+    if (platform::VisaRegistry::Instance().Create(resource)) return {};  // a transport the program registered
+    const std::size_t end = resource.find("::");
+    return "'" + resource + "': " + (end == std::string::npos ? "not a VISA resource" : resource.substr(0, end) + " resources are not supported") + supported;
+  }
+  if (!visa::ParseTcpip(resource, r, error)) return error + supported;
+  if (r.kind != visa::TcpipResource::Kind::kSocket && !r.device.empty() && !SameNoCase(r.device, "inst0"))
+    return "'" + resource + "': the Zentrix8 serves the device inst0, not '" + r.device + "'" + supported;
+  return {};
+}
 
 long PortFromText(const std::string& text) {
   long n = 0;
@@ -284,25 +200,93 @@ long PortFromText(const std::string& text) {
 long PathFromText(const std::string& text) {
   long n = 0;
   if (ParseLong(text, n)) return (n >= 0 && n < modMain::kPathCount) ? n : -1;
-  for (long p = 0; p < modMain::kPathCount; ++p)
-    if (SameNoCase(text, modMain::PathName(p))) return p;
+  for (long p = 0; p < modMain::kPathCount; ++p) {
+    const std::string name = modMain::PathName(p);
+    if (SameNoCase(text, name) || SameNoCase(text, std::string_view(name).substr(2))) return p;
+  }
   return -1;
 }
 
-bool Parse(const std::vector<std::string>& args, Options& o, std::string& error) {
-  Reader r(args);
-  bool commandSeen = false;
-  for (; !r.AtEnd(); r.Advance()) {
-    Step step = Step::kNotMine;
-    for (OptionKind kind : kOptionKinds)
-      if (step == Step::kNotMine) step = kind(r, o);
-    if (step == Step::kNotMine) step = Taken(Word(r, o, commandSeen));
-    if (step == Step::kRefused) {
-      error = r.error();
+bool Parse(const std::vector<std::string>& argsIn, Options& o, std::string& error) {
+  const Scan scan = Prescan(argsIn);
+  if (scan.command == "help" || scan.help) {
+    o.command = "help";
+    const std::string topic = scan.command == "help" ? [&] {
+      for (std::size_t i = 0; i + 1 < argsIn.size(); ++i)
+        if (argsIn[i] == "help") return argsIn[i + 1];
+      return std::string();
+    }() : scan.command;
+    if (!topic.empty() && !FindCommand(topic)) {
+      error = "unknown command '" + topic + "'";
       return false;
     }
+    if (!topic.empty()) o.arguments = {topic};
+    return true;
   }
-  return Check(o, error);
+  if (scan.version) {
+    o.command = "version";
+    return true;
+  }
+  if (scan.command == "completion" || scan.command == "man") {
+    o.command = scan.command;
+    return true;
+  }
+  std::vector<std::string> args = argsIn;
+  if (scan.command.empty()) args.insert(args.begin(), "run");  // the main job
+  else if (!FindCommand(scan.command)) {
+    error = "unknown command '" + scan.command + "'";
+    return false;
+  }
+  const Command& command = *FindCommand(scan.command.empty() ? "run" : scan.command);
+
+  CLI::App app{"", "quorvel"};
+  app.set_help_flag();
+  app.require_subcommand(1, 1);
+  Given given;
+  for (const OptionInfo& info : OptionInfos()) {
+    if (info.group != kGlobal) continue;
+    if (info.flag == "-v") app.add_flag("-v,--verbose", o.verbose, std::string(info.help));
+    else if (info.flag == "--config") app.add_option("--config", o.config, std::string(info.help));
+    else if (info.flag == "--device") app.add_option("--device", o.device, std::string(info.help));
+    else given.Add(&app, std::string(info.flag), std::string(info.value), std::string(info.help));
+  }
+  CLI::App* sub = app.add_subcommand(std::string(command.name), std::string(command.help));
+  sub->fallthrough();
+  for (const OptionInfo& info : OptionInfos()) {
+    if (!(info.group & command.takes)) continue;
+    const std::string flag(info.flag), help(info.help);
+    if (info.value.empty()) {
+      bool* target = flag == "--json"     ? &o.json
+                     : flag == "--rx18"   ? &o.rx18
+                     : flag == "--sum"    ? &o.sumPath
+                     : flag == "--bypass" ? &o.bypass
+                     : flag == "--log"    ? &o.logarithmic
+                     : flag == "--force"  ? &o.force
+                                          : &o.dump;
+      sub->add_flag(flag, *target, help);
+    } else {
+      given.Add(sub, flag, std::string(info.value), help);
+    }
+  }
+  if (!command.argument.empty())
+    sub->add_option(std::string(command.argument), o.arguments, "the " + std::string(command.argument))->required();
+  try {
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    app.parse(reversed);
+    o.command = std::string(command.name);
+    Apply(given, command, o);
+  } catch (const CLI::ParseError& e) {
+    error = e.what();
+    if (error.find("not expected") != std::string::npos || error.find("unknown") != std::string::npos ||
+        error.find("Extra") != std::string::npos)
+      error += " (quorvel help " + std::string(command.name) + " lists its options)";
+    return false;
+  } catch (const Failure& f) {
+    error = f.message;
+    return false;
+  }
+  o.defaultChannel = command.channel;
+  return true;
 }
 
 }  // namespace quorvel

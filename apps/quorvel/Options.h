@@ -15,14 +15,20 @@ inline constexpr int kFailed = 1;      // the driver raised an error
 inline constexpr int kUsage = 2;       // bad command line or input file
 inline constexpr int kNoUnit = 3;      // no unit answered: simulation
 inline constexpr int kUnitErrors = 4;  // the unit's error status was not clean
+inline constexpr int kTimedOut = 124;   // --timeout ran out
 inline constexpr int kInterrupted = 130;
 
 struct Options {
   std::string config;
   std::string device;
   std::string address;
+  // The command, or "help" (arguments: the topic), "version", "completion", "man".
   std::string command = "run";
   std::vector<std::string> arguments;  // positional arguments of the command
+  bool verbose = false;                // -v: the SCPI exchange on stderr
+  std::optional<double> timeout;       // --timeout: seconds for the whole command
+  bool force = false;                  // firmware: skip the block header check
+  double wait = 60;                    // firmware: seconds for the unit to come back
   std::optional<long> channel;
   std::optional<double> frequency, measTime, attenuation;
   std::optional<vb::Long> sampleRate;
@@ -44,11 +50,21 @@ struct Options {
 };
 
 // Reads the arguments (without the program name); false with a message.
+// Values are checked here: nothing out of range reaches the unit.
 bool Parse(const std::vector<std::string>& args, Options& o, std::string& error);
+
+// Limits the tool checks before anything is sent.
+inline constexpr double kMinFrequency = 10e6, kMaxFrequency = 18e9;
+inline constexpr long kMaxSamples = 200000;  // samples the unit records in one measurement
+inline constexpr double kMinThreshold = -10, kMaxThreshold = 70;
+
+// A resource the tool can reach: "" when it is, else why not and what is.
+std::string CheckResource(const std::string& resource);
 
 // A switch port by its short name ("DUT3", "Rx", "comp") or number; -1 if none.
 long PortFromText(const std::string& text);
-// A path by number ("12") or enumeration name ("ptDUT5RxSum"); -1 if none.
+// A path by number from 0 ("12") or name, with or without "pt" ("ptDUT5RxSum",
+// "DUT5RxSum"); -1 if none.
 long PathFromText(const std::string& text);
 
 }  // namespace quorvel

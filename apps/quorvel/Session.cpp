@@ -1,5 +1,7 @@
 #include "quorvel/Session.h"
 
+#include <cctype>
+
 #include <sys/stat.h>
 
 #include "io/modMain.h"
@@ -60,6 +62,14 @@ bool Session::Open(int& status) {
       err_ << "quorvel: no unit given for " << name << "; the embedded Zentrix8 simulator answers (" << address << ")\n";
     }
   }
+  if (const std::string listed = host_->Address(name);
+      o_.address.empty() && !listed.empty() && listed != clsQuorvelUnit::kDefaultAddress) {
+    if (const std::string why = CheckResource(listed); !why.empty()) {
+      err_ << "quorvel: the address of " << name << " in " << host_->ConfigFile() << ": " << why << "\n";
+      status = kUsage;
+      return false;
+    }
+  }
   if (!address.empty()) {
     host_->OverrideDeviceValue(name, "Address", address);
     host_->OverrideDeviceValue(name, "Interface", "60");
@@ -68,9 +78,12 @@ bool Session::Open(int& status) {
   services.messageBox = std::make_shared<TerminalMessageBox>(err_);
   if (desktop) services = desktop_.platform;
   // The tool's own transports: the network, else the embedded simulator.
-  services.visa = [](const std::string& resource) {
+  if (o_.verbose) watch_->log = &err_;
+  services.visa = [watch = watch_](const std::string& resource) {
     auto control = visa::MakeNetworkVisa(resource);
-    return control ? control : sim::MakeInProcessVisa(resource);
+    if (!control) control = sim::MakeInProcessVisa(resource);
+    if (!control) control = platform::VisaRegistry::Instance().Create(resource);  // what the program registered
+    return WatchVisa(control, watch);
   };
   unit_ = std::make_unique<clsQuorvelUnit>(desktop_.host ? desktop_.host(host_->services()) : host_->services(), services);
   unit_->clsDevice_Name(name);
@@ -78,10 +91,29 @@ bool Session::Open(int& status) {
 }
 
 bool Session::Connect() {
+  watch_->readOnly = !command().resets;
+  watch_->lastFailure.clear();
   unit_->clsDevice_Status(1);
   if (unit_->clsDevice_Status() == 1) return true;
-  err_ << "quorvel: no unit answered at " << unit_->AddressText() << "; simulation: values are neutral\n";
+  err_ << "quorvel: no unit answered at " << unit_->AddressText();
+  if (!watch_->lastFailure.empty()) err_ << ": " << watch_->lastFailure;
+  err_ << "\n";
   return false;
+}
+
+bool Session::UnitRefused() {
+  if (unit_->clsDevice_Status() != 1) return false;
+  const std::string errors = unit_->GetSystemError();
+  if (errors.empty() || errors[0] == '0') return false;
+  err_ << "quorvel: the unit refused: " << errors << "\n";
+  return true;
+}
+
+int Session::Finish(int status) {
+  if (host_ && host_->StopRequested() && status != kTimedOut) status = kInterrupted;
+  if (status == kOk || (keepOnError_ && status == kUnitErrors)) out_ << buffer_.str();
+  buffer_.str({});
+  return status;
 }
 
 int Session::ErrorStatusVerdict() {
@@ -95,26 +127,13 @@ int Session::ErrorStatusVerdict() {
   return kUnitErrors;
 }
 
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  for (char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += c;
-        }
-    }
-  }
-  return out + "\"";
+std::string Readable(const vb::Error& e) {
+  std::string what = e.Reason().empty() ? vb::StandardText(e.Number()) : e.Reason();
+  if (what.size() > 1 && std::isupper(static_cast<unsigned char>(what[0])) && std::islower(static_cast<unsigned char>(what[1])))
+    what[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(what[0])));
+  std::string where;
+  for (auto it = e.Procedures().rbegin(); it != e.Procedures().rend(); ++it) where += (where.empty() ? "" : ", ") + *it;
+  return "error " + std::to_string(e.Number()) + ": " + what + (where.empty() ? "" : " (in " + where + ")");
 }
 
 std::string Num(double v) { return modMain::FormatCommandNumber(v); }

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <ostream>
+#include <sstream>
 #include <string>
 
 #include "dialog/frmQuorvelUnitTest.h"
@@ -12,7 +13,9 @@
 #include "refhost/ReferenceHost.h"
 #include "platform/VisaControl.h"
 #include "platform/Headless.h"
+#include "quorvel/Commands.h"
 #include "quorvel/Options.h"
+#include "quorvel/ToolVisa.h"
 
 namespace quorvel {
 
@@ -31,22 +34,42 @@ class Session {
 
   // Opens the host and names the driver; false (message written, status set) when that fails.
   bool Open(int& status);
-  // Connects (check and identification); false, with the reason, when no unit answered.
+  // Connects (check and identification); false, with the reason, when no
+  // unit answered.  A command that does not reset the unit connects without
+  // its reset (the unit and its error queue stay as they are).
   bool Connect();
   // The exit status for the error status the unit left; says so when it is not clean.
   int ErrorStatusVerdict();
+  // After settings were sent and before measuring: true (the unit's errors
+  // shown) when the unit's error queue holds an error.
+  bool UnitRefused();
+  // The command's results are kept until it ends: Finish writes them only
+  // when the command succeeded (or keeps its report of errors), never after
+  // an interruption.  Returns the final exit status.
+  int Finish(int status);
+  void KeepOutputOnError() { keepOnError_ = true; }
 
   clsQuorvelUnit& unit() { return *unit_; }
   host::ReferenceHost& host() { return *host_; }
-  std::ostream& out() { return out_; }
+  std::ostream& out() { return buffer_; }
   std::ostream& err() { return err_; }
   const Options& options() const { return o_; }
+  const Command& command() const { return *FindCommand(o_.command); }
+  // Whether standard error is a terminal (progress bars only there).
+  bool Interactive() const { return interactive_; }
+  void SetInteractive(bool on) { interactive_ = on; }
+  // Why the unit could not be reached, as the transport said.
+  std::string LastFailure() const { return watch_->lastFailure; }
 
  private:
   class TerminalMessageBox;
   const Options& o_;
   std::ostream& out_;
   std::ostream& err_;
+  std::ostringstream buffer_;
+  bool keepOnError_ = false;
+  bool interactive_ = false;
+  std::shared_ptr<VisaWatch> watch_ = std::make_shared<VisaWatch>();
   platform::HeadlessPlatform platform_;
   Desktop desktop_;
   dialog::ServiceFormRegistration serviceForm_;  // device dialogs of type 4 show the driver's own form
@@ -58,7 +81,8 @@ class Session {
 std::string Num(double v);
 std::string Hz(double f);
 std::string Dbm(double v);
-// A text as a JSON string, quotes and control characters escaped.
-std::string JsonString(std::string_view text);
+// A driver error as a person reads it: what went wrong, then where
+// ("error 53: file not found (in Transfer_FirmwareFile)").
+std::string Readable(const vb::Error& e);
 
 }  // namespace quorvel

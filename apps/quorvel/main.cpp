@@ -1,8 +1,17 @@
+#include <unistd.h>
+
+#include <cstdio>
+#include <exception>
 #include <iostream>
 
 #include "quorvel/Cli.h"
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  return quorvel::Run(args, std::cout, std::cerr);
+  try {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    return quorvel::Run(args, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
+  } catch (...) {
+    std::fputs("quorvel: an unexpected failure ended the program\n", stderr);
+    return 1;
+  }
 }

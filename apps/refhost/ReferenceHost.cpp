@@ -98,7 +98,8 @@ class ReferencePaths : public IPaths {
 // A data set written as CSV: a header line, then frequency and attenuation.
 class CsvDataSet : public IDataSet {
  public:
-  explicit CsvDataSet(std::string path) : path_(std::move(path)) {}
+  CsvDataSet(std::string path, std::shared_ptr<std::atomic<long>> stored)
+      : path_(std::move(path)), stored_(std::move(stored)) {}
   void SetRowCount(long rows) override {
     if (rows < 0) vb::Raise(vb::err::InvalidCall, kSource, "a data set cannot have a negative row count");
     rows_.assign(static_cast<std::size_t>(rows), {0.0, 0.0});
@@ -138,10 +139,12 @@ class CsvDataSet : public IDataSet {
       if (linkErrno == EEXIST) vb::Raise(vb::err::FileAlreadyExists, kSource, "data set exists already: " + path_);
       vb::Raise(vb::err::PathFileAccess, kSource, "cannot write " + path_ + ": " + std::strerror(linkErrno));
     }
+    ++*stored_;
   }
 
  private:
   std::string path_;
+  std::shared_ptr<std::atomic<long>> stored_;
   std::vector<std::array<double, 2>> rows_;
 };
 
@@ -368,7 +371,7 @@ bool ReferenceHost::DataSetExists(const std::string& fullName, long, long) {
 }
 
 std::shared_ptr<IDataSet> ReferenceHost::CreateDataSet(long, long, const std::string& fullName, long, bool) {
-  return std::make_shared<CsvDataSet>(DataSetPath(fullName));
+  return std::make_shared<CsvDataSet>(DataSetPath(fullName), stored_);
 }
 
 void ReferenceHost::Wait(float ms) {

@@ -72,6 +72,8 @@ class QUORVEL_API ReferenceHost : public std::enable_shared_from_this<ReferenceH
   // nothing (the transport's default) for a text that is not a number.
   static std::optional<long> TimeoutMs(const std::string& text, std::string* why = nullptr);
   static constexpr long kMaxTimeoutMs = 3600000;
+  // Data sets this host wrote (created anew, never replaced).
+  long StoredDataSets() const { return *stored_; }
   // The message-list lines of this run (the last 10 000 at most).
   std::vector<std::string> Messages() const;
   static constexpr std::size_t kKeptMessages = 10000;
@@ -125,6 +127,7 @@ class QUORVEL_API ReferenceHost : public std::enable_shared_from_this<ReferenceH
   std::string dataFolder_;
   std::string logFile_;
   std::vector<std::string> warnings_;
+  std::shared_ptr<std::atomic<long>> stored_ = std::make_shared<std::atomic<long>>(0);
   void CheckEntries();
   bool trace_ = false;
   bool saveNewRows_ = false;

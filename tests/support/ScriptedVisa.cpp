@@ -112,6 +112,8 @@ void ScriptedVisa::Match(const std::string& shown, bool block, std::size_t bytes
   if (!open_) Problem("write " + shown + " on a closed session");
   if (expected_.empty()) {
     if (!acceptFurther_) Problem("unexpected write " + shown + " (nothing more expected)");
+    if (const auto it = furtherAnswers_.find(text); acceptFurther_ && it != furtherAnswers_.end())
+      pending_.push_back(it->second);
     return;
   }
   Expectation e = std::move(expected_.front());

@@ -44,6 +44,8 @@ class QUORVEL_API ScriptedVisa : public platform::IVisaControl, public std::enab
   // Once the script is used up, further writes are taken without complaint
   // (for tests that look at what was sent, not at its order).
   void AcceptFurtherWrites() { acceptFurther_ = true; }
+  // Once further writes are accepted: the answer to a query whenever it comes.
+  void AnswerFurther(const std::string& query, std::string answer) { furtherAnswers_[query] = std::move(answer); }
   // The status after Open (0 = the session works).
   void StatusAfterOpen(long status) { statusAfterOpen_ = status; }
 
@@ -112,6 +114,7 @@ class QUORVEL_API ScriptedVisa : public platform::IVisaControl, public std::enab
   std::string error_;
   bool open_ = false;
   bool acceptFurther_ = false;
+  std::map<std::string, std::string> furtherAnswers_;
   long opens_ = 0, writeCount_ = 0, reads_ = 0;
   std::vector<std::string> transcript_;
   std::vector<std::string> writes_;

@@ -1,0 +1,122 @@
+#include "quorvel/ToolVisa.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "core/Vb.h"
+
+namespace quorvel {
+
+namespace {
+
+// The unit's reset as the driver sends it when it identifies the unit.
+constexpr std::string_view kReset = "*CLS;*RST;*OPC";
+
+std::string Shown(std::string_view text) {
+  std::string out;
+  for (char c : text.substr(0, 200)) {
+    if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else if (static_cast<unsigned char>(c) < 0x20) out += '?';
+    else out += c;
+  }
+  if (text.size() > 200) out += "... (" + std::to_string(text.size()) + " bytes)";
+  return out;
+}
+
+class Watched : public platform::IVisaControl {
+ public:
+  Watched(std::shared_ptr<platform::IVisaControl> inner, std::shared_ptr<VisaWatch> watch)
+      : inner_(std::move(inner)), watch_(std::move(watch)) {}
+
+  void SetResourceName(const std::string& r) override { inner_->SetResourceName(r); }
+  std::string ResourceName() const override { return inner_->ResourceName(); }
+  void Open() override {
+    Log("open " + inner_->ResourceName());
+    try {
+      inner_->Open();
+    } catch (const vb::Error& e) {
+      watch_->lastFailure = e.Reason();
+      Log("open failed: " + e.Reason());
+      throw;
+    }
+  }
+  void Close() override { inner_->Close(); }
+  platform::IVisaOptions& Options() override { return inner_->Options(); }
+  void Write(std::string_view text) override {
+    std::string_view bare = text;
+    while (!bare.empty() && (bare.back() == '\n' || bare.back() == '\r')) bare.remove_suffix(1);
+    if (watch_->readOnly && bare == kReset) {
+      Log("> " + Shown(text) + "   (not sent: this command leaves the unit as it is)");
+      pretendComplete_ = true;
+      return;
+    }
+    if (pretendComplete_ && bare == "*ESR?") {
+      pretendAnswer_ = "1\n";  // the reset that was not sent is complete at once
+      pretendComplete_ = false;
+      pretendErrors_ = true;
+      return;
+    }
+    if (pretendErrors_ && bare == ":SYSTEM:ERR:ALL?") {
+      // The driver looks at the queue when a command completes; for the reset
+      // that was not sent, the unit's queue stays unread for the command.
+      pretendAnswer_ = "0,\"No error\"\n";
+      pretendErrors_ = false;
+      return;
+    }
+    pretendErrors_ = false;
+    Log("> " + Shown(text));
+    inner_->Write(text);
+    Check();
+  }
+  void WriteBlock(std::span<const std::uint8_t> block) override {
+    Log("> (" + std::to_string(block.size()) + " bytes of data)");
+    inner_->WriteBlock(block);
+    Check();
+  }
+  std::string Read() override { return Pretended() ? Take() : Answer(inner_->Read()); }
+  std::string Read(long maxBytes) override { return Pretended() ? Take() : Answer(inner_->Read(maxBytes)); }
+  long Status() const override { return pretendStatus_ ? 0 : inner_->Status(); }
+  void SetBuffer(long mask, long size) override { inner_->SetBuffer(mask, size); }
+  std::string LastErrorText() const override { return inner_->LastErrorText(); }
+
+ private:
+  bool Pretended() const { return !pretendAnswer_.empty(); }
+  std::string Take() {
+    pretendStatus_ = true;
+    return std::exchange(pretendAnswer_, std::string());
+  }
+  std::string Answer(std::string got) {
+    pretendStatus_ = false;
+    Log("< " + Shown(got));
+    Check();
+    return got;
+  }
+  void Check() {
+    if (inner_->Status() < 0) {
+      watch_->lastFailure = inner_->LastErrorText();
+      Log("failed: " + watch_->lastFailure);
+    }
+  }
+  void Log(const std::string& line) {
+    if (!watch_->log) return;
+    const double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - watch_->start).count();
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%9.3f s ", t);
+    *watch_->log << "quorvel: " << stamp << line << "\n" << std::flush;
+  }
+
+  std::shared_ptr<platform::IVisaControl> inner_;
+  std::shared_ptr<VisaWatch> watch_;
+  bool pretendComplete_ = false, pretendErrors_ = false, pretendStatus_ = false;
+  std::string pretendAnswer_;  // the answer to a query that was not sent
+};
+
+}  // namespace
+
+std::shared_ptr<platform::IVisaControl> WatchVisa(std::shared_ptr<platform::IVisaControl> inner,
+                                                  std::shared_ptr<VisaWatch> watch) {
+  return inner ? std::make_shared<Watched>(std::move(inner), std::move(watch)) : nullptr;
+}
+
+}  // namespace quorvel

@@ -1,0 +1,26 @@
+// The tool's own wrapper around the VISA control the driver gets: it logs
+// the exchange (-v), keeps read-only commands from resetting the unit, and
+// remembers why the unit could not be reached.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "platform/VisaControl.h"
+
+namespace quorvel {
+
+struct VisaWatch {
+  std::ostream* log = nullptr;  // -v: every command and answer, with its time
+  bool readOnly = false;        // the unit's reset is not sent (nor waited for)
+  std::string lastFailure;      // why the last open or transfer failed
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+};
+
+// Wraps `inner` for the tool; `watch` outlives every control made.
+std::shared_ptr<platform::IVisaControl> WatchVisa(std::shared_ptr<platform::IVisaControl> inner,
+                                                  std::shared_ptr<VisaWatch> watch);
+
+}  // namespace quorvel
