@@ -2,12 +2,14 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <sstream>
 
 #include "TempDir.h"
 #include "quorvel/Cli.h"
+#include "quorvel/Commands.h"
 
 namespace {
 
@@ -463,6 +465,70 @@ TEST(QuorvelMainJob, BurstSearchAndTraceSaveCsvAndJson) {
   r = RunCli({"trace", "--config", Empty(dir), "--csv", (dir / "missing-folder") + "/t.csv"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("cannot write"), std::string::npos);
+}
+
+}  // namespace
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+// Every command that prints results prints valid JSON with --json; the others refuse it.
+TEST(QuorvelConventions, JsonFromEveryCommandThatPrintsResults) {
+  TempDir dir;
+  const std::vector<std::vector<std::string>> commands = {
+      {"run"},  {"burst-search", "--channel", "2"}, {"trace", "--meas-time", "0.0001"}, {"measure"}, {"idn"},
+      {"errors"}, {"info"}, {"config"}, {"paths"},
+      {"attenuation", "--from", "DUT1", "--to", "Rx", "--frequency", "1e9"}};
+  for (auto args : commands) {
+    args.insert(args.end(), {"--json", "--config", Empty(dir)});
+    const CliResult r = RunCli(args);
+    EXPECT_EQ(r.status, 0) << args.front() << ": " << r.err;
+    EXPECT_TRUE(nlohmann::json::accept(r.out)) << args.front() << ": " << r.out;
+  }
+  for (const char* command : {"reset", "send-all", "save-table", "panel"}) {
+    const CliResult r = RunCli({command, "--json", "--config", Empty(dir)});
+    EXPECT_EQ(r.status, 2) << command;
+    EXPECT_NE(r.err.find("--json"), std::string::npos) << r.err;
+  }
+}
+
+TEST(QuorvelConventions, HelpVersionManCompletionAndTheExchangeLog) {
+  TempDir dir;
+  EXPECT_EQ(RunCli({"help", "trace"}).out, RunCli({"trace", "--help"}).out);
+  EXPECT_NE(RunCli({"help", "trace"}).out.find("--csv FILE"), std::string::npos);
+  EXPECT_EQ(RunCli({"help", "idn"}).out.find("--csv"), std::string::npos);  // only the options it takes
+  EXPECT_NE(RunCli({"--help"}).out.find("burst-search"), std::string::npos);
+  EXPECT_EQ(RunCli({"--version"}).out, std::string(quorvel::kVersion) + "\n");
+  const std::string man = RunCli({"man"}).out, completion = RunCli({"completion"}).out;
+  for (const quorvel::Command& c : quorvel::Commands()) {
+    std::string roff;  // hyphens are escaped in roff
+    for (char ch : c.name) roff += ch == '-' ? std::string("\\-") : std::string(1, ch);
+    EXPECT_NE(man.find(".B " + roff), std::string::npos) << c.name;
+    EXPECT_NE(completion.find("    " + std::string(c.name) + ") "), std::string::npos) << c.name;
+  }
+  EXPECT_NE(completion.find("complete -F _quorvel quorvel"), std::string::npos);
+
+  const CliResult v = RunCli({"idn", "-v", "--config=" + Empty(dir)});
+  ASSERT_EQ(v.status, 0) << v.err;
+  EXPECT_NE(v.err.find(" s > *IDN?\\n"), std::string::npos) << v.err;
+  EXPECT_NE(v.err.find(" s < Tavlor,Zentrix8"), std::string::npos) << v.err;
+  EXPECT_NE(v.err.find("*CLS;*RST;*OPC   (not sent"), std::string::npos) << v.err;  // idn leaves the unit alone
+}
+
+// --timeout bounds a whole command, even one whose unit never completes.
+TEST(QuorvelConventions, TimeoutEndsACommandTheUnitNeverCompletes) {
+  CliOnDouble fx;
+  fx.ExpectConnect();
+  fx.visa->AcceptFurtherWrites();
+  fx.visa->AnswerFurther(":SYSTEM:ERR:ALL?", "0,\"No error\"\n");
+  fx.visa->AnswerFurther("*ESR?", "0\n");  // never complete
+  const auto start = std::chrono::steady_clock::now();
+  const CliResult r = fx.Run({"measure", "--timeout", "0.5"});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+  EXPECT_EQ(r.status, 124);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("gave up after 0.5 s (--timeout)"), std::string::npos) << r.err;
 }
 
 }  // namespace

@@ -114,7 +114,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       try {
         result = FindCommand(o.command)->run(session);
       } catch (const vb::Error& e) {
-        if (!watchdog.Fired() && !session.host().StopRequested()) throw;
+        if (!watchdog.Fired() && !session.host().StopRequested()) {
+          err << "\nquorvel: " << session.Explain(e) << "\n";
+          result = kFailed;
+        }
       }
       timedOut = watchdog.Fired();
     }

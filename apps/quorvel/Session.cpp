@@ -109,6 +109,13 @@ bool Session::UnitRefused() {
   return true;
 }
 
+std::string Session::Explain(const vb::Error& e) const {
+  std::string text = Readable(e);
+  if (e.Number() == 4011 && !watch_->lastAnswer.empty())
+    text += "; the unit answered *IDN? with '" + watch_->lastAnswer + "', not an identity (maker,model,serial,firmware)";
+  return text;
+}
+
 int Session::Finish(int status) {
   if (host_ && host_->StopRequested() && status != kTimedOut) status = kInterrupted;
   if (status == kOk || (keepOnError_ && status == kUnitErrors)) out_ << buffer_.str();

@@ -60,6 +60,8 @@ class Session {
   void SetInteractive(bool on) { interactive_ = on; }
   // Why the unit could not be reached, as the transport said.
   std::string LastFailure() const { return watch_->lastFailure; }
+  // A driver error as the tool reports it, with what the unit said when that explains it.
+  std::string Explain(const vb::Error& e) const;
 
  private:
   class TerminalMessageBox;

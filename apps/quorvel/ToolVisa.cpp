@@ -88,7 +88,8 @@ class Watched : public platform::IVisaControl {
   }
   std::string Answer(std::string got) {
     pretendStatus_ = false;
-    Log("< " + Shown(got));
+    watch_->lastAnswer = Shown(got);
+    Log("< " + watch_->lastAnswer);
     Check();
     return got;
   }

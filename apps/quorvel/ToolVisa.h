@@ -16,6 +16,7 @@ struct VisaWatch {
   std::ostream* log = nullptr;  // -v: every command and answer, with its time
   bool readOnly = false;        // the unit's reset is not sent (nor waited for)
   std::string lastFailure;      // why the last open or transfer failed
+  std::string lastAnswer;       // the last answer read (its first 200 bytes)
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 };
 
