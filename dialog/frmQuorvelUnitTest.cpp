@@ -634,8 +634,9 @@ void frmQuorvelUnitTest::BurstSearch(io::ErrorFrame& f) {
       {2, &clsQuorvelUnit::GetMediumUtilization},
       {4, &clsQuorvelUnit::GetTraceMax},
       {5, &clsQuorvelUnit::GetTraceMin}};
-  for (const auto& [box, read] : results) {
-    txt_burstResult(box).Text(FormatValue(f.Step([&] { return (u.*read)(channel); }), 3));
+  for (const auto& entry : results) {
+    const auto read = entry.second;  // a plain local: lambdas may capture it on every compiler
+    txt_burstResult(entry.first).Text(FormatValue(f.Step([&] { return (u.*read)(channel); }), 3));
     showErrors();
   }
   noted = Clock::now();

@@ -7,6 +7,8 @@ packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev libcl
 qt=(qt6-base-dev qt6-charts-dev qt6-qpa-plugins fonts-dejavu-core)
 [ "${1:-}" = "--panel" ] && packages+=("${qt[@]}" xvfb xauth)
 [ "${1:-}" = "--python" ] && packages+=(python3)
+# The fuzzers: clang with libFuzzer's and the sanitizers' runtimes, and a symbolizer for readable stacks.
+[ "${1:-}" = "--fuzz" ] && packages+=(clang libclang-rt-14-dev llvm)
 # The tests also talk to peers no one here wrote (PyVISA, the lxi tool) and run the panel offscreen.
 [ "${1:-}" = "--test" ] && packages+=(python3-pyvisa python3-pyvisa-py lxi-tools iproute2 tshark "${qt[@]}")
 missing=()

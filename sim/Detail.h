@@ -96,6 +96,12 @@ struct Zentrix8::Command {
     if (!std::isfinite(v)) throw detail::ScpiError{-222, "Data out of range"};
     return v;
   }
+  // A whole-number setting the unit keeps as a 32-bit Long.
+  long LongValue() const {
+    const double v = Value();
+    if (v < -2147483648.0 || v > 2147483647.0) throw detail::ScpiError{-222, "Data out of range"};
+    return std::lround(v);
+  }
   std::string Word() const {
     const std::string w = vb::Upper(detail::Trim(args));
     if (w.empty()) throw detail::ScpiError{-109, "Missing parameter"};

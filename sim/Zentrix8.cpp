@@ -63,39 +63,57 @@ Zentrix8::Port::Port(std::shared_ptr<Zentrix8> unit) : unit_(unit.get()), keep_(
 void Zentrix8::Port::Write(std::string_view bytes, bool end) {
   Zentrix8& z = *unit_;
   if (z.Rebooting() || z.ConnectionDropped()) return;
+  // What the input comes to, decided under this port's lock; the unit is
+  // taken after it is let go (the unit's lock always comes first).
+  enum class Outcome { kWait, kTooMuch, kBadBlock, kFirmware, kMessage } outcome = Outcome::kWait;
   std::string message;
   {
     std::lock_guard lock(mutex_);
     stream_.clear();  // a new message ends an endless answer
     if (input_.size() + bytes.size() > kMaxInput) {
       input_.clear();
+      outcome = Outcome::kTooMuch;
+    } else {
+      input_.append(bytes);
+      // A firmware block may come in several writes; it is taken whole at the end.
+      if (const BlockHeader block = ParseBlockHeader(input_); block.state != BlockHeader::kNone) {
+        if (!end) return;
+        const bool ok = block.state == BlockHeader::kComplete;
+        std::size_t got = ok ? input_.size() - block.dataStart : 0;
+        while (ok && got > block.length && (input_.back() == '\n' || input_.back() == '\r')) {
+          input_.pop_back();
+          --got;
+        }
+        input_.clear();
+        input_.shrink_to_fit();  // an image is large: the port does not keep its memory
+        outcome = ok && got == block.length ? Outcome::kFirmware : Outcome::kBadBlock;
+      } else if (end) {
+        message.swap(input_);
+        outcome = Outcome::kMessage;
+      }
+    }
+  }
+  switch (outcome) {
+    case Outcome::kWait:
+      return;
+    case Outcome::kTooMuch: {
       std::lock_guard unitLock(z.mutex_);
       z.QueueError(-223, "Too much data");
       return;
     }
-    input_.append(bytes);
-    // A firmware block may come in several writes; it is taken whole at the end.
-    if (const BlockHeader block = ParseBlockHeader(input_); block.state != BlockHeader::kNone) {
-      if (!end) return;
-      const bool ok = block.state == BlockHeader::kComplete;
-      std::size_t got = ok ? input_.size() - block.dataStart : 0;
-      while (ok && got > block.length && (input_.back() == '\n' || input_.back() == '\r')) {
-        input_.pop_back();
-        --got;
-      }
-      input_.clear();
-      input_.shrink_to_fit();  // an image is large: the port does not keep its memory
+    case Outcome::kBadBlock:
+    case Outcome::kFirmware: {
       std::lock_guard unitLock(z.mutex_);
       ++z.commands_;
-      if (!ok || got != block.length) {
+      if (outcome == Outcome::kBadBlock) {
         z.QueueError(-161, "Invalid block data");
         return;
       }
       z.FinishFirmware(*this);
       return;
     }
-    if (!end) return;
-    message.swap(input_);
+    case Outcome::kMessage:
+      break;
   }
   while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
   z.ProcessMessage(message, *this);
@@ -111,8 +129,11 @@ void Zentrix8::FinishFirmware(Port& port) {
   fw = fw.substr(0, dot + 1) + std::to_string(minor + 1);
   rebootUntil_ = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                     std::chrono::duration<double>(rebootSeconds_ * timeScale_));
-  port.output_.clear();
-  port.outputRead_ = port.queued_ = 0;
+  {
+    std::lock_guard portLock(port.mutex_);
+    port.output_.clear();
+    port.outputRead_ = port.queued_ = 0;
+  }
   esr_ = 0;
   opcArmed_ = false;
   op_ = {};

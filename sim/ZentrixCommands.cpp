@@ -175,19 +175,19 @@ const std::map<std::string, Zentrix8::Handler>& Zentrix8::Handlers() {
       {"CONF:TRIG:OUTP#",
        [](Z& z, C& c) {
          if (c.query) return z.Answer(std::to_string(z.triggerOut_) + "\n");
-         z.triggerOut_ = std::lround(c.Value());
+         z.triggerOut_ = c.LongValue();
        }},
       {"CONF:TRIG:MEAS#",
        [](Z& z, C& c) {
          if (c.query) return z.Answer(std::to_string(z.triggerMeasure_) + "\n");
-         z.triggerMeasure_ = std::lround(c.Value());
+         z.triggerMeasure_ = c.LongValue();
        }},
       {"CONF:PART#",
        [](Z& z, C& c) {
          const auto it = z.parts_.find(c.Num(0));
          if (c.query) return z.Answer(std::to_string(it == z.parts_.end() ? 0 : it->second) + "\n");
          if (it == z.parts_.end() && z.parts_.size() >= Z::kMaxParts) throw ScpiError{-225, "Out of memory"};
-         z.parts_[c.Num(0)] = std::lround(c.Value());
+         z.parts_[c.Num(0)] = c.LongValue();
        }},
       {"CONF:PORT#:MODE", pathWord("PORT", {"ANA", "SUM", "ADI", "PDI"}, true)},
       {"CONF:GEN", pathWord("GEN", {"ON", "OFF"}, false)},

@@ -215,4 +215,27 @@ TEST(IniFile, TheReadmeExampleLoadsWithItsComments) {
   EXPECT_EQ(host::IniFile::Parse("[A]\nName = a#b ; c\n", "t").Get("A", "Name"), "a#b");
 }
 
+// What would not read back the same is refused, not written half.
+TEST(IniFile, SettingsThatWouldNotReadBackAreRefused) {
+  const struct {
+    const char *section, *key, *value;
+  } refused[] = {{"Zentrix8", "Description", "Rack 3 ; left bay"}, {"Host", "DataFolder", "/srv/data #2"},
+                 {"Bench ;2", "Timeout", "1"},                     {"Zentrix8", "Mode #1", "on"},
+                 {"Zentrix8", "#Mode", "on"},                      {" Zentrix8", "Timeout", "1"},
+                 {"Zentrix8", "Description", " padded "},          {"Zentrix8", "Description", "two\nlines"}};
+  host::IniFile f = host::IniFile::Parse("[Zentrix8]\nTimeout = 5\n", "t");
+  const std::string before = f.Text();
+  for (const auto& r : refused) {
+    try {
+      f.Set(r.section, r.key, r.value);
+      ADD_FAILURE() << "stored [" << r.section << "] " << r.key << " = " << r.value;
+    } catch (const vb::Error& e) {
+      EXPECT_EQ(e.Number(), vb::err::InvalidCall);
+    }
+  }
+  EXPECT_EQ(f.Text(), before);
+  f.Set("Zentrix8", "Description", "a#b; c");  // no blank before the marks: kept as it is
+  EXPECT_EQ(host::IniFile::Parse(f.Text(), "t").Get("Zentrix8", "Description"), "a#b; c");
+}
+
 }  // namespace

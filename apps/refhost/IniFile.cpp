@@ -111,9 +111,25 @@ std::optional<std::string> IniFile::Get(const std::string& section, const std::s
 }
 
 void IniFile::Set(const std::string& section, const std::string& key, const std::string& value) {
-  if (key.empty() || key.find_first_of("=\n\r[") != std::string::npos || value.find_first_of("\n\r") != std::string::npos ||
-      section.find_first_of("]\n\r") != std::string::npos)
-    vb::Raise(vb::err::InvalidCall, "IniFile", "a setting cannot hold line breaks, '=' in its key or ']' in its section");
+  // Only what reads back the same is written: no line breaks, no comment
+  // starts, no blanks at either end (the reader strips them).
+  const auto padded = [](const std::string& t) {
+    return !t.empty() && (std::isspace(static_cast<unsigned char>(t.front())) || std::isspace(static_cast<unsigned char>(t.back())));
+  };
+  const auto startsComment = [](const std::string& t) {
+    for (std::size_t i = 0; i < t.size(); ++i)
+      if ((t[i] == ';' || t[i] == '#') && (i == 0 || std::isspace(static_cast<unsigned char>(t[i - 1])))) return true;
+    return false;
+  };
+  if (key.empty() || key.find_first_of("=\n\r[;#") != std::string::npos || padded(key) ||
+      section.empty() || section.find_first_of("]\n\r;#") != std::string::npos || padded(section))
+    vb::Raise(vb::err::InvalidCall, "IniFile",
+              "cannot store [" + section + "] " + key + ": keys and sections hold no line breaks, '=', '[', ']', ';' or "
+              "'#', and no blanks at either end");
+  if (value.find_first_of("\n\r") != std::string::npos || padded(value) || startsComment(value))
+    vb::Raise(vb::err::InvalidCall, "IniFile",
+              "cannot store " + key + " = '" + value + "': a value holds no line breaks, no blanks at either end and no "
+              "';' or '#' after a blank or at its start (they begin a comment)");
   std::size_t lastOfSection = lines_.size();
   for (std::size_t i = 0; i < lines_.size(); ++i) {
     Line& l = lines_[i];
