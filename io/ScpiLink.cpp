@@ -218,8 +218,8 @@ std::string ScpiLink::ReadAnswer() {
     std::string answer = Control().Read(kMaxShortAnswer);
     if (Control().Status() < 0) status_ = 0;
     if (answer.size() >= static_cast<std::size_t>(kMaxShortAnswer) && answer.back() != '\n') {
-      status_ = 0;  // no answer is that long: the rest is not handed to the next query
-      answer.resize(256);
+      status_ = 0;  // no answer is that long and without end: not an answer at all
+      return {};
     }
     return answer;
   } catch (...) {

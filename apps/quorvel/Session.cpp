@@ -93,7 +93,14 @@ bool Session::Open(int& status) {
 bool Session::Connect() {
   watch_->readOnly = !command().resets;
   watch_->lastFailure.clear();
-  unit_->clsDevice_Status(1);
+  try {
+    unit_->clsDevice_Status(1);
+  } catch (const vb::Error& e) {
+    if (e.Number() != 4011) throw;
+    // Something answered, but not as a unit identifies itself: no unit for this command.
+    err_ << "quorvel: no unit identified itself at " << unit_->AddressText() << ": " << Explain(e) << "\n";
+    return false;
+  }
   if (unit_->clsDevice_Status() == 1) return true;
   err_ << "quorvel: no unit answered at " << unit_->AddressText();
   if (!watch_->lastFailure.empty()) err_ << ": " << watch_->lastFailure;
@@ -110,10 +117,13 @@ bool Session::UnitRefused() {
 }
 
 std::string Session::Explain(const vb::Error& e) const {
-  std::string text = Readable(e);
-  if (e.Number() == 4011 && !watch_->lastAnswer.empty())
-    text += "; the unit answered *IDN? with '" + watch_->lastAnswer + "', not an identity (maker,model,serial,firmware)";
-  return text;
+  if (e.Number() == 4011) {
+    // The driver raises it without words: say what came instead of an identity.
+    const std::string said = watch_->lastAnswer.empty() ? std::string("nothing usable") : "'" + watch_->lastAnswer + "'";
+    return "error 4011: the answer to *IDN? is not an identity (maker,model,serial,firmware): " + said + " (in " +
+           (e.Procedures().empty() ? std::string("clsDevice_Initialize") : e.Procedures().back()) + ")";
+  }
+  return Readable(e);
 }
 
 int Session::Finish(int status) {

@@ -150,8 +150,8 @@ def config_zero(ctx):
             problems.append("%s: %s" % (what, run.describe() if run.rc != 0 else "exit 0, accepted"))
         elif path not in run.err and os.path.basename(path) not in run.err:
             problems.append("%s: exit %d without naming the file: %s" % (what, run.rc, run.last_err_line()))
-        elif run.peak_mb >= 100:
-            problems.append("%s: peak memory %.0f MB (limit 100 MB)" % (what, run.peak_mb))
+        elif run.peak_or_zero >= 100:
+            problems.append("%s: peak memory %.0f MB (limit 100 MB)" % (what, run.peak_or_zero))
         else:
             ctx.m.note("%s: exit %d, %s" % (what, run.rc, run.last_err_line()))
     os.unlink(big)
@@ -176,7 +176,7 @@ def firmware_nonfile(ctx):
         elif path not in run.err:
             problems.append("%s: exit %d without naming it: %s" % (what, run.rc, run.last_err_line()))
         else:
-            ctx.m.note("%s: exit %d, %s" % (what, run.rc, short(run.last_err_line(), 50)))
+            ctx.m.note("%s: exit %d, %s" % (what, run.rc, short(run.last_err_line(), 70)))
     require(not problems, "; ".join(problems))
 
 
@@ -189,26 +189,35 @@ def save_table_concurrent(ctx):
         config = ctx.config()
         runs = [ctx.quorvel(["--address", "TCPIP::127.0.0.1::%d::SOCKET" % s.socket_port, "save-table", "--from", "DUT3",
                              "--to", "Rx", "--att", "20"], 30, config=config, umask=0o022, start=False) for s in sims]
-        runs = [Run(w, 30) for w in runs]
+        runs = [Run(w, 30, ctx.tmp) for w in runs]
     finally:
         for s in sims:
             s.end()
     for r in runs:
         ctx.m.time(r.seconds)
         ctx.m.memory(r.peak_mb)
-    files = [p for p in glob.glob(ctx.path("data") + "/**/*", recursive=True) if os.path.isfile(p)]
+    # Everything but the host's log: the data set and any temporary file left behind.
+    files = [p for p in glob.glob(ctx.path("data") + "/**/*", recursive=True)
+             if os.path.isfile(p) and os.path.basename(p) != "quorvel.log"]
     saved = [r for r in runs if r.rc == 0 and "Saved " in r.out]
     others = [r for r in runs if r not in saved]
-    summary = "; ".join("run %d: %s, %s" % (i + 1, r.describe(), short((r.out + r.err).strip().splitlines()[-1]
-                                                                    if (r.out + r.err).strip() else "-", 70))
-                        for i, r in enumerate(runs))
-    require(all(not r.timed_out for r in runs), summary)
-    require(len(saved) <= 1, "both runs report success: " + summary)
-    require(len(saved) == 1, "neither run saved the data set: " + summary)
-    other = others[0]
-    said = (other.out + other.err).lower()
-    require("exist" in said or (other.rc != 0 and other.err.strip()), "the other run said nothing clear: " + summary)
-    require(len(files) == 1, "%d files in the data folder: %s" % (len(files), ", ".join(os.path.basename(f) for f in files)))
-    mode = stat.S_IMODE(os.stat(files[0]).st_mode)
-    require(mode == 0o644, "the data set's mode is %04o, not 0644 (umask 022)" % mode)
-    ctx.m.note("one saved, the other: %s; mode 0644" % short(other.last_err_line() if other.rc else other.out.strip(), 60))
+    said = ["run %d: %s, %s" % (i + 1, r.describe(), last_words(r)) for i, r in enumerate(runs)]
+    require(all(not r.timed_out for r in runs), "; ".join(said))
+    problems = []
+    if len(saved) != 1:
+        problems.append(("both runs report success" if saved else "neither run saved the data set") + " (%s)" % "; ".join(said))
+    elif not any("exist" in (r.out + r.err).lower() or (r.rc != 0 and r.err.strip()) for r in others):
+        problems.append("the other run said nothing clear (%s)" % "; ".join(said))
+    if len(files) != 1:
+        problems.append("%d files in the data folder: %s" % (len(files), ", ".join(os.path.basename(f) for f in files)))
+    for f in files:
+        mode = stat.S_IMODE(os.stat(f).st_mode)
+        if mode != 0o644:
+            problems.append("%s has mode %04o, not 0644 (umask 022)" % (os.path.basename(f), mode))
+    require(not problems, "; ".join(problems))
+    ctx.m.note("one saved, the other: %s; mode 0644" % last_words(others[0]))
+
+
+def last_words(run):
+    lines = [l.strip() for l in (run.out + "\n" + run.err).splitlines() if l.strip()]
+    return short(lines[-1].replace(run.tmp + "/", ""), 80) if lines else "-"

@@ -4,6 +4,7 @@ time stay bounded, and SIGTERM ends it promptly.
 """
 
 import errno
+import os
 import random
 import re
 import select
@@ -15,7 +16,7 @@ import time
 
 import faultrpc as rpc
 from procs import cpu_seconds
-from suite import Failed, ScpiClient, Skipped, case, idn_within, require, short
+from suite import Failed, ScpiClient, case, idn_within, require, short
 
 READ_TIMEOUT = 2.0
 
@@ -157,7 +158,7 @@ def garbage(n, seed=880):
     return "".join(random.Random(seed).choices(alphabet, k=n)).encode()
 
 
-@case("one-blocks-all", "one client sends an 880 KB garbage line; another's *IDN? is answered within 1 s")
+@case("one-blocks-all", "one client sends an 880 KB garbage line; another's *IDN? is answered within 1 s throughout")
 def one_blocks_all(ctx):
     sim = ctx.sim()
     line = garbage(880 * 1024) + b"\n"
@@ -176,18 +177,28 @@ def one_blocks_all(ctx):
                 require("Zentrix8" in b.query("*IDN?"), "no *IDN? answer before the garbage")
                 sender = threading.Thread(target=lambda: _quietly(send), daemon=True)
                 sender.start()
-                t0 = time.monotonic()
-                try:
-                    answer = b.query("*IDN?", timeout=1.0)
-                except (socket.timeout, ConnectionError) as e:
-                    answer = None
-                    results.append("%s garbage: no *IDN? answer within 1 s (%s)" % (transport, e))
-                dt = time.monotonic() - t0
-                ctx.m.time(dt)
-                if answer is not None and "Zentrix8" not in answer:
-                    results.append("%s garbage: *IDN? got %r" % (transport, short(answer, 40)))
-                elif answer is not None:
-                    ctx.m.note("%s garbage: *IDN? in %.3f s" % (transport, dt))
+                # *IDN? again and again while the garbage goes in and is taken apart, and a while after.
+                slowest, asked, problem = 0.0, 0, None
+                until = time.monotonic() + 1.0
+                while problem is None and (time.monotonic() < until or sender.is_alive()) and asked < 400:
+                    t0 = time.monotonic()
+                    try:
+                        answer = b.query("*IDN?", timeout=1.0)
+                    except (socket.timeout, ConnectionError) as e:
+                        problem = "no *IDN? answer within 1 s (%s)" % e
+                        break
+                    asked += 1
+                    slowest = max(slowest, time.monotonic() - t0)
+                    if "Zentrix8" not in answer:
+                        problem = "*IDN? got %r" % short(answer, 40)
+                    time.sleep(0.02)
+                    if not sender.is_alive():
+                        until = min(until, time.monotonic() + 0.3)
+                ctx.m.time(slowest)
+                if problem:
+                    results.append("%s garbage: %s" % (transport, problem))
+                else:
+                    ctx.m.note("%s garbage: %d *IDN? answered, slowest %.3f s" % (transport, asked, slowest))
                 sender.join(10)
             finally:
                 b.close()
@@ -206,11 +217,13 @@ def _quietly(fn):
         pass
 
 
-@case("unread-answers", "~1 MB of :SENS1:FREQ? never read: RSS growth < 64 MB, *IDN? of another client answered")
+@case("unread-answers", "~1 MB of queries never read (3 ways): RSS growth < 64 MB, another client's *IDN? answered")
 def unread_answers(ctx):
     sim = ctx.sim(vxi11=False)
+    # The last one asks for calibration rows: some 9 KB of answer for every 22 bytes asked.
     floods = [("one message", b":SENS1:FREQ?;" * 75000 + b"\n"),
-              ("many lines", b":SENS1:FREQ?\n" * 80000)]
+              ("many lines", b":SENS1:FREQ?\n" * 80000),
+              ("calibration rows", b":CAL:PATH1:PORT1:ROW1?\n" * 45000)]
     try:
         time.sleep(0.2)
         base_kb = sim.status().get("VmRSS", 0)
@@ -287,8 +300,10 @@ def nan_settings(ctx):
         sim.end()
 
 
-def open_many(port, count, wait=2.0):
-    """count connections begun at once; those established within wait seconds, and all sockets."""
+def open_many(port, count, wait=2.0, pace=0.003):
+    """count connections, one every pace seconds (a listen queue that overflows would only
+    delay them, and a server that takes them as they come must see them all); those
+    established within wait seconds, and all sockets."""
     socks = []
     for _ in range(count):
         s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
@@ -298,6 +313,7 @@ def open_many(port, count, wait=2.0):
             s.close()
             continue
         socks.append(s)
+        time.sleep(pace)
     pending = list(socks)
     established = 0
     deadline = time.monotonic() + wait
@@ -361,6 +377,10 @@ def emfile(ctx):
         c0 = cpu_seconds(sim.pid)
         time.sleep(2.0)
         c1 = cpu_seconds(sim.pid)
+        try:
+            fds = len(os.listdir("/proc/%d/fd" % sim.pid))
+        except OSError:
+            fds = -1
         alive = sim.alive()
         close_all(socks)
         socks = []
@@ -371,7 +391,8 @@ def emfile(ctx):
         used = c1 - c0
         require(used < 0.5, "%.2f s of CPU time in 2 s with %d connections at the descriptor limit (busy loop)" % (used, established))
         require(dt is not None, "no *IDN? answer within 3 s after the connections closed")
-        ctx.m.note("%d of 100 connected, %.2f s CPU in 2 s; *IDN? afterwards in %.2f s" % (established, used, dt))
+        ctx.m.note("%d of 100 connected, %d descriptors open, %.2f s CPU in 2 s; *IDN? afterwards in %.2f s"
+                   % (established, fds, used, dt))
     finally:
         close_all(socks)
         sim.end()

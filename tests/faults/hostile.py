@@ -216,7 +216,8 @@ class Vxi11Hostile(TcpServer):
             while time.monotonic() < deadline:
                 rec = stream.next(max(0.0, deadline - time.monotonic()))
                 if rec is not None:
-                    xid = rpc.parse_call(rec)[0]  # later calls get wrong xids too
+                    xid, _, _, proc, _ = rpc.parse_call(rec)  # later calls get wrong xids too
+                    self.note("call %d" % proc)
                 if self.stopping.is_set():
                     raise Stopped()
 
@@ -233,7 +234,12 @@ def dribble(server, conn, stream, interval):
         n += 1
         deadline = time.monotonic() + interval
         while time.monotonic() < deadline:
-            stream.next(max(0.0, deadline - time.monotonic()))  # whatever the client sends is ignored
+            rec = stream.next(max(0.0, deadline - time.monotonic()))  # what the client sends is not answered
+            if rec is not None:
+                try:
+                    server.note("call %d" % rpc.parse_call(rec)[3])
+                except rpc.RpcError:
+                    server.note("garbage")
             if server.stopping.is_set():
                 raise Stopped()
 

@@ -62,6 +62,7 @@ class Watched:
         self.pid = self.proc.pid
         self.peak_kb = 0
         self.peak_threads = 0
+        self.samples = 0
         self.rss_kb = 0
         self.killed_for_memory = False
         self.mem_limit_kb = mem_limit_mb * 1024
@@ -75,20 +76,29 @@ class Watched:
         self._sampler = threading.Thread(target=self._sample, daemon=True)
         self._sampler.start()
 
+    def sample(self):
+        """Takes one sample; False once the process is gone (or killed for its memory)."""
+        st = read_status(self.pid)
+        if st is None or st.get("State") == "Z" or "VmHWM" not in st:
+            return False
+        with self._lock:
+            self.samples += 1
+            self.rss_kb = st.get("VmRSS", 0)
+            self.peak_kb = max(self.peak_kb, st.get("VmHWM", 0), self.rss_kb)
+            self.peak_threads = max(self.peak_threads, st.get("Threads", 0))
+        if self.rss_kb > self.mem_limit_kb:
+            self.killed_for_memory = True
+            self._signal(signal.SIGKILL)
+            return False
+        return True
+
     def _sample(self):
         while not self._stop.is_set() and self.returncode is None:
-            st = read_status(self.pid)
-            if st is None or st.get("State") == "Z":
+            if not self.sample():
                 break
-            with self._lock:
-                self.rss_kb = st.get("VmRSS", 0)
-                self.peak_kb = max(self.peak_kb, st.get("VmHWM", 0), self.rss_kb)
-                self.peak_threads = max(self.peak_threads, st.get("Threads", 0))
-            if self.rss_kb > self.mem_limit_kb:
-                self.killed_for_memory = True
-                self._signal(signal.SIGKILL)
-                break
-            self._stop.wait(self._interval)
+            # Closely at first: a short run is over within milliseconds.
+            early = time.monotonic() - self.started < 0.2
+            self._stop.wait(min(self._interval, 0.001) if early else self._interval)
 
     def _signal(self, sig):
         if self.returncode is None:
@@ -118,17 +128,20 @@ class Watched:
         """Waits up to timeout seconds; the exit status or None when still running."""
         deadline = time.monotonic() + timeout
         while True:
+            if self.returncode is None:
+                self.sample()  # here too, so that even a run of a few milliseconds is measured
             rc = self.poll()
             if rc is not None or time.monotonic() >= deadline:
                 return rc
-            time.sleep(0.005)
+            time.sleep(0.001 if time.monotonic() - self.started < 0.2 else 0.005)
 
     def elapsed(self):
         return (self.ended or time.monotonic()) - self.started
 
     def peak_mb(self):
+        """The highest resident memory seen, in MB; None when the process ended before the first sample."""
         with self._lock:
-            return self.peak_kb / 1024.0
+            return self.peak_kb / 1024.0 if self.samples else None
 
     def signal(self, sig):
         self._signal(sig)

@@ -20,6 +20,7 @@ import tempfile
 import time
 import traceback
 
+sys.dont_write_bytecode = True  # nothing lands in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import procs  # noqa: E402
@@ -52,6 +53,7 @@ def run_case(fn, args, root):
         procs.end_all()
         shutil.rmtree(tmp, ignore_errors=True)
     seconds = m.seconds if m.seconds is not None else time.monotonic() - t0
+    note = note.replace(tmp + "/", "").replace(root + "/", "")  # the temporary folders say nothing
     return suite.Outcome(outcome, seconds, m.peak_mb, note), time.monotonic() - t0
 
 

@@ -114,7 +114,7 @@ class Ctx:
         argv = [self.quorvel_path] + (["--config", config] if config else []) + list(args)
         w = Watched(argv, cwd=cwd or self.tmp, env=self.env, out_path=stem + ".out", err_path=stem + ".err",
                     umask=umask, mem_limit_mb=mem_limit_mb)
-        return Run(w, bound) if start else w
+        return Run(w, bound, self.tmp) if start else w
 
     def sim(self, *extra, socket_port=True, vxi11=True, portmapper=True, nofile=None, host_port_pm=None):
         return Sim(self, list(extra), socket_port, vxi11, portmapper, nofile, host_port_pm)
@@ -123,8 +123,9 @@ class Ctx:
 class Run:
     """A finished (or killed) run of quorvel."""
 
-    def __init__(self, watched, bound):
+    def __init__(self, watched, bound, tmp=None):
         self.w = watched
+        self.tmp = tmp
         rc = watched.wait(bound)
         self.timed_out = rc is None
         if self.timed_out:
@@ -133,12 +134,13 @@ class Run:
         self.seconds = watched.elapsed()
         self.peak_mb = watched.peak_mb()
         self.killed_for_memory = watched.killed_for_memory
+        self.peak_or_zero = self.peak_mb or 0.0  # a run too short to sample took next to nothing
         self.out = watched.stdout()
         self.err = watched.stderr()
 
     def describe(self):
         if self.killed_for_memory:
-            return "killed at %.0f MB resident after %.1f s" % (self.peak_mb, self.seconds)
+            return "killed at %.0f MB resident after %.1f s" % (self.peak_or_zero, self.seconds)
         if self.timed_out:
             return "still running after %.1f s (killed)" % self.seconds
         if self.rc < 0:
@@ -147,7 +149,9 @@ class Run:
 
     def last_err_line(self):
         lines = [l.strip() for l in self.err.splitlines() if l.strip()]
-        return short(lines[-1]) if lines else "(nothing on stderr)"
+        if not lines:
+            return "(nothing on stderr)"
+        return short(lines[-1].replace(self.tmp + "/", "") if self.tmp else lines[-1])
 
 
 def short(text, n=90):
