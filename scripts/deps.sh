@@ -9,8 +9,8 @@ qt=(qt6-base-dev qt6-charts-dev qt6-qpa-plugins fonts-dejavu-core)
 [ "${1:-}" = "--python" ] && packages+=(python3)
 # The fuzzers: clang with libFuzzer's and the sanitizers' runtimes, and a symbolizer for readable stacks.
 [ "${1:-}" = "--fuzz" ] && packages+=(clang libclang-rt-14-dev llvm)
-# The tests also talk to peers no one here wrote (PyVISA, the lxi tool) and run the panel offscreen.
-[ "${1:-}" = "--test" ] && packages+=(python3-pyvisa python3-pyvisa-py lxi-tools iproute2 tshark "${qt[@]}")
+# The tests also talk to peers no one here wrote (PyVISA, the lxi tool, rpcinfo) and run the panel offscreen.
+[ "${1:-}" = "--test" ] && packages+=(python3-pyvisa python3-pyvisa-py lxi-tools iproute2 tshark rpcbind "${qt[@]}")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

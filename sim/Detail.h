@@ -20,6 +20,24 @@ inline constexpr long kMaxSamples = 200000;        // the unit records at most t
 inline constexpr double kResetSeconds = 0.02;      // "*RST" takes this long
 inline constexpr double kBurstSearchSeconds = 0.005;
 inline constexpr double kMinFrequency = 10e6, kMaxFrequency = 18e9;
+// The short form of a SCPI keyword given in its long form ("FREQUENCY" ->
+// "FREQ"); any other text comes back as it is.  Upper case in, upper case out.
+inline std::string ShortForm(const std::string& keyword) {
+  static constexpr std::pair<std::string_view, std::string_view> kLong[] = {
+      {"SENSE", "SENS"},         {"FREQUENCY", "FREQ"},   {"SYSTEM", "SYST"},     {"ERROR", "ERR"},
+      {"COUNT", "COUN"},         {"VERSION", "VERS"},     {"CORRECTION", "CORR"}, {"ATTENUATION", "ATT"},
+      {"BURST", "BURS"},         {"SEARCH", "SEAR"},      {"INITIATE", "INIT"},   {"IMMEDIATE", "IMM"},
+      {"TRACE", "TRAC"},         {"CONFIGURE", "CONF"},   {"CALIBRATION", "CAL"}, {"SAMPLE", "SAMP"},
+      {"MEASURE", "MEAS"},       {"START", "STAR"},       {"LEVEL", "LEV"},       {"PRECISION", "PREC"},
+      {"OPERATION", "OPER"},     {"TRIGGER", "TRIG"},     {"OUTPUT", "OUTP"},     {"CLOCK", "CLOC"},
+      {"COMPANION", "COMP"},     {"BYPASS", "BYP"},       {"GENERATOR", "GEN"},   {"VIDEO", "VID"},
+      {"DEVICE", "DEV"},         {"MAXIMUM", "MAX"},      {"MINIMUM", "MIN"},     {"ABORT", "ABOR"},
+      {"DIVIDERFAST", "DIVF"},   {"DIVIDERSLOW", "DIVS"}, {"ROW", "ROW"},         {"PATH", "PATH"}};
+  for (const auto& [longForm, shortForm] : kLong)
+    if (keyword == longForm) return std::string(shortForm);
+  return keyword;
+}
+
 inline constexpr std::size_t kMaxInput = 64u << 20;  // a message (or firmware block) larger than this is refused
 inline constexpr const char* kUpload = "SYSTEM:FWUPDATE #";
 

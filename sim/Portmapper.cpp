@@ -12,23 +12,45 @@ std::string PortmapperReply(std::string_view bytes, Vxi11Ports ports) {
   const rpc::CallHeader h = rpc::ReadCall(call);
   if (!call.ok() || !h.IsCall()) return {};
   rpc::Writer reply;
-  if (h.prog != rpc::kPortmapper) return reply.Reply(h.xid, 1).Bytes();
-  if (h.proc == 0) return reply.Reply(h.xid).Bytes();  // NULL
-  if (h.proc != rpc::kGetPort) return reply.Reply(h.xid, 3).Bytes();
-  const std::uint32_t wantedProg = call.U32(), wantedVers = call.U32(), protocol = call.U32();
-  call.U32();  // the port field of the mapping, unused in a query
-  if (!call.ok()) return reply.Reply(h.xid, 4).Bytes();  // garbage arguments
-  std::uint32_t port = 0;
-  if (wantedProg == rpc::kDeviceCore && wantedVers == rpc::kVxiVersion && protocol == 6) port = ports.core;
-  if (wantedProg == rpc::kDeviceAsync && wantedVers == rpc::kVxiVersion && protocol == 6) port = ports.abort;
-  return reply.Reply(h.xid).U32(port).Bytes();
+  if (h.prog != rpc::kPortmapper) return reply.Reply(h.xid, 1).Bytes();  // program unavailable
+  if (h.vers != rpc::kPortmapperVersion)
+    return reply.Reply(h.xid, 2).U32(rpc::kPortmapperVersion).U32(rpc::kPortmapperVersion).Bytes();  // 2..2 only
+  // What this portmapper knows: itself and the two VXI-11 channels.
+  struct Mapping {
+    std::uint32_t prog, vers, prot, port;
+  };
+  const Mapping mappings[] = {{rpc::kPortmapper, rpc::kPortmapperVersion, 6, ports.portmapper},
+                              {rpc::kPortmapper, rpc::kPortmapperVersion, 17, ports.portmapper},
+                              {rpc::kDeviceCore, rpc::kVxiVersion, 6, ports.core},
+                              {rpc::kDeviceAsync, rpc::kVxiVersion, 6, ports.abort}};
+  switch (h.proc) {
+    case 0:  // NULL
+      return reply.Reply(h.xid).Bytes();
+    case rpc::kGetPort: {
+      const std::uint32_t wantedProg = call.U32(), wantedVers = call.U32(), protocol = call.U32();
+      call.U32();  // the port field of the mapping, unused in a query
+      if (!call.ok()) return reply.Reply(h.xid, 4).Bytes();  // garbage arguments
+      std::uint32_t port = 0;
+      for (const Mapping& m : mappings)
+        if (m.prog == wantedProg && m.vers == wantedVers && m.prot == protocol && m.port != 0) port = m.port;
+      return reply.Reply(h.xid).U32(port).Bytes();
+    }
+    case 4: {  // DUMP: the list of mappings
+      reply.Reply(h.xid);
+      for (const Mapping& m : mappings)
+        if (m.port != 0) reply.U32(1).U32(m.prog).U32(m.vers).U32(m.prot).U32(m.port);
+      return reply.U32(0).Bytes();
+    }
+    default:  // SET, UNSET and CALLIT are not offered
+      return reply.Reply(h.xid, 3).Bytes();
+  }
 }
 
 void ServePortmapper(const Acceptor& acceptor, Vxi11Ports ports, net::TcpConnection& c) {
   ServeRpc(acceptor, c, [ports](std::string_view call) { return PortmapperReply(call, ports); });
 }
 
-void ServeUdpPortmapper(const Acceptor& acceptor, Vxi11Ports ports, int fd) {
+void ServeUdpPortmapper(const Acceptor& acceptor, Vxi11Ports ports, int fd, int replyFd) {
   char buf[1500];
   while (!acceptor.Stopping() && acceptor.WaitReadable(fd, -1)) {
     sockaddr_storage from{};
@@ -36,8 +58,40 @@ void ServeUdpPortmapper(const Acceptor& acceptor, Vxi11Ports ports, int fd) {
     const ssize_t n = ::recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
     if (n <= 0) continue;
     const std::string reply = PortmapperReply(std::string_view(buf, static_cast<std::size_t>(n)), ports);
-    if (!reply.empty()) ::sendto(fd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+    // A broadcast is answered from the server's own address, where its channels listen.
+    if (!reply.empty()) ::sendto(replyFd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
   }
+}
+
+bool RegisterWithPortmapper(const std::string& host, Vxi11Ports ports, bool set, std::string& error) {
+  for (const auto& [prog, port] : {std::pair{rpc::kDeviceCore, ports.core}, std::pair{rpc::kDeviceAsync, ports.abort}}) {
+    net::TcpConnection pm;
+    if (!pm.Connect(host, 111, net::Millis(1000))) {
+      error = "no portmapper answers at " + host + ":111 (" + pm.Error() + ")";
+      return false;
+    }
+    rpc::Writer call;
+    call.Call(static_cast<std::uint32_t>(prog + (set ? 0 : 7)), rpc::kPortmapper, rpc::kPortmapperVersion, set ? 1 : 2)
+        .U32(prog).U32(rpc::kVxiVersion).U32(6).U32(set ? port : 0);
+    std::string record;
+    if (pm.SendAll(rpc::Record(call.Bytes()), net::Millis(1000)) != net::TcpConnection::Result::kOk ||
+        rpc::ReceiveRecord(pm, record, net::Millis(1000)) != net::TcpConnection::Result::kOk) {
+      error = "the portmapper at " + host + ":111 did not answer";
+      return false;
+    }
+    rpc::Reader reply(record);
+    reply.U32();
+    reply.U32();
+    const std::uint32_t replyStat = reply.U32();
+    reply.U32();
+    reply.Opaque(400);
+    const std::uint32_t accept = reply.U32(), done = reply.U32();
+    if (!reply.ok() || replyStat != 0 || accept != 0 || (set && done != 1)) {
+      error = "the portmapper at " + host + ":111 refused the mapping of program " + std::to_string(prog);
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace sim::detail

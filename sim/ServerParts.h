@@ -18,6 +18,14 @@ namespace sim::detail {
 
 inline constexpr net::Millis kSendTimeout{2000};  // a client that takes nothing this long is dropped
 
+// A message or answer as the log shows it: one line, at most 200 characters.
+inline std::string Shown(std::string_view text) {
+  std::string out;
+  for (char c : text.substr(0, 200)) out += c == '\n' ? std::string("\\n") : c == '\r' ? std::string("\\r") : std::string(1, c);
+  if (text.size() > 200) out += "... (" + std::to_string(text.size()) + " bytes)";
+  return out;
+}
+
 // Listening sockets, their accept loops and the client threads, with a pipe
 // that wakes every wait when the servers stop.
 class Acceptor {
@@ -108,9 +116,15 @@ class Vxi11Server {
 struct Vxi11Ports {
   std::uint16_t core = 0;
   std::uint16_t abort = 0;
+  std::uint16_t portmapper = 0;  // this portmapper's own port (0: none of its own)
 };
 std::string PortmapperReply(std::string_view call, Vxi11Ports ports);
 void ServePortmapper(const Acceptor& acceptor, Vxi11Ports ports, net::TcpConnection& c);
-void ServeUdpPortmapper(const Acceptor& acceptor, Vxi11Ports ports, int fd);
+// Answers on `fd`; replies go out through `replyFd` (the socket bound to the
+// server's own address when `fd` takes broadcasts for any address).
+void ServeUdpPortmapper(const Acceptor& acceptor, Vxi11Ports ports, int fd, int replyFd);
+// Maps (or with set false unmaps) the VXI-11 channels at the system's
+// portmapper on host:111; false with the reason.
+bool RegisterWithPortmapper(const std::string& host, Vxi11Ports ports, bool set, std::string& error);
 
 }  // namespace sim::detail

@@ -34,26 +34,45 @@ bool Servers::Start(const Config& config, std::string& error) {
     if (config.portmapperPort >= 0) wanted.push_back({config.portmapperPort, Kind::kPortmapper, &portmapperPort_});
   }
   std::vector<std::pair<int, Kind>> loops;
+  registeredHost_.clear();
   for (const Wanted& w : wanted) {
     const int fd = acceptor.Listen(config.host, static_cast<std::uint16_t>(w.port), false, *w.bound, error);
+    if (fd < 0 && w.kind == Kind::kPortmapper && w.port == 111 && error.find("in use") != std::string::npos) {
+      // A system portmapper holds port 111: the channels are mapped there instead.
+      std::string why;
+      if (detail::RegisterWithPortmapper(config.host, {vxi11Port_, abortPort_, 0}, true, why)) {
+        registeredHost_ = config.host;
+        portmapperPort_ = 111;
+        acceptor.Log("port 111 is taken: the VXI-11 channels are registered with the system's portmapper");
+        error.clear();
+        continue;
+      }
+      error += "; registering with the portmapper there failed too: " + why;
+    }
     if (fd < 0) {
       acceptor.Stop();
       return false;
     }
     loops.emplace_back(fd, w.kind);
     if (w.kind == Kind::kPortmapper) {
-      // The portmapper answers on UDP too, where discovery and many clients ask.
+      // The portmapper answers on UDP too, where discovery and many clients ask; a server on
+      // one address of a network also takes the broadcasts to it.
+      const detail::Vxi11Ports ports{vxi11Port_, abortPort_, portmapperPort_};
       std::uint16_t udpPort = 0;
       const int udp = acceptor.Listen(config.host, *w.bound, true, udpPort, error);
-      if (udp >= 0)
-        acceptor.Spawn([&acceptor, ports = detail::Vxi11Ports{vxi11Port_, abortPort_}, udp] {
-          detail::ServeUdpPortmapper(acceptor, ports, udp);
-        });
+      if (udp >= 0) {
+        acceptor.Spawn([&acceptor, ports, udp] { detail::ServeUdpPortmapper(acceptor, ports, udp, udp); });
+        std::string ignored;
+        const bool specific = config.host != "0.0.0.0" && config.host.rfind("127.", 0) != 0;
+        const int any = specific ? acceptor.Listen("0.0.0.0", *w.bound, true, udpPort, ignored) : -1;
+        if (any >= 0) acceptor.Spawn([&acceptor, ports, any, udp] { detail::ServeUdpPortmapper(acceptor, ports, any, udp); });
+      }
+      error.clear();
     }
   }
   // Every port is bound before the first client is taken, so each server knows the others'.
   const std::string unit = config.unit;
-  const detail::Vxi11Ports ports{vxi11Port_, abortPort_};
+  const detail::Vxi11Ports ports{vxi11Port_, abortPort_, portmapperPort_};
   detail::Vxi11Server& vxi11 = parts_->vxi11;
   for (const auto& [fd, kind] : loops) {
     switch (kind) {
@@ -79,6 +98,13 @@ bool Servers::Start(const Config& config, std::string& error) {
   return true;
 }
 
-void Servers::Stop() { parts_->acceptor.Stop(); }
+void Servers::Stop() {
+  if (!registeredHost_.empty()) {
+    std::string ignored;
+    detail::RegisterWithPortmapper(registeredHost_, {vxi11Port_, abortPort_, 0}, false, ignored);
+    registeredHost_.clear();
+  }
+  parts_->acceptor.Stop();
+}
 
 }  // namespace sim

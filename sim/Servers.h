@@ -41,12 +41,15 @@ class Servers {
   std::uint16_t Vxi11Port() const { return vxi11Port_; }
   std::uint16_t AbortPort() const { return abortPort_; }
   std::uint16_t PortmapperPort() const { return portmapperPort_; }
+  // True when port 111 was taken and the channels are mapped at the system's portmapper.
+  bool RegisteredWithSystemPortmapper() const { return !registeredHost_.empty(); }
   long Connections() const;
 
  private:
   struct Parts;  // the acceptor and the protocol servers, in sim/ServerParts.h
   std::unique_ptr<Parts> parts_;
   std::uint16_t socketPort_ = 0, vxi11Port_ = 0, abortPort_ = 0, portmapperPort_ = 0;
+  std::string registeredHost_;  // where the channels are mapped at the system's portmapper
 };
 
 }  // namespace sim

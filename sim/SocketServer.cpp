@@ -60,7 +60,7 @@ void ServeSocket(Acceptor& acceptor, const std::string& unitName, net::TcpConnec
         }
         const std::string line = input.substr(0, lf);
         input.erase(0, lf + 1);
-        acceptor.Log(c.Peer() + " > " + line.substr(0, 200));
+        acceptor.Log(c.Peer() + " > " + Shown(line));
         unit->Write(line, true);
       }
     } else if (acceptor.Stopping()) {
@@ -76,6 +76,7 @@ void ServeSocket(Acceptor& acceptor, const std::string& unitName, net::TcpConnec
     // Whatever is ready goes out (one piece per turn, so a stream cannot hold the loop).
     if (const auto ready = unit->AnswerReadyAt(); ready && *ready <= Clock::now()) {
       const std::string out = unit->Read(1 << 16);
+      if (!out.empty()) acceptor.Log(c.Peer() + " < " + Shown(out));
       if (!out.empty() && c.SendAll(out, kSendTimeout) != net::TcpConnection::Result::kOk) {
         acceptor.Log("socket client " + c.Peer() + " takes no answers; closing");
         return;

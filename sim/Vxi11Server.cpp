@@ -84,6 +84,8 @@ void Vxi11Server::ServeCore(net::TcpConnection& c, const std::string& unitName, 
     } else {
       reply.Reply(xid);
       switch (proc) {
+        case 0:  // NULL: the channel is there
+          break;
         case rpc::kCreateLink: {
           call.I32();
           call.U32();
@@ -127,7 +129,7 @@ void Vxi11Server::ServeCore(net::TcpConnection& c, const std::string& unitName, 
           }
           message.append(data);
           if (flags & rpc::kFlagEnd) {
-            if (message.size() < 200) acceptor_.Log(c.Peer() + " > " + message);
+            acceptor_.Log(c.Peer() + " > " + Shown(message));
             link->port.Write(message, true);
             message.clear();
             if (message.capacity() > (1u << 20)) message.shrink_to_fit();  // a firmware image is not kept
@@ -179,6 +181,7 @@ void Vxi11Server::ServeCore(net::TcpConnection& c, const std::string& unitName, 
             reply.I32(15).I32(0).Opaque("");
             break;
           }
+          acceptor_.Log(c.Peer() + " < " + Shown(data));
           std::int32_t reason = 0;
           if (data.back() == '\n') reason |= rpc::kReasonEnd | ((flags & rpc::kFlagTermChar) ? rpc::kReasonChr : 0);
           else if (data.size() == size) reason |= rpc::kReasonReqCnt;
@@ -229,6 +232,7 @@ void Vxi11Server::ServeAbort(net::TcpConnection& c) {
     const rpc::CallHeader h = rpc::ReadCall(call);
     if (!call.ok() || !h.IsCall()) return {};
     rpc::Writer reply;
+    if (h.prog == rpc::kDeviceAsync && h.proc == 0) return reply.Reply(h.xid).Bytes();  // NULL
     if (h.prog != rpc::kDeviceAsync || h.proc != rpc::kDeviceAbort) return reply.Reply(h.xid, h.prog != rpc::kDeviceAsync ? 1 : 3).Bytes();
     const std::int32_t lid = call.I32();
     if (!call.ok() || !Abort(lid)) return reply.Reply(h.xid).I32(4).Bytes();  // invalid link identifier

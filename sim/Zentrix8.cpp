@@ -8,6 +8,7 @@
 #include <charconv>
 #include <set>
 #include <stdexcept>
+#include <utility>
 
 namespace sim {
 
@@ -150,6 +151,8 @@ void Zentrix8::ProcessMessage(std::string_view message, Port& port) {
     }
     log_.emplace_back(message.substr(0, kLoggedBytes));
     if (log_.size() > kLoggedMessages) log_.pop_front();
+    port.composing_ = false;
+    port.composed_.clear();
   }
   // The unit is held one command at a time, so one client's long message
   // does not stop the others.
@@ -165,6 +168,10 @@ void Zentrix8::ProcessMessage(std::string_view message, Port& port) {
       current_ = nullptr;
     }
     start = semi + 1;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    port.FinishMessage();
   }
   if (opc) {
     std::lock_guard lock(mutex_);
@@ -188,24 +195,7 @@ void Zentrix8::ProcessCommand(std::string_view text, bool& opc) {
       return;
     }
     if (text.front() == '*') {
-      const std::string c = Upper(text);
-      if (c == "*CLS") {
-        esr_ = 0;
-        errors_.clear();
-      } else if (c == "*RST") {
-        ResetSettings();
-        StartOperation(Operation::kReset, 0, kResetSeconds);
-      } else if (c == "*OPC") {
-        opc = true;
-      } else if (c == "*ESR?") {
-        CompleteIfDue();
-        Answer(std::to_string(esr_) + "\n");
-        esr_ = 0;
-      } else if (c == "*IDN?") {
-        Answer(identity_.maker + "," + identity_.model + "," + identity_.serial + "," + identity_.firmware + "\n");
-      } else {
-        throw ScpiError{-113, "Undefined header"};
-      }
+      CommonCommand(Upper(text), opc);
       return;
     }
     if (text.front() == ':') text.remove_prefix(1);
@@ -223,7 +213,11 @@ void Zentrix8::ProcessCommand(std::string_view text, bool& opc) {
     std::vector<std::string> nodes;
     for (std::size_t p = 0; p <= header.size();) {
       const std::size_t colon = std::min(header.find(':', p), header.size());
-      nodes.push_back(Upper(header.substr(p, colon - p)));
+      // SENSe1, FREQuency: long or short form, any case; the suffix stays.
+      std::string node = Upper(header.substr(p, colon - p));
+      std::size_t digits = node.size();
+      while (digits > 0 && std::isdigit(static_cast<unsigned char>(node[digits - 1]))) --digits;
+      nodes.push_back(ShortForm(node.substr(0, digits)) + node.substr(digits));
       p = colon + 1;
     }
     // Nodes that take a numeric suffix, by their position: SENS<n>, its TRIG<n>;
@@ -242,7 +236,6 @@ void Zentrix8::ProcessCommand(std::string_view text, bool& opc) {
     };
     for (std::size_t i = 0; i < nodes.size(); ++i) {
       std::string& n = nodes[i];
-      if (n == "SYSTEM") n = "SYST";
       std::size_t d = n.size();
       while (d > 0 && std::isdigit(static_cast<unsigned char>(n[d - 1]))) --d;
       const std::string name = n.substr(0, d);
@@ -269,12 +262,113 @@ void Zentrix8::ProcessCommand(std::string_view text, bool& opc) {
 }
 
 void Zentrix8::QueueError(long code, const std::string& text) {
-  if (errors_.size() < 32) errors_.emplace_back(code, text);  // the queue holds 32; more are lost
+  // The event status register names the class of the error.
+  if (code <= -100 && code > -200) esr_ |= kEsrCommandError;
+  else if (code <= -200 && code > -300) esr_ |= kEsrExecutionError;
+  else if (code <= -300 && code > -400) esr_ |= kEsrDeviceError;
+  else if (code <= -400 && code > -500) esr_ |= kEsrQueryError;
+  if (errors_.size() < kErrorQueueLength) {
+    errors_.emplace_back(code, text);
+  } else {
+    errors_.back() = {-350, "Queue overflow"};  // the last entry says that errors were lost
+  }
 }
 
-void Zentrix8::Answer(std::string text) {
+std::string Zentrix8::NextError() {
+  if (errors_.empty()) return "0,\"No error\"";
+  const auto [code, text] = errors_.front();
+  errors_.erase(errors_.begin());
+  return std::to_string(code) + ",\"" + text + "\"";
+}
+
+long Zentrix8::StatusByte() const {
+  long stb = 0;
+  if (!errors_.empty()) stb |= 4;                   // error/event queue not empty
+  if (current_ && current_->queued_ > 0) stb |= 16;  // MAV: an answer waits for this client
+  if (esr_ & ese_) stb |= 32;                         // ESB
+  if (stb & sre_) stb |= 64;                          // RQS
+  return stb;
+}
+
+// IEEE 488.2 common commands and queries.
+void Zentrix8::CommonCommand(const std::string& c, bool& opc) {
+  const std::size_t blank = c.find(' ');
+  const std::string head = c.substr(0, blank);
+  const std::string arg = blank == std::string::npos ? std::string() : std::string(Trim(std::string_view(c).substr(blank + 1)));
+  const auto mask = [&]() -> long {
+    long v = 0;
+    const auto [ptr, ec] = std::from_chars(arg.data(), arg.data() + arg.size(), v);
+    if (arg.empty()) throw ScpiError{-109, "Missing parameter"};
+    if (ec != std::errc() || ptr != arg.data() + arg.size()) throw ScpiError{-104, "Data type error"};
+    if (v < 0 || v > 255) throw ScpiError{-222, "Data out of range"};
+    return v;
+  };
+  if (head == "*CLS") {
+    esr_ = 0;
+    errors_.clear();
+    opcArmed_ = false;  // a pending *OPC is cancelled too
+  } else if (head == "*RST") {
+    ResetSettings();
+    StartOperation(Operation::kReset, 0, kResetSeconds);
+  } else if (head == "*OPC") {
+    opc = true;
+  } else if (head == "*OPC?") {
+    // "1" once every operation is done.
+    CompleteIfDue();
+    const auto due = op_.kind == Operation::kNone || faults_.neverComplete ? Clock::now() : op_.due;
+    if (faults_.neverComplete && op_.kind != Operation::kNone) return;
+    AnswerAt("1\n", due);
+  } else if (head == "*WAI") {
+    CompleteIfDue();  // the next command is taken once this one is: nothing runs in parallel here
+  } else if (head == "*ESR?") {
+    CompleteIfDue();
+    Answer(std::to_string(esr_) + "\n");
+    esr_ = 0;
+  } else if (head == "*ESE") {
+    ese_ = mask();
+  } else if (head == "*ESE?") {
+    Answer(std::to_string(ese_) + "\n");
+  } else if (head == "*SRE") {
+    sre_ = mask() & ~64;  // bit 6 cannot be enabled
+  } else if (head == "*SRE?") {
+    Answer(std::to_string(sre_) + "\n");
+  } else if (head == "*STB?") {
+    CompleteIfDue();
+    Answer(std::to_string(StatusByte()) + "\n");
+  } else if (head == "*TST?") {
+    Answer("0\n");  // the self-test passed
+  } else if (head == "*OPT?") {
+    Answer("0\n");  // no options fitted
+  } else if (head == "*IDN?") {
+    Answer(identity_.maker + "," + identity_.model + "," + identity_.serial + "," + identity_.firmware + "\n");
+  } else {
+    throw ScpiError{-113, "Undefined header"};
+  }
+}
+
+void Zentrix8::Answer(std::string text) { AnswerAt(std::move(text), Clock::now()); }
+
+void Zentrix8::AnswerAt(std::string text, Clock::time_point readyAt) {
   const auto delay = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(faults_.answerDelayS));
-  if (current_) current_->Push(std::move(text), Clock::now() + delay);
+  if (current_) current_->Compose(std::move(text), readyAt + delay);
+}
+
+// The answers to the queries of one message form one response message,
+// joined by ";" (IEEE 488.2), sent when the message is done.
+void Zentrix8::Port::Compose(std::string text, Clock::time_point readyAt) {
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  composed_ += (composing_ ? ";" : "") + text;
+  composing_ = true;
+  composedReady_ = std::max(composedReady_, readyAt);
+}
+
+void Zentrix8::Port::FinishMessage() {
+  if (!composing_) return;
+  composing_ = false;
+  std::string answer = std::move(composed_) + "\n";
+  composed_.clear();
+  const auto ready = std::exchange(composedReady_, Clock::time_point{});
+  Push(std::move(answer), ready);
 }
 
 // --- ports: output --------------------------------------------------------------------

@@ -103,6 +103,12 @@ class QUORVEL_API Zentrix8 {
    private:
     friend class Zentrix8;
     void Push(std::string text, Clock::time_point readyAt);  // with the unit's lock held
+    // One response message per message: its answers joined by ";" (unit's lock held).
+    void Compose(std::string text, Clock::time_point readyAt);
+    void FinishMessage();
+    std::string composed_;
+    bool composing_ = false;
+    Clock::time_point composedReady_{};
     void AppendOutput(std::string& out, std::size_t max);     // with this port's lock held
 
     Zentrix8* unit_;
@@ -153,6 +159,10 @@ class QUORVEL_API Zentrix8 {
   static constexpr std::size_t kLoggedMessages = 10000;
   static constexpr std::size_t kLoggedBytes = 512;
   static constexpr std::size_t kMaxParts = 256;
+  static constexpr std::size_t kErrorQueueLength = 32;
+  // Bits of the event status register.
+  static constexpr long kEsrOperationComplete = 1, kEsrQueryError = 4, kEsrDeviceError = 8, kEsrExecutionError = 16,
+                        kEsrCommandError = 32;
   std::vector<std::string> commandLog() const;
   long firmwareUploads() const;
 
@@ -170,6 +180,10 @@ class QUORVEL_API Zentrix8 {
   void ProcessCommand(std::string_view text, bool& opcRequested);
   void FinishFirmware(Port& port);
   void Answer(std::string text);
+  void AnswerAt(std::string text, Clock::time_point readyAt);
+  void CommonCommand(const std::string& command, bool& opcRequested);
+  std::string NextError();
+  long StatusByte() const;
   void QueueError(long code, const std::string& text);
   void StartOperation(Operation::Kind kind, int channel, double seconds);
   void CompleteIfDue();
@@ -197,6 +211,8 @@ class QUORVEL_API Zentrix8 {
 
   // Status and results.
   long esr_ = 0;
+  long ese_ = 0;  // event status enable
+  long sre_ = 0;  // service request enable
   bool opcArmed_ = false;
   Operation op_;
   std::vector<std::pair<long, std::string>> errors_;

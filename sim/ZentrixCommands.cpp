@@ -123,7 +123,7 @@ const std::map<std::string, Zentrix8::Handler>& Zentrix8::Handlers() {
       {"SENS#:BURS:SEAR", sensorNumber(&Sensor::burstSearchLevel, -100, 100)},
       {"SENS#:VID:MIN", sensorNumber(&Sensor::videoMin, -100, 100)},
       {"SENS#:VID:MAX", sensorNumber(&Sensor::videoMax, -100, 100)},
-      {"SENS#:SAMP:COUNT", sensorLong(&Sensor::sampleCount, 1, kMaxSamples)},
+      {"SENS#:SAMP:COUN", sensorLong(&Sensor::sampleCount, 1, kMaxSamples)},
       {"SENS#:SAMP:DIVF", sensorLong(&Sensor::dividerFast, 1, 1000000)},
       {"SENS#:SAMP:DIVS", sensorLong(&Sensor::dividerSlow, 0, 1000000)},
       {"SENS#:SAMP:PREC", sensorNumber(&Sensor::triggerOffset, -1e9, 1e9)},
@@ -231,7 +231,7 @@ const std::map<std::string, Zentrix8::Handler>& Zentrix8::Handlers() {
          const Sensor& set = z.sensors_[static_cast<std::size_t>(ch == 0 && !z.SumMembers().empty() ? z.SumMembers().front() : std::max(ch, 1))];
          z.StartOperation(Operation::kRms, ch, std::clamp(set.sampleCount, 1L, kMaxSamples) / z.SampleRate(set));
        }},
-      {"ABORT",
+      {"ABOR",
        [](Z& z, C&) {
          z.op_ = {};
          z.opcArmed_ = false;
@@ -279,6 +279,26 @@ const std::map<std::string, Zentrix8::Handler>& Zentrix8::Handlers() {
          for (const auto& [code, text] : z.errors_) out += (out.empty() ? "" : ",") + std::to_string(code) + ",\"" + text + "\"";
          z.errors_.clear();
          z.Answer((out.empty() ? std::string("0,\"No error\"") : out) + "\n");
+       }},
+      {"SYST:ERR",
+       [](Z& z, C& c) {
+         if (!c.query) throw ScpiError{-113, "Undefined header"};
+         z.Answer(z.NextError() + "\n");
+       }},
+      {"SYST:ERR:NEXT",
+       [](Z& z, C& c) {
+         if (!c.query) throw ScpiError{-113, "Undefined header"};
+         z.Answer(z.NextError() + "\n");
+       }},
+      {"SYST:ERR:COUN",
+       [](Z& z, C& c) {
+         if (!c.query) throw ScpiError{-113, "Undefined header"};
+         z.Answer(std::to_string(z.errors_.size()) + "\n");
+       }},
+      {"SYST:VERS",
+       [](Z& z, C& c) {
+         if (!c.query) throw ScpiError{-113, "Undefined header"};
+         z.Answer("1999.0\n");  // the SCPI version the unit follows
        }},
       {"SYST:DEV:HFB",
        [](Z& z, C& c) {

@@ -290,4 +290,33 @@ TEST(SimulatorModel, AnswersGoOnlyToThePortThatAskedAndAnUnreadQueueIsBounded) {
   EXPECT_LE(unit->commandLog().size(), sim::Zentrix8::kLoggedMessages);
 }
 
+// The unit as an IEEE 488.2 / SCPI instrument: common commands and the
+// status model, the error queue one entry at a time, long forms in any case,
+// and one response message for a compound query.
+TEST(SimulatorModel, CommonCommandsStatusErrorQueueLongFormsAndCompoundQueries) {
+  auto unit = sim::Zentrix8::Replace("ModelStandard");
+  unit->SetTimeScale(0);
+  sim::Zentrix8::Port p(unit);
+  const std::pair<const char*, const char*> exchange[] = {
+      {"*ESE 32;*SRE 32", ""},
+      {"*ESE?;*SRE?", "32;32\n"},
+      {"*OPC?;*TST?;*OPT?", "1;0;0\n"},
+      {":FROB;:SENS1:FREQ 1e99", ""},             // a command error, then an execution error
+      {"*STB?", "100\n"},                          // queue not empty (4), ESB (32), RQS (64)
+      {"SYST:ERR:COUN?", "2\n"},
+      {"SYSTem:ERRor:NEXT?", "-113,\"Undefined header\"\n"},
+      {"syst:err?", "-222,\"Data out of range\"\n"},
+      {"SYST:ERR?", "0,\"No error\"\n"},
+      {"*ESR?;*ESR?", "48;0\n"},                  // command (32) and execution (16) error, then cleared
+      {"SENSe2:FREQuency 2.4e9;:sense2:frequency?", "2400000000\n"},
+      {"*IDN?;SYST:VERS?", "Tavlor,Zentrix8,Z8-000123,2.4.1;1999.0\n"},
+      {"*ESE 256", ""},
+      {"SYST:ERR?", "-222,\"Data out of range\"\n"},
+  };
+  for (const auto& [message, answer] : exchange) {
+    p.Write(message);
+    EXPECT_EQ(p.Read(1000), answer) << message;
+  }
+}
+
 }  // namespace

@@ -94,6 +94,11 @@ constexpr Command kCommands[] = {
      .takes = kFirmwareOptions,
      .connects = true,
      .resets = true},
+    {.name = "discover",
+     .run = Discover,
+     .help = "find VXI-11 units on the local networks (a broadcast to their\n"
+             "portmappers, then *IDN? to each) and list their resource strings",
+     .takes = kDiscoverWait | kJson},
     {.name = "panel",
      .run = Panel,
      .help = "open the service dialog as the host does and print its pages'\n"
@@ -135,6 +140,7 @@ constexpr OptionInfo kOptions[] = {
     {"--force", "", "upload even when the file's block header does not match its size", kFirmwareOptions},
     {"--wait", "SECONDS", "how long to wait for the unit to come back (default 60)", kFirmwareOptions},
     {"--dump", "", "print the service form as text (needed: the tool has no window)", kDump},
+    {"--wait", "SECONDS", "how long to wait for answers to the broadcast (default 1)", kDiscoverWait},
 };
 
 constexpr std::string_view kExitStatus =

@@ -28,6 +28,7 @@ inline constexpr unsigned kFolder = 1u << 11;
 inline constexpr unsigned kFirmwareOptions = 1u << 12;  // --force, --wait
 inline constexpr unsigned kDump = 1u << 13;
 inline constexpr unsigned kGlobal = 1u << 14;  // before or after the command
+inline constexpr unsigned kDiscoverWait = 1u << 15;
 inline constexpr unsigned kSettings = kChannel | kFrequency | kMeasTime | kSampleRate | kAttenuationOption;
 
 // Options a command cannot do without (Command::needs).
@@ -89,5 +90,6 @@ int Attenuation(Session& s);
 int SaveTable(Session& s);
 int Firmware(Session& s);
 int Panel(Session& s);
+int Discover(Session& s);
 
 }  // namespace quorvel

@@ -143,6 +143,7 @@ void Apply(const Given& g, const Command& c, Options& o) {
     o.csv = *v;
   }
   if (const std::string* v = g.Get("--folder")) o.folder = *v;
+  if (c.takes & kDiscoverWait) o.wait = 1;
   if (const std::string* v = g.Get("--wait")) {
     o.wait = Number("--wait", *v);
     if (o.wait < 0 || o.wait > 3600) Fail("--wait takes 0 to 3600 seconds");

@@ -59,7 +59,7 @@ bool Session::Open(int& status) {
     const std::string listed = host_->Address(name);
     if (listed.empty() || listed == clsQuorvelUnit::kDefaultAddress) {
       address = sim::kDefaultResource;
-      err_ << "quorvel: no unit given for " << name << "; the embedded Zentrix8 simulator answers (" << address << ")\n";
+      if (command().connects) err_ << "quorvel: no unit given for " << name << "; the embedded Zentrix8 simulator answers (" << address << ")\n";
     }
   }
   if (const std::string listed = host_->Address(name);

@@ -1,6 +1,14 @@
 // zentrix8-sim: the simulated Zentrix8 on the network, over VXI-11 (with a
 // portmapper of its own) and a raw SCPI socket.
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+
+#include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <vector>
 #include <cstdlib>
 #include <iostream>
 #include <mutex>
@@ -35,6 +43,22 @@ constexpr const char* kUsage =
     "  --split N              answers in pieces of at most N bytes\n"
     "  --stream QUERY         QUERY's answer never ends\n"
     "  --reboot-seconds S     how long the restart after a firmware update takes (default 3)\n";
+
+// The IPv4 addresses of this machine's interfaces that are up, loopback last.
+std::vector<std::string> LocalAddresses() {
+  std::vector<std::string> out, loopback;
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return {"127.0.0.1"};
+  for (ifaddrs* i = list; i; i = i->ifa_next) {
+    if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !(i->ifa_flags & IFF_UP)) continue;
+    char ip[INET_ADDRSTRLEN] = "";
+    ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr, ip, sizeof ip);
+    ((i->ifa_flags & IFF_LOOPBACK) ? loopback : out).push_back(ip);
+  }
+  ::freeifaddrs(list);
+  out.insert(out.end(), loopback.begin(), loopback.end());
+  return out;
+}
 
 bool Number(const std::string& text, double& out) {
   char* end = nullptr;
@@ -99,10 +123,13 @@ int main(int argc, char** argv) {
   unit->SetRebootSeconds(reboot);
   unit->faults() = faults;
   std::mutex logMutex;
+  const auto started = std::chrono::steady_clock::now();
   if (log)
     config.log = [&](const std::string& line) {
       std::lock_guard lock(logMutex);
-      std::cerr << "zentrix8-sim: " << line << std::endl;
+      char stamp[32];
+      std::snprintf(stamp, sizeof stamp, "%10.3f", std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+      std::cerr << "zentrix8-sim: " << stamp << " " << line << std::endl;
     };
 
   // Signals are taken by this thread only: the servers stop cleanly on them.
@@ -119,12 +146,22 @@ int main(int argc, char** argv) {
     std::cerr << "zentrix8-sim: " << error << "\n";
     return 1;
   }
-  std::cout << "zentrix8-sim: serving " << unitName << " on " << config.host;
-  if (servers.SocketPort()) std::cout << ", socket TCPIP::" << config.host << "::" << servers.SocketPort() << "::SOCKET";
-  if (servers.Vxi11Port())
-    std::cout << ", VXI-11 TCPIP::" << config.host << "," << servers.Vxi11Port() << "::inst0::INSTR"
-              << (servers.PortmapperPort() ? " (portmapper on " + std::to_string(servers.PortmapperPort()) + ")" : "");
-  std::cout << std::endl;
+  // Resource strings other VISA clients take: on 0.0.0.0, the addresses it is reachable at.
+  std::vector<std::string> hosts{config.host};
+  if (config.host == "0.0.0.0") hosts = LocalAddresses();
+  std::cout << "zentrix8-sim: serving " << unitName << " on " << config.host << "\n";
+  for (const std::string& h : hosts) {
+    if (servers.SocketPort()) std::cout << "  raw socket  TCPIP::" << h << "::" << servers.SocketPort() << "::SOCKET\n";
+    if (servers.Vxi11Port() && servers.PortmapperPort() == 111)
+      std::cout << "  VXI-11      TCPIP::" << h << "::inst0::INSTR\n";
+    else if (servers.Vxi11Port())
+      std::cout << "  VXI-11      TCPIP::" << h << "::inst0::INSTR needs the portmapper on port 111, which this "
+                << (servers.PortmapperPort() ? "one is not" : "run has not")
+                << "; quorvel also takes TCPIP::" << h << "," << servers.Vxi11Port() << "::inst0::INSTR\n";
+  }
+  if (servers.RegisteredWithSystemPortmapper()) std::cout << "  VXI-11 registered with the system's portmapper on 111\n";
+  else if (servers.PortmapperPort()) std::cout << "  portmapper on " << servers.PortmapperPort() << "\n";
+  std::cout << std::flush;
   int signal = 0;
   sigwait(&stop, &signal);
   std::cerr << "zentrix8-sim: stopping\n";

@@ -26,6 +26,15 @@ trap 'kill $pid 2>/dev/null; wait $pid 2>/dev/null; rm -f "$log"' EXIT
 for _ in $(seq 50); do grep -q serving "$log" && break; sleep 0.1; done
 status=0
 timeout 60 /usr/bin/python3 "$here/peers.py" || status=1
+if command -v rpcinfo >/dev/null; then
+  # The portmapper as rpcinfo sees it: the mappings (DUMP), the core channel over TCP.
+  dump=$(timeout 10 rpcinfo -p 127.0.0.1 2>&1)
+  echo "$dump"
+  echo "$dump" | grep -qE '395183 +1 +tcp' || status=1
+  ping=$(timeout 10 rpcinfo -t 127.0.0.1 395183 1 2>&1)
+  echo "rpcinfo -t: $ping"
+  case "$ping" in *"ready and waiting"*) ;; *) status=1 ;; esac
+fi
 idn=$(timeout 20 lxi scpi --address 127.0.0.1 '*IDN?' 2>&1)
 echo "lxi: $idn"
 case "$idn" in Tavlor,Zentrix8,*) ;; *) status=1 ;; esac
