@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "${IN_NAMESPACE:-}" != 1 ]; then
   bash scripts/deps.sh --test
-  cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVEL_BUILD_TESTS=OFF >/dev/null
+  cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVEL_BUILD_PANEL=OFF >/dev/null
   cmake --build build/bench --target quorvel_netbench zentrix8-sim >/dev/null
   IN_NAMESPACE=1 exec unshare --net bash "$0" "$@"
 fi

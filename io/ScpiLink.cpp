@@ -1,6 +1,8 @@
 #include "io/ScpiLink.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 
 #include "platform/PointerRestore.h"
 
@@ -149,7 +151,15 @@ bool ScpiLink::RequestCmdFlag(const std::string& query) {
 void ScpiLink::RequestCmdValueList(const std::string& query, std::vector<double>& values, double waitTime,
                                        double divisor) {
   Traced("RequestCmdValueList", [&](ErrorFrame& fr) {
-    std::string answer;
+    // The answer's buffer is kept between lists: no growing allocation per list.
+    std::string& answer = listAnswer_;
+    answer.clear();
+    struct Trim {
+      std::string& buffer;
+      ~Trim() {
+        if (buffer.capacity() > (std::size_t{16} << 20)) std::string().swap(buffer);
+      }
+    } trim{answer};
     bool tooLong = false;
     if (Connected() && !query.empty()) {
       abort_ = false;
@@ -176,32 +186,14 @@ void ScpiLink::RequestCmdValueList(const std::string& query, std::vector<double>
         });
       }
     }
-    values.assign(1, 0.0);
     bool corrupt = false;
     if (answer.empty()) {
+      values.assign(1, 0.0);
       errStatus_ |= kStatusOverflow;
       corrupt = true;
-    } else {
-      // One pass over the answer, no allocation per value.
-      const std::string_view all(answer);
-      values.resize(static_cast<std::size_t>(std::count(all.begin(), all.end(), ',')) + 1);
-      std::size_t start = 0;
-      for (double& element : values) {
-        const std::size_t comma = std::min(all.find(',', start), all.size());
-        const std::string_view part = all.substr(start, comma - start);
-        start = comma + 1;
-        double v = 0;
-        if (!vb::ValWholeNumber(part, v)) v = vb::Val(part);
-        if (v != 0) {
-          element = vb::Divide(v, divisor);
-        } else if (IsNumericAnswer(part)) {
-          element = 0;
-        } else {
-          element = 999;  // not divided
-          errStatus_ |= kStatusOverflow;
-          corrupt = true;
-        }
-      }
+    } else if (ParseValueList(answer, values, divisor)) {
+      errStatus_ |= kStatusOverflow;
+      corrupt = true;
     }
     if (tooLong) {
       errStatus_ |= kStatusOverflow;
@@ -314,6 +306,33 @@ bool ScpiLink::WaitForCompletion() {
     }
   }
   return result;
+}
+
+bool ParseValueList(std::string_view all, std::vector<double>& values, double divisor) {
+  // One pass, no allocation per value: a plain whole number (the usual trace
+  // value in hundredths) is read in place; anything else as Val reads it.
+  values.resize(static_cast<std::size_t>(std::count(all.begin(), all.end(), ',')) + 1);
+  bool corrupt = false;
+  const char* p = all.data();
+  const char* const end = p + all.size();
+  for (double& element : values) {
+    const char* comma = static_cast<const char*>(std::memchr(p, ',', static_cast<std::size_t>(end - p)));
+    if (!comma) comma = end;
+    const std::string_view part(p, static_cast<std::size_t>(comma - p));
+    p = comma < end ? comma + 1 : end;
+    double v = 0;
+    if (!vb::ValWholeNumber(part, v)) v = vb::Val(part);
+    if (v != 0) {
+      const double q = v / divisor;
+      element = std::isfinite(q) ? q : vb::Divide(v, divisor);  // Divide raises what an infinity means
+    } else if (ScpiLink::IsNumericAnswer(part)) {
+      element = 0;
+    } else {
+      element = 999;  // not divided
+      corrupt = true;
+    }
+  }
+  return corrupt;
 }
 
 bool ScpiLink::IsNumericAnswer(std::string_view text) {

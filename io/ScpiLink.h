@@ -44,6 +44,11 @@ inline constexpr long kMaxShortAnswer = 64 * 1024;
 // An event status answer longer than this is not a number.
 inline constexpr long kMaxStatusAnswer = 64;
 
+// Reads a list answer ("1234,-567,...") into `values`, each divided by
+// `divisor`; an element that is not a number becomes 999 (not divided).
+// True when one was not.
+QUORVEL_API bool ParseValueList(std::string_view answer, std::vector<double>& values, double divisor);
+
 // Raises 4012 for a failed transfer: "VISA Cmd: <command>" (or "VISA Read"),
 // followed by the transport's reason in brackets when it gives one.
 [[noreturn]] QUORVEL_API void RaiseVisaFailure(const platform::IVisaControl& visa, std::string_view object,
@@ -153,6 +158,7 @@ class QUORVEL_API ScpiLink {
   bool opcPending_ = false;
   bool abort_ = false;
   vb::Long errStatus_ = 0;
+  std::string listAnswer_;  // the last list answer's buffer, kept for the next
 };
 
 }  // namespace io

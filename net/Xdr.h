@@ -41,6 +41,11 @@ class Writer {
   // An accepted, successful RPC reply header.
   Writer& Reply(std::uint32_t xid, std::uint32_t acceptStat = 0) { return U32(xid).U32(1).U32(0).U32(0).U32(0).U32(acceptStat); }
   const std::string& Bytes() const { return buf_; }
+  Writer& Raw(std::string_view bytes) {
+    buf_.append(bytes);
+    return *this;
+  }
+  void Clear() { buf_.clear(); }
   // For a writer kept across records (its buffer stays allocated): start a
   // record with room for its marker, and fill the marker in at the end.
   Writer& StartRecord() {

@@ -19,6 +19,8 @@ void ServeSocket(Acceptor& acceptor, const std::string& unitName, net::TcpConnec
   Zentrix8::Port port(shared);  // this connection's own input and answers
   Zentrix8::Port* unit = &port;
   std::string input;
+  std::uintmax_t blockLeft = 0;  // bytes of a firmware block still to come
+  bool skipLineFeed = false;     // the line feed that ends a block
   auto lastHeard = Clock::now();
   while (!acceptor.Stopping()) {
     // Sleep until the client sends or an answer becomes ready.
@@ -27,27 +29,40 @@ void ServeSocket(Acceptor& acceptor, const std::string& unitName, net::TcpConnec
       wait = static_cast<int>(std::clamp<long long>(
           std::chrono::duration_cast<std::chrono::milliseconds>(*ready - Clock::now()).count(), 0, 200));
     if (c.Buffered() || acceptor.WaitReadable(c.Descriptor(), wait)) {
+      if (input.capacity() > (std::size_t{1} << 20) && input.size() < 4096) input.shrink_to_fit();
       const auto got = c.ReceiveSome(input, 1 << 16, net::Millis(0));
       if (got != net::TcpConnection::Result::kOk && got != net::TcpConnection::Result::kTimeout) break;
       lastHeard = Clock::now();
       for (;;) {
-        // A firmware block goes to the unit whole: its data may hold line feeds.
-        const BlockHeader header = ParseBlockHeader(input);
-        if (header.state == BlockHeader::kPartial) break;
-        if (header.state == BlockHeader::kComplete) {
-          const std::size_t block = header.dataStart + header.length;
-          if (block > kMaxInput + 64) {
-            acceptor.Log("socket client " + c.Peer() + " sent a block too large; closing");
-            return;
-          }
-          if (input.size() < block) break;
-          unit->Write(std::string_view(input).substr(0, block), true);
-          input.erase(0, block);
+        // A firmware block goes to the unit as it comes (its data may hold
+        // line feeds); the unit counts it and keeps none of it.
+        if (blockLeft > 0) {
+          const std::size_t n = static_cast<std::size_t>(std::min<std::uintmax_t>(blockLeft, input.size()));
+          if (n == 0) break;
+          unit->Write(std::string_view(input).substr(0, n), false);
+          input.erase(0, n);
+          blockLeft -= n;
+          if (blockLeft > 0) break;
+          unit->Write({}, true);
           if (shared->Rebooting()) {
             acceptor.Log("the unit restarts after the firmware update; closing " + c.Peer());
             return;
           }
-          if (!input.empty() && input.front() == '\n') input.erase(0, 1);
+          skipLineFeed = true;
+          continue;
+        }
+        if (skipLineFeed && !input.empty()) {
+          if (input.front() == '\n') input.erase(0, 1);
+          skipLineFeed = false;
+        }
+        const BlockHeader header = ParseBlockHeader(input);
+        if (header.state == BlockHeader::kPartial) break;
+        if (header.state == BlockHeader::kComplete) {
+          if (header.length > kMaxInput) {
+            acceptor.Log("socket client " + c.Peer() + " sent a block too large; closing");
+            return;
+          }
+          blockLeft = header.dataStart + header.length;
           continue;
         }
         const std::size_t lf = input.find('\n');

@@ -18,7 +18,6 @@ constexpr std::uint32_t kMaxRecvSize = 1u << 20;  // what one device_write may c
 struct Vxi11Server::Link {
   int id = 0;
   Zentrix8::Port port;
-  std::string message;  // the link's message so far: the unit takes it whole, at END
   std::atomic<bool> reading{false};
   std::atomic<bool> aborted{false};
   explicit Link(std::shared_ptr<Zentrix8> unit) : port(std::move(unit)) {}
@@ -121,19 +120,10 @@ void Vxi11Server::ServeCore(net::TcpConnection& c, const std::string& unitName, 
             reply.I32(call.ok() ? 4 : 5).U32(0);
             break;
           }
-          std::string& message = link->message;
-          if (message.size() + data.size() > kMaxInput + 64) {
-            message.clear();
-            reply.I32(17).U32(0);  // I/O error: a message larger than the unit takes
-            break;
-          }
-          message.append(data);
-          if (flags & rpc::kFlagEnd) {
-            acceptor_.Log(c.Peer() + " > " + Shown(message));
-            link->port.Write(message, true);
-            message.clear();
-            if (message.capacity() > (1u << 20)) message.shrink_to_fit();  // a firmware image is not kept
-          }
+          // The link's port takes the pieces of a message as they come (a
+          // firmware block is counted, not kept) and the message at END.
+          if (data.size() <= 200) acceptor_.Log(c.Peer() + " > " + Shown(data));
+          link->port.Write(data, (flags & rpc::kFlagEnd) != 0);
           if (unit->ConnectionDropped()) {
             acceptor_.Log("dropping " + c.Peer() + " as the fault knob asks");
             return;
@@ -198,7 +188,6 @@ void Vxi11Server::ServeCore(net::TcpConnection& c, const std::string& unitName, 
             break;
           }
           link->port.Clear();  // this link's input and answers only
-          link->message.clear();
           reply.I32(0);
           break;
         }

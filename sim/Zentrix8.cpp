@@ -61,6 +61,12 @@ void Zentrix8::ResetSettings() {
 
 Zentrix8::Port::Port(std::shared_ptr<Zentrix8> unit) : unit_(unit.get()), keep_(std::move(unit)) {}
 
+void Zentrix8::Port::Consume(std::string_view bytes) {
+  const std::size_t within = block_.got < block_.length ? std::min(block_.length - block_.got, bytes.size()) : 0;
+  for (char c : bytes.substr(within)) block_.tailOk = block_.tailOk && (c == '\n' || c == '\r');
+  block_.got += bytes.size();
+}
+
 void Zentrix8::Port::Write(std::string_view bytes, bool end) {
   Zentrix8& z = *unit_;
   if (z.Rebooting() || z.ConnectionDropped()) return;
@@ -71,27 +77,33 @@ void Zentrix8::Port::Write(std::string_view bytes, bool end) {
   {
     std::lock_guard lock(mutex_);
     stream_.clear();  // a new message ends an endless answer
-    if (input_.size() + bytes.size() > kMaxInput) {
+    if (block_.active) {
+      Consume(bytes);
+    } else if (input_.size() + bytes.size() > kMaxInput) {
       input_.clear();
       outcome = Outcome::kTooMuch;
     } else {
       input_.append(bytes);
-      // A firmware block may come in several writes; it is taken whole at the end.
-      if (const BlockHeader block = ParseBlockHeader(input_); block.state != BlockHeader::kNone) {
-        if (!end) return;
-        const bool ok = block.state == BlockHeader::kComplete;
-        std::size_t got = ok ? input_.size() - block.dataStart : 0;
-        while (ok && got > block.length && (input_.back() == '\n' || input_.back() == '\r')) {
-          input_.pop_back();
-          --got;
-        }
+      // A firmware block may come in many writes: counted as it comes, taken at the end.
+      const BlockHeader header = ParseBlockHeader(input_);
+      if (header.state == BlockHeader::kComplete) {
+        block_ = {true, header.length, 0, true, header.length > kMaxInput};
+        Consume(std::string_view(input_).substr(header.dataStart));
         input_.clear();
-        input_.shrink_to_fit();  // an image is large: the port does not keep its memory
-        outcome = ok && got == block.length ? Outcome::kFirmware : Outcome::kBadBlock;
+        input_.shrink_to_fit();
+      } else if (header.state != BlockHeader::kNone) {
+        if (!end) return;
+        input_.clear();
+        outcome = Outcome::kBadBlock;  // a header that never completed
       } else if (end) {
         message.swap(input_);
         outcome = Outcome::kMessage;
       }
+    }
+    if (block_.active && end) {
+      const bool whole = block_.got == block_.length || (block_.got > block_.length && block_.tailOk);
+      outcome = block_.tooLarge ? Outcome::kTooMuch : whole ? Outcome::kFirmware : Outcome::kBadBlock;
+      block_ = {};
     }
   }
   switch (outcome) {
@@ -443,6 +455,7 @@ void Zentrix8::Port::Clear() {
   output_.clear();
   outputRead_ = queued_ = 0;
   stream_.clear();
+  block_ = {};
 }
 
 std::size_t Zentrix8::Port::QueuedBytes() const {

@@ -108,6 +108,14 @@ class QUORVEL_API Zentrix8 {
     void FinishMessage();
     std::string composed_;
     bool composing_ = false;
+    // A firmware block is counted as it streams in, never kept whole.
+    struct Block {
+      bool active = false;
+      std::size_t length = 0, got = 0;
+      bool tailOk = true;    // what came beyond the promised length is only line ends
+      bool tooLarge = false;
+    } block_;
+    void Consume(std::string_view bytes);
     Clock::time_point composedReady_{};
     void AppendOutput(std::string& out, std::size_t max);     // with this port's lock held
 

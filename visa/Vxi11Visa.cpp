@@ -2,6 +2,8 @@
 // link; device_write and device_read carry the messages; destroy_link ends it.
 #include <unistd.h>
 
+#include <deque>
+
 #include "core/Vb.h"
 #include "visa/Network.h"
 #include "net/Xdr.h"
@@ -63,6 +65,8 @@ class Vxi11Visa : public platform::VisaSessionBase {
 
   void Close() override {
     ahead_.clear();
+    if (linked_ && core_.IsOpen()) Collect(0);
+    inFlight_.clear();
     if (linked_ && core_.IsOpen()) {
       rpc::Writer args;
       args.I32(lid_);
@@ -77,6 +81,19 @@ class Vxi11Visa : public platform::VisaSessionBase {
   // A new message: what is left of an earlier answer is stale, never the next answer.
   void Write(std::string_view text) override {
     ahead_.clear();
+    std::string_view bare = text;
+    while (!bare.empty() && (bare.back() == '\n' || bare.back() == '\r')) bare.remove_suffix(1);
+    // A query's write is not waited for: its read follows at once and takes
+    // the write's reply first (a failed write fails that read).
+    if (!bare.empty() && bare.back() == '?' && options_.sendEnd && text.size() <= maxRecvSize_ && Linked()) {
+      if (!Collect(kWriteWindow - 1)) return;
+      writeArgs_.Clear();
+      writeArgs_.I32(lid_).U32(static_cast<std::uint32_t>(options_.timeout.count())).U32(0).I32(rpc::kFlagEnd).Opaque(text);
+      std::uint32_t xid = 0;
+      if (!SendCall(rpc::kDeviceWrite, writeArgs_, xid, options_.timeout)) return;
+      inFlight_.push_back(xid);
+      return Succeed();
+    }
     Send(text);
   }
   void WriteBlock(std::span<const std::uint8_t> block) override {
@@ -113,8 +130,12 @@ class Vxi11Visa : public platform::VisaSessionBase {
           .U32(0)
           .I32(options_.termChar ? rpc::kFlagTermChar : 0)
           .U32('\n');
+      // The read goes out before the replies of writes still in flight are
+      // collected (a query's write and its read cross the network together).
       rpc::Reader reply("");
-      if (!Call(rpc::kDeviceRead, args, reply, left + Millis(1000))) return {};
+      std::uint32_t xid = 0;
+      const auto callDeadline = Clock::now() + left + Millis(1000);
+      if (!SendCall(rpc::kDeviceRead, args, xid, left) || !Collect(0) || !AwaitReply(xid, reply, callDeadline)) return {};
       const std::int32_t err = reply.I32();
       const std::int32_t reason = reply.I32();
       const std::string_view data = reply.Opaque();
@@ -152,15 +173,23 @@ class Vxi11Visa : public platform::VisaSessionBase {
   // calls that timed out are dropped (and do not buy more time).
   bool Call(std::uint32_t proc, const rpc::Writer& args, rpc::Reader& result, Millis timeout) {
     const auto deadline = Clock::now() + timeout;
-    const std::uint32_t xid = ++xid_;
-    rpc::Writer call;
-    call.Call(xid, rpc::kDeviceCore, rpc::kVxiVersion, proc);
-    const std::string payload = call.Bytes() + args.Bytes();
-    auto r = core_.SendAll(rpc::Record(payload), timeout);
+    std::uint32_t xid = 0;
+    return SendCall(proc, args, xid, timeout) && AwaitReply(xid, result, deadline);
+  }
+
+  bool SendCall(std::uint32_t proc, const rpc::Writer& args, std::uint32_t& xid, Millis timeout) {
+    xid = ++xid_;
+    // The record marker, the call header and the arguments in one buffer, kept between calls.
+    callBuffer_.StartRecord().Call(xid, rpc::kDeviceCore, rpc::kVxiVersion, proc).Raw(args.Bytes());
+    const auto r = core_.SendAll(callBuffer_.FinishRecord(), timeout);
     if (r != TcpConnection::Result::kOk) return Broken(core_.Error()), false;
+    return true;
+  }
+
+  bool AwaitReply(std::uint32_t xid, rpc::Reader& result, Clock::time_point deadline) {
     for (;;) {
-      r = rpc::ReceiveRecord(core_, replyBuffer_,
-                             std::max(Millis(0), std::chrono::duration_cast<Millis>(deadline - Clock::now())));
+      const auto r = rpc::ReceiveRecord(core_, replyBuffer_,
+                                        std::max(Millis(0), std::chrono::duration_cast<Millis>(deadline - Clock::now())));
       if (r == TcpConnection::Result::kTimeout) {
         const std::string why = core_.Error();
         Abort();  // the unit ends the call it still works on; its late reply is dropped later
@@ -183,16 +212,52 @@ class Vxi11Visa : public platform::VisaSessionBase {
     }
   }
 
+  // The replies of the writes still in flight, oldest first, until at most
+  // `keep` remain; false (status set) when one says the write failed.
+  bool Collect(std::size_t keep) {
+    while (inFlight_.size() > keep) {
+      const std::uint32_t xid = inFlight_.front();
+      inFlight_.pop_front();
+      rpc::Reader reply("");
+      if (!AwaitReply(xid, reply, Clock::now() + options_.timeout + Millis(1000))) {
+        inFlight_.clear();
+        return false;
+      }
+      const std::int32_t err = reply.I32();
+      if (!reply.ok() || err != 0) {
+        inFlight_.clear();
+        Fail(err == 15 ? platform::kVisaErrorTimeout : platform::kVisaErrorIo, "the unit's write failed: " + Vxi11ErrorText(err));
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // Pieces of a message that does not end yet (a firmware image in chunks)
+  // go out without waiting for each reply: up to kWriteWindow calls are in
+  // flight.  The message's last piece, and every other operation, collect
+  // the replies first, so a failed piece is reported before the message is
+  // taken as sent.
   void Send(std::string_view data) {
     if (!Linked()) return;
     do {
       const std::string_view piece = data.substr(0, maxRecvSize_);
       data.remove_prefix(piece.size());
-      rpc::Writer args;
-      args.I32(lid_).U32(static_cast<std::uint32_t>(options_.timeout.count())).U32(0);
-      args.I32(data.empty() && options_.sendEnd ? rpc::kFlagEnd : 0).Opaque(piece);
+      const bool end = data.empty() && options_.sendEnd;
+      writeArgs_.Clear();
+      writeArgs_.I32(lid_).U32(static_cast<std::uint32_t>(options_.timeout.count())).U32(0);
+      writeArgs_.I32(end ? rpc::kFlagEnd : 0).Opaque(piece);
+      if (!end && data.empty()) {
+        std::uint32_t xid = 0;
+        if (!SendCall(rpc::kDeviceWrite, writeArgs_, xid, options_.timeout)) return;
+        inFlight_.push_back(xid);
+        if (!Collect(kWriteWindow - 1)) return;
+        Succeed();
+        return;
+      }
+      if (!Collect(0)) return;
       rpc::Reader reply("");
-      if (!Call(rpc::kDeviceWrite, args, reply, options_.timeout + Millis(1000))) return;
+      if (!Call(rpc::kDeviceWrite, writeArgs_, reply, options_.timeout + Millis(1000))) return;
       const std::int32_t err = reply.I32();
       if (!reply.ok() || err != 0) {
         Fail(err == 15 ? platform::kVisaErrorTimeout : platform::kVisaErrorIo, "the unit's write failed: " + Vxi11ErrorText(err));
@@ -251,6 +316,9 @@ class Vxi11Visa : public platform::VisaSessionBase {
   std::string host_;
   std::uint16_t abortPort_ = 0;
   std::string replyBuffer_;
+  rpc::Writer callBuffer_, writeArgs_;  // kept: a call does not allocate anew
+  static constexpr std::size_t kWriteWindow = 8;
+  std::deque<std::uint32_t> inFlight_;  // writes whose replies are still to come
   ByteQueue ahead_;  // read from the unit, not yet asked for
   std::int32_t lid_ = 0;
   std::uint32_t maxRecvSize_ = 1024;
