@@ -2,6 +2,7 @@
 // host whose pause returns at once: what the driver itself costs per value.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -58,5 +59,33 @@ void BM_RequestCmdValue(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_RequestCmdValue);
+
+// The list parse alone, against a plain strtod loop over the same answer.
+void BM_ParseValueList(benchmark::State& state) {
+  const std::string answer = TraceAnswer(static_cast<int>(state.range(0)));
+  std::vector<double> values;
+  for (auto _ : state) {
+    io::ParseValueList(answer, values, 100);
+    benchmark::DoNotOptimize(values.data());
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(answer.size()));
+}
+BENCHMARK(BM_ParseValueList)->Arg(200000)->Unit(benchmark::kMillisecond);
+
+void BM_StrtodList(benchmark::State& state) {
+  const std::string answer = TraceAnswer(static_cast<int>(state.range(0)));
+  std::vector<double> values(static_cast<std::size_t>(state.range(0)));
+  for (auto _ : state) {
+    const char* p = answer.c_str();
+    for (double& v : values) {
+      char* end = nullptr;
+      v = std::strtod(p, &end) / 100;
+      p = end + 1;
+    }
+    benchmark::DoNotOptimize(values.data());
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(answer.size()));
+}
+BENCHMARK(BM_StrtodList)->Arg(200000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

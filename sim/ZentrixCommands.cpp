@@ -295,6 +295,24 @@ const std::map<std::string, Zentrix8::Handler>& Zentrix8::Handlers() {
          if (!c.query) throw ScpiError{-113, "Undefined header"};
          z.Answer(std::to_string(z.errors_.size()) + "\n");
        }},
+      // The simulator's own, for benchmarks: N list values as a trace answers them.
+      {"SYST:TEST:LIST",
+       [](Z& z, C& c) {
+         if (!c.query) throw ScpiError{-113, "Undefined header"};
+         const std::string_view a = detail::Trim(std::string_view(c.text).substr(c.text.find('?') + 1));
+         long n = 0;
+         std::from_chars(a.data(), a.data() + a.size(), n);
+         if (n < 1 || n > 2000000) throw ScpiError{-222, "Data out of range"};
+         std::string out;
+         out.reserve(static_cast<std::size_t>(n) * 7);
+         char buf[16];
+         for (long i = 0; i < n; ++i) {
+           if (i) out += ',';
+           const auto r = std::to_chars(buf, buf + sizeof buf, (i % 2 ? -1 : 1) * (1234 + (i * 37) % 9000));
+           out.append(buf, r.ptr);
+         }
+         z.Answer(out + "\n");
+       }},
       {"SYST:VERS",
        [](Z& z, C& c) {
          if (!c.query) throw ScpiError{-113, "Undefined header"};
