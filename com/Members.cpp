@@ -77,19 +77,19 @@ T Fetch(const Args& a, std::size_t i, const Param& p) {
 }
 
 // "name", "name:Type", "name=default" or "name:Type=default"; a default makes it optional.
-Param ParseSpec(std::string_view spec) {
+Param ParseParam(std::string_view text) {
   Param p;
-  if (const auto eq = spec.find('='); eq != std::string_view::npos) {
+  if (const auto eq = text.find('='); eq != std::string_view::npos) {
     p.optional = true;
     p.flags |= PARAMFLAG_FOPT;
-    p.defaultValue = spec.substr(eq + 1);
-    spec = spec.substr(0, eq);
+    p.defaultValue = text.substr(eq + 1);
+    text = text.substr(0, eq);
   }
-  if (const auto colon = spec.find(':'); colon != std::string_view::npos) {
-    p.typeName = spec.substr(colon + 1);
-    spec = spec.substr(0, colon);
+  if (const auto colon = text.find(':'); colon != std::string_view::npos) {
+    p.typeName = text.substr(colon + 1);
+    text = text.substr(0, colon);
   }
-  p.name = spec;
+  p.name = text;
   return p;
 }
 
@@ -98,8 +98,8 @@ struct Binder;
 
 template <class F, class R, class... A>
 struct Binder<F, R(A...)> {
-  static void Bind(Member& m, F f, std::initializer_list<const char*> specs) {
-    for (const char* s : specs) m.params.push_back(ParseSpec(s));
+  static void Bind(Member& m, F f, std::initializer_list<const char*> params) {
+    for (const char* s : params) m.params.push_back(ParseParam(s));
     m.params.resize(sizeof...(A));
     std::size_t i = 0;
     ((m.params[i].vt = Conv<Plain<A>>::vt,
