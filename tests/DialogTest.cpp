@@ -33,6 +33,13 @@ struct Panel : SimulatedUnit {
     const auto log = model->commandLog();
     return static_cast<std::size_t>(std::count(log.begin(), log.end(), command));
   }
+  // How often `command` came among the messages since the unit's count stood at `since`
+  // (the log keeps only the latest messages, so counts over all of it may drift).
+  std::size_t LoggedSince(long since, const std::string& command) const {
+    const auto log = model->commandLog();
+    const auto recent = static_cast<std::size_t>(std::max(0L, model->commandCount() - since));
+    return static_cast<std::size_t>(std::count(log.end() - static_cast<std::ptrdiff_t>(std::min(recent, log.size())), log.end(), command));
+  }
 };
 
 // --- startup ------------------------------------------------------------------------
@@ -162,16 +169,22 @@ TEST(DialogMeasurement, ContinuousMeasurementRunsOnTheTimerUntilStop) {
   EXPECT_FALSE(f.fraBurstsearch.Enabled());
   EXPECT_FALSE(f.cb_automeasure.Enabled());
   // A tick measures; one that comes while that measurement waits starts no second one.
-  fx.model->SetTimeScale(1);
+  // (A short simulated wait: the host here polls without pausing, and the unit's log keeps the latest messages.)
+  fx.model->SetTimeScale(0.02);
   bool nestedTick = false;
   fx.platform.events->PostAt(1, [&] {
     nestedTick = true;
     f.Ti_AutoMeasure.Tick();
   });
-  const std::size_t before = fx.Logged("*CLS;:INIT:IMM;*OPC");
+  const long before = fx.model->commandCount();
   f.Ti_AutoMeasure.Tick();
   EXPECT_TRUE(nestedTick);
-  EXPECT_EQ(fx.Logged("*CLS;:INIT:IMM;*OPC") - before, 1u);
+  EXPECT_EQ(fx.LoggedSince(before, "*CLS;:INIT:IMM;*OPC"), 1u) << [&] {
+    std::string t = "since " + std::to_string(before) + " now " + std::to_string(fx.model->commandCount()) + ":";
+    const auto log = fx.model->commandLog();
+    for (std::size_t i = log.size() > 12 ? log.size() - 12 : 0; i < log.size(); ++i) t += "\n  " + log[i];
+    return t;
+  }();
   EXPECT_NE(f.txtMeasValue(0).Text(), "---");
   // Leaving the page stops the timer at its next tick; the button still reads Stop.
   f.fraTest.Visible(false);
