@@ -72,9 +72,11 @@ TEST(QuorvelInfo, BadInputGetsAClearErrorAndStatus2) {
       {{"--frobnicate"}, 2, "not expected: --frobnicate"},
       {{"dance"}, 2, "unknown command 'dance'"},
       {{"--config", Empty(dir), "--device", "Nope"}, 2, "no device named 'Nope'"},
-      {{"info", "--config", dir / "bad.ini"}, 1, "line 2"},
-      {{"info", "--config", dir.path().string()}, 1, "is a directory"},
-      {{"info", "--config", "/dev/zero"}, 1, "is not a regular file"},
+      {{"info", "--config", dir / "bad.ini"}, 2, "line 2"},
+      {{"info", "--config", dir.path().string()}, 2, "is a directory"},
+      {{"info", "--config", "/dev/zero"}, 2, "is not a regular file"},
+      {{"idn", "--sum", "2,3"}, 2, "not expected: --sum 2,3"},
+      {{"trace", "--csv", "-", "--json"}, 2, "choose one"},
       {{"measure", "--channel", "12"}, 2, "--channel takes"},
       {{"measure", "--channel", "1.5"}, 2, "--channel takes"},
       {{"config", "--frequency", "abc"}, 2, "--frequency takes a number"},
@@ -254,6 +256,10 @@ TEST(QuorvelSettings, ConfigShowsWhatTheOptionsStored) {
 
 TEST(QuorvelSettings, ConfigAsJson) {
   TempDir dir;
+  // A command's options may also stand before the command.
+  const CliResult before = RunCli({"--sample-rate=84000000", "--sum", "2,3", "config", "--json", "--config", Empty(dir)});
+  EXPECT_EQ(before.status, 0) << before.err;
+  EXPECT_NE(before.out.find("\"sum\":[2,3]"), std::string::npos) << before.out;
   const CliResult r = RunCli({"config", "--json", "--config", Empty(dir), "--sample-rate", "84000000"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.front(), '{');

@@ -30,7 +30,8 @@ extern "C" __attribute__((visibility("default"))) int QuorvelHost_Install(const 
   try {
     static std::shared_ptr<host::ReferenceHost> current;
     auto host = host::ReferenceHost::Open(host::ReferenceHost::ConfigPath(config ? config : ""));
-    std::string summary = "host configuration " + host->ConfigFile();
+    std::string summary = "host configuration " + host->ConfigFile() + (host->DeviceNames().size() == 1 &&
+                          host->Address(host->DeviceNames().front()).empty() ? " (not there or empty: one default device)" : "");
     for (const std::string& name : host->DeviceNames()) {
       const std::string listed = host->Address(name);
       if (listed.empty() || listed == clsQuorvelUnit::kDefaultAddress) {

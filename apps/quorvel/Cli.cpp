@@ -44,20 +44,30 @@ class InterruptGuard {
   void (*previous_)(int) = SIG_DFL;
 };
 
-// --timeout: asks the host to stop when the time is up, and ends the
-// program when even that is not heard within a few seconds.
+// --timeout and Ctrl-C: the host is asked to stop (the driver's waits give
+// up at their next look); a command stuck in a transfer that long does not
+// get to hold the user: a standalone program ends half a second later.
 class Watchdog {
  public:
-  Watchdog(std::optional<double> seconds, host::ReferenceHost& host, std::ostream& err) {
-    if (!seconds) return;
-    thread_ = std::thread([this, seconds, &host, &err] {
+  Watchdog(std::optional<double> seconds, host::ReferenceHost& host, std::ostream& err, bool standalone) {
+    thread_ = std::thread([this, seconds, &host, &err, standalone] {
+      using Clock = std::chrono::steady_clock;
+      const auto start = Clock::now();
+      std::optional<Clock::time_point> since;
       std::unique_lock lock(mutex_);
-      if (cv_.wait_for(lock, std::chrono::duration<double>(*seconds), [this] { return done_; })) return;
-      fired_ = true;
-      host.RequestStop();
-      if (cv_.wait_for(lock, std::chrono::seconds(5), [this] { return done_; })) return;
-      err << "\nquorvel: gave up after " << *seconds << " s (--timeout); the unit did not let go\n" << std::flush;
-      std::_Exit(kTimedOut);
+      while (!cv_.wait_for(lock, std::chrono::milliseconds(20), [this] { return done_; })) {
+        if (!since && seconds && Clock::now() - start >= std::chrono::duration<double>(*seconds)) {
+          timedOut_ = true;
+          host.RequestStop();
+        }
+        if (!since && host.StopRequested()) since = Clock::now();
+        if (since && standalone && Clock::now() - *since >= std::chrono::milliseconds(500)) {
+          err << (timedOut_ ? "\nquorvel: gave up after " + Num(*seconds) + " s (--timeout)\n"
+                            : std::string("\nquorvel: stopped by the user\n"))
+              << std::flush;
+          std::_Exit(timedOut_ ? kTimedOut : kInterrupted);
+        }
+      }
     });
   }
   ~Watchdog() {
@@ -70,19 +80,19 @@ class Watchdog {
   }
   Watchdog(const Watchdog&) = delete;
   Watchdog& operator=(const Watchdog&) = delete;
-  bool Fired() const { return fired_; }
+  bool Fired() const { return timedOut_; }
 
  private:
   std::mutex mutex_;
   std::condition_variable cv_;
   bool done_ = false;
-  std::atomic<bool> fired_{false};
+  std::atomic<bool> timedOut_{false};
   std::thread thread_;
 };
 
 }  // namespace
 
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool interactive) {
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool interactive, bool standalone) {
   Options o;
   std::string error;
   if (!Parse(args, o, error)) {
@@ -110,7 +120,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     int result = kFailed;
     bool timedOut = false;
     {
-      Watchdog watchdog(o.timeout, session.host(), err);
+      Watchdog watchdog(o.timeout, session.host(), err, standalone);
       try {
         result = FindCommand(o.command)->run(session);
       } catch (const vb::Error& e) {
@@ -122,7 +132,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       timedOut = watchdog.Fired();
     }
     if (timedOut) {
-      err << "\nquorvel: gave up after " << *o.timeout << " s (--timeout)\n";
+      err << "\nquorvel: gave up after " << Num(*o.timeout) << " s (--timeout)\n";
       return session.Finish(kTimedOut);
     }
     if (session.host().StopRequested()) err << "\nquorvel: stopped by the user\n";

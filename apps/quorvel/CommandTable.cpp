@@ -29,7 +29,7 @@ constexpr Command kCommands[] = {
     {.name = "trace",
      .run = TraceJob,
      .help = "measure and read the power trace",
-     .takes = kSettings | kCsvFile | kJson,
+     .takes = kSettings | kSumList | kCsvFile | kJson,
      .channel = 1,
      .connects = true,
      .resets = true},
@@ -127,7 +127,7 @@ constexpr OptionInfo kOptions[] = {
     {"--attenuation", "DB", "attenuation correction", kAttenuationOption},
     {"--sum", "LIST", "sensors to sum, e.g. 2,3 (the first one leads)", kSumList},
     {"--threshold", "DB", "how far below the peak a burst begins, -10 to 70", kThreshold},
-    {"--csv", "FILE", "also write what was read as CSV (- for standard output)", kCsvFile},
+    {"--csv", "FILE", "also write what was read as CSV (- for standard output, instead of the report)", kCsvFile},
     {"--json", "", "machine-readable output", kJson},
     {"--from", "PORT", "path start: DUT1..DUT8, GEN, COMP, VGEN, Rx, ANT", kPathOptions},
     {"--to", "PORT", "path end: DUT1..DUT8, GEN, COMP, VGEN, Rx, ANT", kPathOptions},
@@ -211,7 +211,7 @@ std::string UsageText() {
   AddLine(text, "  help COMMAND", "what a command does and which options it takes");
   AddLine(text, "  completion", "a bash completion script (source it)");
   AddLine(text, "  man", "the manual page (man -l <(quorvel man))");
-  text += "\noptions of every command (before or after it; --opt=value works too):\n";
+  text += "\noptions of every command (options may stand before or after the command; --opt=value works too):\n";
   for (const OptionInfo& o : kOptions)
     if (o.group == kGlobal) AddLine(text, FlagHead(o), o.help);
   AddLine(text, "  -h, --help", "this text");

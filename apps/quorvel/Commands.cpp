@@ -211,6 +211,8 @@ int SendAll(Session& s) {
 
 int Info(Session& s) {
   clsQuorvelUnit& unit = s.unit();
+  // The sample counts follow measuring time and rate, as every measuring command sends them.
+  for (vb::Long n = 1; n <= 8; ++n) unit.SetMeasTime(unit.StoredPortSettings(n).MeasTime, n, false);
   std::ostream& out = s.out();
   if (s.options().json && s.options().command == "info") {
     out << InfoJson(unit).dump() << "\n";

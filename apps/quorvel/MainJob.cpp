@@ -1,6 +1,7 @@
 // The main job: a burst search and a power measurement as a test engineer
 // reads them, and the trace read-out.
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -219,6 +220,13 @@ Json ToJson(const BurstSearch& r) {
   return j;
 }
 
+// A number in a CSV file: every digit it has (a sample time at 1 MHz is 1e-06, not 0).
+std::string CsvNum(double v) {
+  char buf[32];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
+}
+
 // Writes the CSV: "-" is standard output; a file is replaced whole or not at
 // all (a link's target is written, a FIFO or device written in place).
 bool WriteCsv(Session& s, const std::string& file, const std::string& text) {
@@ -298,16 +306,17 @@ int BurstSearchJob(Session& s) {
   if (!s.Connect()) return kNoUnit;
   const BurstSearch r = RunBurstSearch(s, s.options().sum, s.options().Channel());
   if (r.verdict != kOk) return r.verdict;
-  if (s.options().json)
+  const bool csvOnly = s.options().csv == "-";  // standard output carries the CSV alone
+  if (s.options().json && !csvOnly)
     s.out() << ToJson(r).dump() << "\n";
-  else
+  else if (!csvOnly)
     PrintBurstSearch(s, r);
   if (s.options().csv && !r.cancelled) {
     std::string csv = "burst,start_ms,on_time_ms,level_dBm,strongest\n";
     if (r.listed())
       for (long i = 0; i < r.count; ++i) {
         const auto k = static_cast<std::size_t>(i);
-        csv += std::to_string(i + 1) + "," + Num(r.start[k] * 1000) + "," + Num(r.onTime[k] * 1000) + "," + Num(r.level[k]) +
+        csv += std::to_string(i + 1) + "," + CsvNum(r.start[k] * 1000) + "," + CsvNum(r.onTime[k] * 1000) + "," + CsvNum(r.level[k]) +
                "," + (i + 1 == r.strongest ? "yes" : "no") + "\n";
       }
     if (!WriteCsv(s, *s.options().csv, csv)) return kFailed;
@@ -334,7 +343,9 @@ int TraceJob(Session& s) {
     lo = *mn;
     hi = *mx;
   }
-  if (o.json) {
+  if (o.csv == "-") {
+    // standard output carries the CSV alone
+  } else if (o.json) {
     s.out() << Json{{"channel", channel}, {"sampleRate", rate}, {"values", trace}}.dump() << "\n";
   } else {
     s.out() << "Trace of channel " << channel << ": " << trace.size() << " values at " << rate << " samples/s\n"
@@ -344,7 +355,7 @@ int TraceJob(Session& s) {
   if (o.csv) {
     std::string csv = "index,time_s,level_dBm\n";
     for (std::size_t i = 0; i < trace.size(); ++i)
-      csv += std::to_string(i) + "," + Num(static_cast<double>(i) / rate) + "," + Num(trace[i]) + "\n";
+      csv += std::to_string(i) + "," + CsvNum(static_cast<double>(i) / rate) + "," + CsvNum(trace[i]) + "\n";
     if (!WriteCsv(s, *o.csv, csv)) return kFailed;
   }
   return verdict;

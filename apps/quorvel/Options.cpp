@@ -3,6 +3,8 @@
 #include <CLI/CLI.hpp>
 
 #include <cctype>
+#include <iterator>
+#include <sstream>
 #include <charconv>
 #include <cmath>
 #include <map>
@@ -70,21 +72,37 @@ class Given {
   std::map<std::string, std::vector<CLI::Option*>> options_;
 };
 
-// What the pre-scan found: a command name, -h/--help, --version.
+// What the pre-scan found: a command name (and where), -h/--help, --version.
 struct Scan {
   std::string command;
+  std::size_t at = 0;
   bool help = false, version = false;
 };
+
+// Options that take a value, wherever they stand ("--sum" may be a flag: it
+// takes one unless a command name follows).
+bool TakesValue(const std::string& a) {
+  if (a.find('=') != std::string::npos) return false;
+  for (const OptionInfo& o : OptionInfos())
+    if (o.flag == a && !o.value.empty()) return true;
+  return false;
+}
 
 Scan Prescan(const std::vector<std::string>& args) {
   Scan s;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--") break;
-    if (a == "-h" || a == "--help") s.help = true;
-    else if (a == "--version") s.version = true;
-    else if (a == "--config" || a == "--device" || a == "--address" || a == "--timeout") ++i;  // its value
-    else if (s.command.empty() && !a.empty() && a[0] != '-') s.command = a;
+    if (a == "-h" || a == "--help") {
+      s.help = true;
+    } else if (a == "--version") {
+      s.version = true;
+    } else if (!a.empty() && a[0] == '-' && !(a.size() > 1 && std::isdigit(static_cast<unsigned char>(a[1])))) {
+      if (TakesValue(a) && i + 1 < args.size() && !(a == "--sum" && FindCommand(args[i + 1]))) ++i;  // its value
+    } else if (s.command.empty()) {
+      s.command = a;
+      s.at = i;
+    }
   }
   return s;
 }
@@ -142,6 +160,7 @@ void Apply(const Given& g, const Command& c, Options& o) {
     if (v->empty()) Fail("--csv needs a file name (or - for standard output)");
     o.csv = *v;
   }
+  if (o.csv == "-" && o.json) Fail("--csv - and --json both want standard output: choose one");
   if (const std::string* v = g.Get("--folder")) o.folder = *v;
   if (c.takes & kDiscoverWait) o.wait = 1;
   if (const std::string* v = g.Get("--wait")) {
@@ -232,11 +251,18 @@ bool Parse(const std::vector<std::string>& argsIn, Options& o, std::string& erro
     o.command = scan.command;
     return true;
   }
-  std::vector<std::string> args = argsIn;
-  if (scan.command.empty()) args.insert(args.begin(), "run");  // the main job
-  else if (!FindCommand(scan.command)) {
+  // The command first, then every option, whether it came before or after it.
+  std::vector<std::string> args;
+  if (scan.command.empty()) {
+    args.push_back("run");  // the main job
+    args.insert(args.end(), argsIn.begin(), argsIn.end());
+  } else if (!FindCommand(scan.command)) {
     error = "unknown command '" + scan.command + "'";
     return false;
+  } else {
+    args.push_back(scan.command);
+    args.insert(args.end(), argsIn.begin(), argsIn.begin() + static_cast<std::ptrdiff_t>(scan.at));
+    args.insert(args.end(), argsIn.begin() + static_cast<std::ptrdiff_t>(scan.at) + 1, argsIn.end());
   }
   const Command& command = *FindCommand(scan.command.empty() ? "run" : scan.command);
 
@@ -272,12 +298,21 @@ bool Parse(const std::vector<std::string>& argsIn, Options& o, std::string& erro
   if (!command.argument.empty())
     sub->add_option(std::string(command.argument), o.arguments, "the " + std::string(command.argument))->required();
   try {
-    std::vector<std::string> reversed(args.rbegin(), args.rend());
-    app.parse(reversed);
+    std::vector<const char*> argv{"quorvel"};
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    app.parse(static_cast<int>(argv.size()), argv.data());
     o.command = std::string(command.name);
     Apply(given, command, o);
   } catch (const CLI::ParseError& e) {
     error = e.what();
+    // CLI11 lists the unexpected arguments last first: put them in the order given.
+    if (const std::size_t colon = error.find("not expected: "); colon != std::string::npos) {
+      std::istringstream words(error.substr(colon + 14));
+      std::vector<std::string> extra{std::istream_iterator<std::string>(words), std::istream_iterator<std::string>()};
+      std::string ordered;
+      for (auto it = extra.rbegin(); it != extra.rend(); ++it) ordered += (ordered.empty() ? "" : " ") + *it;
+      error = error.substr(0, colon + 14) + ordered;
+    }
     if (error.find("not expected") != std::string::npos || error.find("unknown") != std::string::npos ||
         error.find("Extra") != std::string::npos)
       error += " (quorvel help " + std::string(command.name) + " lists its options)";

@@ -39,8 +39,14 @@ bool Session::Open(int& status) {
       return false;
     }
   }
-  host_ = host::ReferenceHost::Open(host::ReferenceHost::ConfigPath(o_.config),
-                                    desktop ? desktop_.platform.events : platform_.events);
+  try {
+    host_ = host::ReferenceHost::Open(host::ReferenceHost::ConfigPath(o_.config),
+                                      desktop ? desktop_.platform.events : platform_.events);
+  } catch (const vb::Error& e) {
+    err_ << "quorvel: " << Readable(e) << "\n";  // a configuration that cannot be read is bad input
+    status = kUsage;
+    return false;
+  }
   for (const std::string& w : host_->Warnings()) err_ << "quorvel: warning: " << w << "\n";
   const std::vector<std::string> names = host_->DeviceNames();
   const std::string name = o_.device.empty() ? names.front() : o_.device;
@@ -102,6 +108,11 @@ bool Session::Connect() {
     return false;
   }
   if (unit_->clsDevice_Status() == 1) return true;
+  if (!host_->IsAvailable(unit_->clsDevice_Name())) {
+    err_ << "quorvel: " << unit_->clsDevice_Name() << " is marked not available in " << host_->ConfigFile()
+         << " (Available = 0); nothing was asked of the unit\n";
+    return false;
+  }
   err_ << "quorvel: no unit answered at " << unit_->AddressText();
   if (!watch_->lastFailure.empty()) err_ << ": " << watch_->lastFailure;
   err_ << "\n";
@@ -118,7 +129,10 @@ bool Session::UnitRefused() {
 
 std::string Session::Explain(const vb::Error& e) const {
   if (e.Number() == 4011) {
-    // The driver raises it without words: say what came instead of an identity.
+    // The driver raises it without words: say what came instead of an identity, or why nothing did.
+    if (watch_->lastAnswer.empty() && !watch_->lastFailure.empty())
+      return "error 4011: no answer to *IDN?: " + watch_->lastFailure + " (in " +
+             (e.Procedures().empty() ? std::string("clsDevice_Initialize") : e.Procedures().back()) + ")";
     const std::string said = watch_->lastAnswer.empty() ? std::string("nothing usable") : "'" + watch_->lastAnswer + "'";
     return "error 4011: the answer to *IDN? is not an identity (maker,model,serial,firmware): " + said + " (in " +
            (e.Procedures().empty() ? std::string("clsDevice_Initialize") : e.Procedures().back()) + ")";

@@ -9,7 +9,7 @@
 int main(int argc, char** argv) {
   try {
     std::vector<std::string> args(argv + 1, argv + argc);
-    return quorvel::Run(args, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
+    return quorvel::Run(args, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1, true);
   } catch (...) {
     std::fputs("quorvel: an unexpected failure ended the program\n", stderr);
     return 1;
