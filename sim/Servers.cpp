@@ -94,7 +94,7 @@ bool Servers::Start(const Config& config, std::string& error) {
   }
   acceptor.Log("serving " + config.unit + ": socket " + std::to_string(socketPort_) + ", VXI-11 core " +
                std::to_string(vxi11Port_) + ", abort " + std::to_string(abortPort_) + ", portmapper " +
-               std::to_string(portmapperPort_));
+               (portmapperPort_ ? std::to_string(portmapperPort_) : std::string("none")));
   return true;
 }
 

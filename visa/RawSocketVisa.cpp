@@ -52,7 +52,11 @@ class RawSocketVisa : public platform::VisaSessionBase {
       const auto r = conn_.ReceiveSome(got, std::min(std::size_t{1} << 20, max - pending_.size()), std::max(Millis(0), left));
       pending_.append(got);
       if (r != TcpConnection::Result::kOk) {
-        Fail(r == TcpConnection::Result::kTimeout ? platform::kVisaErrorTimeout : platform::kVisaErrorConnectionLost, conn_.Error());
+        if (r == TcpConnection::Result::kTimeout)
+          Fail(platform::kVisaErrorTimeout, "no answer from " + conn_.Peer() + " within " +
+                                                std::to_string(options_.timeout.count()) + " ms");
+        else
+          Fail(platform::kVisaErrorConnectionLost, conn_.Error());
         pending_.clear();
         return {};
       }
