@@ -12,26 +12,11 @@
 #include <stdexcept>
 
 #include "com/Identity.h"
+#include "core/Vb.h"
 
 namespace com {
 
 namespace {
-
-std::string Trim(std::string_view s) {
-  const auto b = s.find_first_not_of(" \t\r");
-  if (b == std::string_view::npos) return {};
-  const auto e = s.find_last_not_of(" \t\r");
-  return std::string(s.substr(b, e - b + 1));
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -62,7 +47,7 @@ RegistryFile RegistryFile::Load(const std::string& path) {
   int number = 0;
   while (std::getline(in, line)) {
     ++number;
-    const std::string t = Trim(line);
+    const std::string t = vb::StripBlanks(line);
     if (t.empty()) continue;
     if (t[0] == ';' || t[0] == '#') {
       if (!r.sections_.empty()) r.sections_.back().lines.emplace_back("", t);
@@ -75,15 +60,15 @@ RegistryFile RegistryFile::Load(const std::string& path) {
     const auto eq = t.find('=');
     if (eq == std::string::npos || eq == 0 || r.sections_.empty())
       throw std::runtime_error(path + ":" + std::to_string(number) + ": expected [section] or key = value");
-    r.sections_.back().lines.emplace_back(Trim(std::string_view(t).substr(0, eq)),
-                                          Trim(std::string_view(t).substr(eq + 1)));
+    r.sections_.back().lines.emplace_back(vb::StripBlanks(std::string_view(t).substr(0, eq)),
+                                          vb::StripBlanks(std::string_view(t).substr(eq + 1)));
   }
   return r;
 }
 
 RegistryFile::Section* RegistryFile::Find(std::string_view name) {
   for (auto& s : sections_)
-    if (SameName(s.name, name)) return &s;
+    if (vb::EqualsNoCase(s.name, name)) return &s;
   return nullptr;
 }
 
@@ -94,7 +79,7 @@ const RegistryFile::Section* RegistryFile::Find(std::string_view name) const {
 std::optional<std::string> RegistryFile::Get(std::string_view section, std::string_view key) const {
   if (const Section* s = Find(section))
     for (const auto& [k, v] : s->lines)
-      if (!k.empty() && SameName(k, key)) return v;
+      if (!k.empty() && vb::EqualsNoCase(k, key)) return v;
   return std::nullopt;
 }
 
@@ -102,7 +87,7 @@ void RegistryFile::Set(std::string_view section, std::string_view key, std::stri
   Section* s = Find(section);
   if (!s) s = &sections_.emplace_back(Section{std::string(section), {}});
   for (auto& [k, v] : s->lines)
-    if (!k.empty() && SameName(k, key)) {
+    if (!k.empty() && vb::EqualsNoCase(k, key)) {
       v = value;
       return;
     }
@@ -111,7 +96,7 @@ void RegistryFile::Set(std::string_view section, std::string_view key, std::stri
 
 bool RegistryFile::RemoveSection(std::string_view section) {
   for (auto it = sections_.begin(); it != sections_.end(); ++it)
-    if (SameName(it->name, section)) {
+    if (vb::EqualsNoCase(it->name, section)) {
       sections_.erase(it);
       return true;
     }

@@ -145,6 +145,21 @@ QUORVEL_API std::string Replace(std::string_view s, std::string_view find, std::
 // InStr with vbTextCompare: case-insensitive containment.
 QUORVEL_API bool ContainsNoCase(std::string_view s, std::string_view find);
 QUORVEL_API bool StartsWithNoCase(std::string_view s, std::string_view prefix);
+// Equal without regard to ASCII case ("CLSID" and "clsid"); inline, so that
+// code built without the library (a host's side) can use it too.
+inline bool EqualsNoCase(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (lower(a[i]) != lower(b[i])) return false;
+  return true;
+}
+// A line of a settings file without blanks, tabs and carriage returns at its ends.
+inline std::string StripBlanks(std::string_view s) {
+  const auto b = s.find_first_not_of(" \t\r");
+  if (b == std::string_view::npos) return {};
+  return std::string(s.substr(b, s.find_last_not_of(" \t\r") - b + 1));
+}
 QUORVEL_API std::string Upper(std::string_view s);  // UCase$, ASCII letters
 
 }  // namespace vb

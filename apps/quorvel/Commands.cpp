@@ -130,12 +130,6 @@ bool CheckPath(Session& s, const AttTableProp& prop) {
   return true;
 }
 
-std::string Firmware(const DeviceInfo& info) {
-  std::string fw = info.FirmwareVersion;
-  while (!fw.empty() && (fw.back() == '\n' || fw.back() == '\r')) fw.pop_back();
-  return fw;
-}
-
 Json SensorJson(const PortSettings& p, long n) {
   return {{"sensor", n},
           {"frequency", p.Frequency},
@@ -270,7 +264,7 @@ int Idn(Session& s) {
     s.out() << Json{{"device", s.unit().clsDevice_Name()},
                     {"address", s.unit().AddressText()},
                     {"serial", info.SerialNumber},
-                    {"firmware", Firmware(info)}}
+                    {"firmware", FirmwareVersion(info)}}
                    .dump()
             << "\n";
     return kOk;
@@ -278,7 +272,7 @@ int Idn(Session& s) {
   s.out() << "Device       " << s.unit().clsDevice_Name() << "\n"
           << "Address      " << s.unit().AddressText() << "\n"
           << "Serial       " << info.SerialNumber << "\n"
-          << "Firmware     " << Firmware(info) << "\n";
+          << "Firmware     " << FirmwareVersion(info) << "\n";
   return kOk;
 }
 
@@ -464,7 +458,7 @@ int Firmware(Session& s) {
     }
   }
   if (!s.Connect()) return kNoUnit;
-  const std::string before = Firmware(s.unit().clsDevice_Info());
+  const std::string before = FirmwareVersion(s.unit().clsDevice_Info());
   // The driver shows the upload in its service form's status label: a progress bar here.
   s.unit().clsDevice_ShowDeviceDialog(4, nullptr, "");
   std::ostream& err = s.err();
@@ -506,12 +500,11 @@ int Firmware(Session& s) {
       err << "\rwaiting for the unit to restart ... " << static_cast<int>(std::chrono::duration<double>(waited).count())
           << " s" << std::flush;
     s.host().Wait(1000);
-    std::ostringstream quiet;
     s.unit().clsDevice_Status(1);
     if (s.unit().clsDevice_Status() == 1) break;
   }
   if (s.Interactive()) err << "\n";
-  s.out() << "Firmware     now " << Firmware(s.unit().clsDevice_Info()) << "\n";
+  s.out() << "Firmware     now " << FirmwareVersion(s.unit().clsDevice_Info()) << "\n";
   return kOk;
 }
 

@@ -261,18 +261,14 @@ Measurement RunMeasurement(Session& s, long channel) {
 
 Json IdentityJson(Session& s) {
   const DeviceInfo info = s.unit().clsDevice_Info();
-  std::string fw = info.FirmwareVersion;
-  while (!fw.empty() && (fw.back() == '\n' || fw.back() == '\r')) fw.pop_back();
   return {{"device", s.unit().clsDevice_Name()}, {"address", s.unit().AddressText()}, {"serial", info.SerialNumber},
-          {"firmware", fw}};
+          {"firmware", FirmwareVersion(info)}};
 }
 
 void PrintIdentity(Session& s) {
   const DeviceInfo info = s.unit().clsDevice_Info();
-  std::string fw = info.FirmwareVersion;
-  while (!fw.empty() && (fw.back() == '\n' || fw.back() == '\r')) fw.pop_back();
   s.out() << "Unit " << s.unit().clsDevice_Name() << " at " << s.unit().AddressText() << ": serial " << info.SerialNumber
-          << ", firmware " << fw << "\n";
+          << ", firmware " << FirmwareVersion(info) << "\n";
 }
 
 }  // namespace

@@ -34,13 +34,6 @@ bool ParseNumber(const std::string& text, double& out) {
   return ec == std::errc() && ptr == last && first != last && std::isfinite(out);
 }
 
-bool SameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  return true;
-}
-
 struct Failure {
   std::string message;
 };
@@ -191,7 +184,7 @@ std::string CheckResource(const std::string& resource) {
       "SIM::<name>::INSTR (the embedded simulator)";
   if (vb::StartsWithNoCase(resource, "SIM::")) {
     const std::string rest = resource.substr(5);
-    if (rest.empty() || !SameNoCase(rest.substr(rest.find("::") == std::string::npos ? rest.size() : rest.find("::")),
+    if (rest.empty() || !vb::EqualsNoCase(rest.substr(rest.find("::") == std::string::npos ? rest.size() : rest.find("::")),
                                     "::INSTR"))
       return "'" + resource + "' is not a simulator resource" + supported;
     return {};
@@ -204,7 +197,7 @@ std::string CheckResource(const std::string& resource) {
     return "'" + resource + "': " + (end == std::string::npos ? "not a VISA resource" : resource.substr(0, end) + " resources are not supported") + supported;
   }
   if (!visa::ParseTcpip(resource, r, error)) return error + supported;
-  if (r.kind != visa::TcpipResource::Kind::kSocket && !r.device.empty() && !SameNoCase(r.device, "inst0"))
+  if (r.kind != visa::TcpipResource::Kind::kSocket && !r.device.empty() && !vb::EqualsNoCase(r.device, "inst0"))
     return "'" + resource + "': the Zentrix8 serves the device inst0, not '" + r.device + "'" + supported;
   return {};
 }
@@ -213,7 +206,7 @@ long PortFromText(const std::string& text) {
   long n = 0;
   if (ParseLong(text, n)) return (n >= 1 && n <= 13) ? n : -1;
   for (long p = 1; p <= 13; ++p)
-    if (SameNoCase(text, modMain::PortShortName(p))) return p;
+    if (vb::EqualsNoCase(text, modMain::PortShortName(p))) return p;
   return -1;
 }
 
@@ -222,7 +215,7 @@ long PathFromText(const std::string& text) {
   if (ParseLong(text, n)) return (n >= 0 && n < modMain::kPathCount) ? n : -1;
   for (long p = 0; p < modMain::kPathCount; ++p) {
     const std::string name = modMain::PathName(p);
-    if (SameNoCase(text, name) || SameNoCase(text, std::string_view(name).substr(2))) return p;
+    if (vb::EqualsNoCase(text, name) || vb::EqualsNoCase(text, std::string_view(name).substr(2))) return p;
   }
   return -1;
 }

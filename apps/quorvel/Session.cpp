@@ -175,6 +175,12 @@ std::string Hz(double f) {
   return Num(f) + " Hz";
 }
 
+std::string FirmwareVersion(const DeviceInfo& info) {
+  std::string fw = info.FirmwareVersion;
+  while (!fw.empty() && (fw.back() == '\n' || fw.back() == '\r')) fw.pop_back();
+  return fw;
+}
+
 std::string Dbm(double v) { return vb::Format(v, "0.000") + " dBm"; }
 
 }  // namespace quorvel

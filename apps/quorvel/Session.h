@@ -58,8 +58,6 @@ class Session {
   // Whether standard error is a terminal (progress bars only there).
   bool Interactive() const { return interactive_; }
   void SetInteractive(bool on) { interactive_ = on; }
-  // Why the unit could not be reached, as the transport said.
-  std::string LastFailure() const { return watch_->lastFailure; }
   // A driver error as the tool reports it, with what the unit said when that explains it.
   std::string Explain(const vb::Error& e) const;
 
@@ -83,6 +81,8 @@ class Session {
 std::string Num(double v);
 std::string Hz(double f);
 std::string Dbm(double v);
+// The firmware version of an identity, without the line end the driver keeps.
+std::string FirmwareVersion(const DeviceInfo& info);
 // A driver error as a person reads it: what went wrong, then where
 // ("error 53: file not found (in Transfer_FirmwareFile)").
 std::string Readable(const vb::Error& e);

@@ -18,27 +18,13 @@ namespace host {
 
 namespace {
 
-std::string Strip(std::string_view s) {
-  const auto b = s.find_first_not_of(" \t\r");
-  if (b == std::string_view::npos) return {};
-  const auto e = s.find_last_not_of(" \t\r");
-  return std::string(s.substr(b, e - b + 1));
-}
-
 // A line without its comment: ";" or "#" at its start or after a blank
 // begins one ("Address = ... ; the bench unit"); a "#" inside a word stays.
 std::pair<std::string, std::string> WithoutComment(std::string_view s) {
   for (std::size_t i = 0; i < s.size(); ++i)
     if ((s[i] == ';' || s[i] == '#') && (i == 0 || s[i - 1] == ' ' || s[i - 1] == '\t'))
-      return {Strip(s.substr(0, i)), std::string(s.substr(i))};
-  return {Strip(s), {}};
-}
-
-bool SameKey(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  return true;
+      return {vb::StripBlanks(s.substr(0, i)), std::string(s.substr(i))};
+  return {vb::StripBlanks(s), {}};
 }
 
 }  // namespace
@@ -70,7 +56,7 @@ IniFile IniFile::Parse(const std::string& text, const std::string& nameForErrors
       if (s.back() != ']' || s.size() < 3)
         vb::Raise(vb::err::InvalidCall, "IniFile",
                   nameForErrors + ", line " + std::to_string(number) + ": a section header reads [name]");
-      section = Strip(std::string_view(s).substr(1, s.size() - 2));
+      section = vb::StripBlanks(std::string_view(s).substr(1, s.size() - 2));
       line.section = section;
       line.header = true;
     } else {
@@ -81,11 +67,11 @@ IniFile IniFile::Parse(const std::string& text, const std::string& nameForErrors
                       s + "'");
       if (section.empty())
         vb::Raise(vb::err::InvalidCall, "IniFile",
-                  nameForErrors + ", line " + std::to_string(number) + ": key '" + Strip(s.substr(0, eq)) +
+                  nameForErrors + ", line " + std::to_string(number) + ": key '" + vb::StripBlanks(s.substr(0, eq)) +
                       "' stands before any [section]");
       line.section = section;
-      line.key = Strip(std::string_view(s).substr(0, eq));
-      line.value = Strip(std::string_view(s).substr(eq + 1));
+      line.key = vb::StripBlanks(std::string_view(s).substr(0, eq));
+      line.value = vb::StripBlanks(std::string_view(s).substr(eq + 1));
     }
     line.number = number;
     f.lines_.push_back(std::move(line));
@@ -98,7 +84,7 @@ std::vector<std::string> IniFile::Sections() const {
   for (const auto& l : lines_)
     if (l.header) {
       bool seen = false;
-      for (const auto& s : out) seen = seen || SameKey(s, l.section);
+      for (const auto& s : out) seen = seen || vb::EqualsNoCase(s, l.section);
       if (!seen) out.push_back(l.section);
     }
   return out;
@@ -106,7 +92,7 @@ std::vector<std::string> IniFile::Sections() const {
 
 std::optional<std::string> IniFile::Get(const std::string& section, const std::string& key) const {
   for (const auto& l : lines_)
-    if (!l.key.empty() && SameKey(l.section, section) && SameKey(l.key, key)) return l.value;
+    if (!l.key.empty() && vb::EqualsNoCase(l.section, section) && vb::EqualsNoCase(l.key, key)) return l.value;
   return std::nullopt;
 }
 
@@ -133,8 +119,8 @@ void IniFile::Set(const std::string& section, const std::string& key, const std:
   std::size_t lastOfSection = lines_.size();
   for (std::size_t i = 0; i < lines_.size(); ++i) {
     Line& l = lines_[i];
-    if (!SameKey(l.section, section)) continue;
-    if (!l.key.empty() && SameKey(l.key, key)) {
+    if (!vb::EqualsNoCase(l.section, section)) continue;
+    if (!l.key.empty() && vb::EqualsNoCase(l.key, key)) {
       l.value = value;
       l.raw = l.key + " = " + value + (l.comment.empty() ? "" : "  " + l.comment);
       return;
@@ -143,7 +129,7 @@ void IniFile::Set(const std::string& section, const std::string& key, const std:
   }
   Line line{key + " = " + value, section, key, value, false, {}};
   if (lastOfSection == lines_.size()) {
-    if (!lines_.empty() && !Strip(lines_.back().raw).empty()) lines_.push_back({"", lines_.back().section, "", "", false, {}});
+    if (!lines_.empty() && !vb::StripBlanks(lines_.back().raw).empty()) lines_.push_back({"", lines_.back().section, "", "", false, {}});
     lines_.push_back({"[" + section + "]", section, "", "", true, {}});
     lines_.push_back(std::move(line));
   } else {
