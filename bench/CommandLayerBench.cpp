@@ -14,7 +14,7 @@ namespace {
 // The scripted double serves the answers.
 struct Bench {
   std::shared_ptr<visa::ScriptedVisa> visa = visa::ScriptedVisa::Create();
-  platform::VisaRegistration registration = visa->Install("BENCH::");
+  visa::VisaRegistration registration = visa->Install("BENCH::");
   LinkOnResource on{"BENCH::1"};
   io::ScpiLink& layer = on.link;
 };

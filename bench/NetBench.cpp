@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
     std::cerr << "usage: quorvel_netbench HOST SOCKETPORT query|list|upload socket|vxi11 [VALUES|COUNT]\n";
     return 2;
   }
-  const platform::VisaRegistration transports = visa::RegisterNetworkTransports();
+  const visa::VisaRegistration transports = visa::RegisterNetworkTransports();
   const std::string host = argv[1], phase = argv[3], transport = argv[4];
   const std::string resource =
       transport == "socket" ? "TCPIP::" + host + "::" + argv[2] + "::SOCKET" : "TCPIP::" + host + "::inst0::INSTR";

@@ -45,13 +45,13 @@ int clsQuorvelUnit::Transfer_FirmwareFile(const std::string& localfilename) {
       if (!m_TestForm) vb::Raise(vb::err::ObjectNotSet, kObjectName, "no service dialog to show the upload in");
       return *m_TestForm;
     });
-    platform::IVisaControl& visa = f.Step([&]() -> platform::IVisaControl& { return m_Link.Control(); });
+    visa::IVisaControl& visa = f.Step([&]() -> visa::IVisaControl& { return m_Link.Control(); });
     f.Step([&] {
-      platform::IVisaOptions& options = visa.Options();
-      options.SetInteger(platform::kOptionWriteBufferSize, static_cast<long>(kChunk));
-      options.SetBool(platform::kOptionTermCharEnabled, true);
-      visa.SetBuffer(platform::kBufferFormattedIn + platform::kBufferFormattedOut, static_cast<long>(kChunk));
-      options.SetBool(platform::kOptionSendEnd, false);
+      visa::IVisaOptions& options = visa.Options();
+      options.SetInteger(visa::kOptionWriteBufferSize, static_cast<long>(kChunk));
+      options.SetBool(visa::kOptionTermCharEnabled, true);
+      visa.SetBuffer(visa::kBufferFormattedIn + visa::kBufferFormattedOut, static_cast<long>(kChunk));
+      options.SetBool(visa::kOptionSendEnd, false);
     });
     platform::PointerRestore restore(m_Platform.mouse.get());
     if (m_Platform.mouse) m_Platform.mouse->Set(platform::vbHourglass);
@@ -66,7 +66,7 @@ int clsQuorvelUnit::Transfer_FirmwareFile(const std::string& localfilename) {
       // later command of the session would never end at the unit.
       if (position + kChunk >= length) {
         chunk = static_cast<std::size_t>(length - position);
-        f.Step([&] { visa.Options().SetBool(platform::kOptionSendEnd, true); });
+        f.Step([&] { visa.Options().SetBool(visa::kOptionSendEnd, true); });
       }
       f.Step([&] {
         file.read(buffer.data(), static_cast<std::streamsize>(chunk));

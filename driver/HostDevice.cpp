@@ -118,7 +118,7 @@ void clsQuorvelUnit::clsDevice_Initialize() {
         } catch (const vb::Error& e) {
           // A unit that cannot be reached leaves the driver quietly in simulation.
           const long n = e.Number();
-          if (n != platform::ERROR_VISA_OPEN && n != platform::ERROR_VISA_IO && n != 4999) throw;
+          if (n != visa::ERROR_VISA_OPEN && n != visa::ERROR_VISA_IO && n != 4999) throw;
           m_Link.SetStatus(0);
           clsDevice_Check();
         }

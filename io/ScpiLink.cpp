@@ -20,9 +20,9 @@ std::string StripOneLineFeed(std::string s) {
 
 }  // namespace
 
-void RaiseVisaFailure(const platform::IVisaControl& visa, std::string_view object, const std::string& description) {
+void RaiseVisaFailure(const visa::IVisaControl& visa, std::string_view object, const std::string& description) {
   const std::string reason = visa.LastErrorText();
-  vb::Raise(platform::ERROR_VISA_IO, object, reason.empty() ? description : description + " (" + reason + ")");
+  vb::Raise(visa::ERROR_VISA_IO, object, reason.empty() ? description : description + " (" + reason + ")");
 }
 
 ScpiLink::ScpiLink(host::Services host, platform::Services platform, std::string object)
@@ -40,7 +40,7 @@ void ScpiLink::CreateForm() {
   if (!form_) form_ = std::make_unique<frmVISA>(platform_.visa);
 }
 
-platform::IVisaControl& ScpiLink::Control() {
+visa::IVisaControl& ScpiLink::Control() {
   if (!form_) vb::Raise(vb::err::ObjectNotSet);
   return form_->cwVisa1;
 }
@@ -55,16 +55,16 @@ void ScpiLink::Send(const std::string& text) {
   if (Control().Status() < 0) TransferFailed("VISA Cmd: " + text);
 }
 
-platform::IVisaControl& ScpiLink::PrepareOpen() {
-  platform::IVisaControl& visa = Control();
+visa::IVisaControl& ScpiLink::PrepareOpen() {
+  visa::IVisaControl& visa = Control();
   visa.SetResourceName(resource_);
-  if (timeoutMs_ > 0) visa.Options().SetInteger(platform::kOptionTimeout, timeoutMs_);
+  if (timeoutMs_ > 0) visa.Options().SetInteger(visa::kOptionTimeout, timeoutMs_);
   return visa;
 }
 
 bool ScpiLink::Open() {
   CreateForm();
-  platform::IVisaControl& visa = PrepareOpen();
+  visa::IVisaControl& visa = PrepareOpen();
   try {
     visa.Open();
   } catch (...) {
@@ -72,9 +72,9 @@ bool ScpiLink::Open() {
   }
   // Reads end at the line feed: set after every open, twice, with one pass
   // of window events between, as the unit's sessions have always been set.
-  visa.Options().SetBool(platform::kOptionTermCharEnabled, true);
+  visa.Options().SetBool(visa::kOptionTermCharEnabled, true);
   if (platform_.events) platform_.events->DoEvents();
-  visa.Options().SetBool(platform::kOptionTermCharEnabled, true);
+  visa.Options().SetBool(visa::kOptionTermCharEnabled, true);
   if (visa.Status() != 0) return false;
   status_ = 1;
   return true;
@@ -87,9 +87,9 @@ void ScpiLink::Close() {
 void ScpiLink::Reconnect() {
   Control().Close();
   if (platform_.events) platform_.events->DoEvents();
-  platform::IVisaControl& visa = PrepareOpen();
+  visa::IVisaControl& visa = PrepareOpen();
   visa.Open();
-  visa.Options().SetBool(platform::kOptionTermCharEnabled, true);
+  visa.Options().SetBool(visa::kOptionTermCharEnabled, true);
 }
 
 void ScpiLink::WriteCmd(const std::string& cmd) {

@@ -51,7 +51,7 @@ QUORVEL_API bool ParseValueList(std::string_view answer, std::vector<double>& va
 
 // Raises 4012 for a failed transfer: "VISA Cmd: <command>" (or "VISA Read"),
 // followed by the transport's reason in brackets when it gives one.
-[[noreturn]] QUORVEL_API void RaiseVisaFailure(const platform::IVisaControl& visa, std::string_view object,
+[[noreturn]] QUORVEL_API void RaiseVisaFailure(const visa::IVisaControl& visa, std::string_view object,
                                                const std::string& description);
 
 // What the instrument's driver makes of the unit's own reports.
@@ -104,7 +104,7 @@ class QUORVEL_API ScpiLink {
   void Reconnect();
   // The control itself, for what must bypass the command layer (the abort
   // while another call waits, the firmware block); 91 without the form.
-  platform::IVisaControl& Control();
+  visa::IVisaControl& Control();
   // A failed transfer: the unit is gone (status 0) and 4012 is raised.
   [[noreturn]] void TransferFailed(const std::string& description);
 
@@ -142,7 +142,7 @@ class QUORVEL_API ScpiLink {
   // Writes a text and checks the transfer ("VISA Cmd: <text>" on failure).
   void Send(const std::string& text);
   // The control with the resource name and time-out set, ready to open.
-  platform::IVisaControl& PrepareOpen();
+  visa::IVisaControl& PrepareOpen();
 
   host::Services host_;
   platform::Services platform_;

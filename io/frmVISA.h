@@ -1,66 +1,16 @@
-// The hidden form that owns the driver's VISA control, and that control.
-// The form has no behaviour of its own and is never shown.
+// The hidden form that owns the driver's VISA control.  The form has no
+// behaviour of its own and is never shown.
 #pragma once
 
-#include <memory>
-#include <string>
-
 #include "core/Export.h"
-#include "platform/VisaControl.h"
+#include "visa/CWVisa.h"
 
 namespace io {
 
-// The control the hidden form holds (cwVisa1): it keeps the resource name
-// and the session's options and, when the session opens, takes a fresh
-// implementation for the resource - from the host's factory when it gave
-// one, else from the registry - and passes every operation on.
-class QUORVEL_API CWVisa : public platform::IVisaControl {
- public:
-  explicit CWVisa(platform::VisaFactory factory = {}) : factory_(std::move(factory)) {}
-  void SetResourceName(const std::string& resource) override { resource_ = resource; }
-  std::string ResourceName() const override { return resource_; }
-  void Open() override;
-  void Close() override;
-  // Before the first open, and between sessions, the options are kept here
-  // and handed to the next session when it opens.
-  platform::IVisaOptions& Options() override;
-  void Write(std::string_view text) override;
-  void WriteBlock(std::span<const std::uint8_t> block) override;
-  std::string Read() override;
-  std::string Read(long maxBytes) override;
-  long Status() const override;
-  void SetBuffer(long mask, long size) override;
-  std::string LastErrorText() const override;
-  // The implementation in use (null before the first open).
-  const std::shared_ptr<platform::IVisaControl>& Implementation() const { return impl_; }
-
- private:
-  // Passes options to the session; the time-outs are also kept, so that
-  // every later session starts with them.
-  class HeldOptions : public platform::IVisaOptions {
-   public:
-    explicit HeldOptions(CWVisa& owner) : owner_(owner) {}
-    void SetBool(long property, bool value) override;
-    void SetInteger(long property, long value) override;
-    void ApplyTo(platform::IVisaOptions& options) const;
-
-   private:
-    CWVisa& owner_;
-    long timeoutMs_ = 0, openTimeoutMs_ = 0;  // 0: the session's own default
-  };
-  void NoSession();
-  platform::VisaFactory factory_;
-  std::string resource_;
-  std::shared_ptr<platform::IVisaControl> impl_;
-  HeldOptions held_{*this};
-  long status_ = platform::kVisaSuccess;  // our own status while there is no implementation
-  std::string error_;
-};
-
 class QUORVEL_API frmVISA {
  public:
-  explicit frmVISA(platform::VisaFactory factory = {}) : cwVisa1(std::move(factory)) {}
-  CWVisa cwVisa1;
+  explicit frmVISA(visa::VisaFactory factory = {}) : cwVisa1(std::move(factory)) {}
+  visa::CWVisa cwVisa1;
 };
 
 }  // namespace io

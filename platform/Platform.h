@@ -1,16 +1,23 @@
 // Our stand-ins for the platform the driver leans on: message boxes, the
-// screen's mouse pointer, the window-event pump (DoEvents) and the VISA
-// control (platform/VisaControl.h).
+// screen's mouse pointer, the window-event pump (DoEvents), the file dialog,
+// and the way to the VISA control (its floor is visa/).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "core/Export.h"
 #include "core/Vb.h"
-#include "platform/VisaControl.h"
+
+namespace visa {
+class IVisaControl;
+}
 
 namespace platform {
+
+// Makes the VISA control for a resource string (null: not served).
+using VisaFactory = std::function<std::shared_ptr<visa::IVisaControl>(const std::string& resource)>;
 
 // Message box buttons, icons and answers, with VB's values.
 enum MsgBoxStyle : long {

@@ -6,13 +6,13 @@
 
 namespace sim {
 
-std::shared_ptr<platform::IVisaControl> MakeInProcessVisa(const std::string& resource) {
+std::shared_ptr<visa::IVisaControl> MakeInProcessVisa(const std::string& resource) {
   if (!vb::StartsWithNoCase(resource, "SIM::")) return nullptr;
   return std::make_shared<InProcessVisa>();
 }
 
-platform::VisaRegistration RegisterInProcessVisa() {
-  return platform::VisaRegistry::Instance().Register("SIM::", MakeInProcessVisa);
+visa::VisaRegistration RegisterInProcessVisa() {
+  return visa::VisaRegistry::Instance().Register("SIM::", MakeInProcessVisa);
 }
 
 std::string UnitNameOf(const std::string& resource) {
@@ -24,7 +24,7 @@ std::string UnitNameOf(const std::string& resource) {
 
 void InProcessVisa::Open() {
   unit_ = Zentrix8::Instance(UnitNameOf(resource()));
-  if (unit_->Rebooting()) RefuseOpen(platform::kVisaErrorResourceNotFound, "the simulated unit is restarting");
+  if (unit_->Rebooting()) RefuseOpen(visa::kVisaErrorResourceNotFound, "the simulated unit is restarting");
   unit_->Reconnect();
   port_ = std::make_unique<Zentrix8::Port>(unit_);
   Succeed();
@@ -38,15 +38,15 @@ void InProcessVisa::Close() {
 
 bool InProcessVisa::Usable() {
   if (!unit_) {
-    Fail(platform::kVisaErrorInvalidObject, "no session is open");
+    Fail(visa::kVisaErrorInvalidObject, "no session is open");
     return false;
   }
   if (unit_->Rebooting()) {
-    Fail(platform::kVisaErrorConnectionLost, "the unit does not answer: it restarts after a firmware update");
+    Fail(visa::kVisaErrorConnectionLost, "the unit does not answer: it restarts after a firmware update");
     return false;
   }
   if (unit_->ConnectionDropped()) {
-    Fail(platform::kVisaErrorConnectionLost, "the unit closed the connection");
+    Fail(visa::kVisaErrorConnectionLost, "the unit closed the connection");
     return false;
   }
   return true;
@@ -55,7 +55,7 @@ bool InProcessVisa::Usable() {
 void InProcessVisa::Write(std::string_view text) {
   if (!Usable()) return;
   port_->Write(text, options_.sendEnd);
-  if (unit_->ConnectionDropped()) return Fail(platform::kVisaErrorConnectionLost, "the unit closed the connection");
+  if (unit_->ConnectionDropped()) return Fail(visa::kVisaErrorConnectionLost, "the unit closed the connection");
   Succeed();
 }
 
@@ -75,7 +75,7 @@ std::string InProcessVisa::Read(long maxBytes) {
     if (!ready || *ready > deadline) {
       if (!out.empty()) break;  // what came so far
       if (ready) std::this_thread::sleep_until(deadline);
-      Fail(platform::kVisaErrorTimeout, "no answer from the unit within " + std::to_string(options_.timeout.count()) + " ms");
+      Fail(visa::kVisaErrorTimeout, "no answer from the unit within " + std::to_string(options_.timeout.count()) + " ms");
       return {};
     }
     if (*ready > Zentrix8::Clock::now()) std::this_thread::sleep_until(*ready);

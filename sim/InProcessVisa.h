@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/VisaControl.h"
+#include "visa/VisaControl.h"
 #include "sim/Zentrix8.h"
 
 namespace sim {
@@ -15,14 +15,14 @@ namespace sim {
 inline constexpr const char* kDefaultResource = "SIM::Zentrix8::INSTR";
 
 // Makes "SIM::" resources reach simulated units while the registration lives.
-platform::VisaRegistration RegisterInProcessVisa();
+visa::VisaRegistration RegisterInProcessVisa();
 // The same as a factory a host can hand a driver of its own.
-std::shared_ptr<platform::IVisaControl> MakeInProcessVisa(const std::string& resource);
+std::shared_ptr<visa::IVisaControl> MakeInProcessVisa(const std::string& resource);
 
 // The unit a "SIM::" resource names ("SIM::Bench2::INSTR" -> "Bench2").
 std::string UnitNameOf(const std::string& resource);
 
-class InProcessVisa : public platform::VisaSessionBase {
+class InProcessVisa : public visa::VisaSessionBase {
  public:
   void Open() override;
   void Close() override;

@@ -127,7 +127,7 @@ namespace {
 struct CliOnDouble {
   TempDir dir;
   std::shared_ptr<visa::ScriptedVisa> visa = visa::ScriptedVisa::Create();
-  platform::VisaRegistration registration = visa->Install("SCRIPTED::");
+  visa::VisaRegistration registration = visa->Install("SCRIPTED::");
 
   CliOnDouble() { TempDir::Write(dir / "q.ini", "[Host]\nDataFolder = " + (dir / "data") + "\n[Bench]\n"); }
   // A command that resets the unit; one that does not only identifies it.

@@ -191,7 +191,7 @@ TEST(CompletionWait, ASessionThatBreaksWhileWaitingRaises4012InsteadOfPollingOn)
   fx.visa->Expect("*ESR?", {"0\n"}).Expect("*ESR?");
   fx.visa->FailReadAt(2);  // the second poll's read times out
   const vb::Error e = CaughtFrom([&] { fx.link.RequestCmd(":SENS1:RMS?"); });
-  EXPECT_EQ(e.Number(), platform::ERROR_VISA_IO);
+  EXPECT_EQ(e.Number(), visa::ERROR_VISA_IO);
   EXPECT_EQ(e.Description(), "RequestCmdVISA Cmd: *ESR? (scripted: read 2 fails)");
   EXPECT_EQ(fx.link.Status(), 0);
   EXPECT_FALSE(fx.link.OpcPending());

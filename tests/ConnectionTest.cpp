@@ -36,7 +36,7 @@ TEST(PresenceCheck, AnAbsentUnitIsNotPresentWithoutErrorOrIdentification) {
   } cases[] = {
       {"unavailable in the device list", [](ConnectedDriver& fx) { fx.host->devices["Z1"].available = false; }},
       {"the open fails", [](ConnectedDriver& fx) { fx.visa->FailOpen(); }},
-      {"bad status after the open", [](ConnectedDriver& fx) { fx.visa->StatusAfterOpen(platform::kVisaErrorIo); }},
+      {"bad status after the open", [](ConnectedDriver& fx) { fx.visa->StatusAfterOpen(visa::kVisaErrorIo); }},
       {"no transport serves the resource",
        [](ConnectedDriver& fx) {
          fx.host->devices["Z1"].address = "NOTHING::HERE";

@@ -70,7 +70,7 @@ TEST(Firmware, TheFileGoesOutInChunksWithProgressAndOnlyTheLastWriteEndsIt) {
     const auto endOn = t.find("option 2 = True"), lastWrite = t.rfind("write block of");
     EXPECT_GT(endOn, t.rfind("write block of", lastWrite - 1));
     EXPECT_LT(endOn, lastWrite);
-    EXPECT_TRUE(fx.visa->BoolOption(platform::kOptionSendEnd));
+    EXPECT_TRUE(fx.visa->BoolOption(visa::kOptionSendEnd));
     EXPECT_EQ(pointerDuring, std::vector<long>(c.blocks.size(), platform::vbHourglass));
     EXPECT_EQ(fx.platform.mouse->Get(), platform::vbDefault);
     EXPECT_EQ(fx.unit->clsDevice_Status(), 1);  // the unit restarts on its own

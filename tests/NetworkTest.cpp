@@ -161,7 +161,7 @@ TEST(NetworkConnect, ARefusedConnectionOrAMissingHostIsNotPresentWithAReason) {
     EXPECT_EQ(fx.unit->clsDevice_Status(), 0) << resource;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
   }
-  io::CWVisa visa(::visa::MakeNetworkVisa);
+  visa::CWVisa visa(::visa::MakeNetworkVisa);
   visa.SetResourceName("TCPIP::127.0.0.1::" + std::to_string(port) + "::SOCKET");
   const vb::Error e = CaughtFrom([&] { visa.Open(); });
   EXPECT_EQ(e.Number(), 4010);

@@ -39,7 +39,7 @@ struct DriverFixture {
   std::unique_ptr<clsQuorvelUnit> unit;
 
   // `visa`: the driver's own VISA factory (else the process-wide registry serves it).
-  explicit DriverFixture(platform::VisaFactory visa = {}) {
+  explicit DriverFixture(visa::VisaFactory visa = {}) {
     platform::Services services = platform.services();
     services.visa = std::move(visa);
     unit = std::make_unique<clsQuorvelUnit>(host->services(), services);
@@ -56,7 +56,7 @@ struct DriverFixture {
 // and the presence check has opened the session.
 struct ConnectedDriver : DriverFixture {
   std::shared_ptr<visa::ScriptedVisa> visa = visa::ScriptedVisa::Create();
-  platform::VisaRegistration registration = visa->Install("SCRIPTED::");
+  visa::VisaRegistration registration = visa->Install("SCRIPTED::");
 
   explicit ConnectedDriver(bool connect = true) {
     AddDevice("Z1").address = "SCRIPTED::Z1";

@@ -10,7 +10,7 @@
 #include "sim/Zentrix8.h"
 
 struct SimulatedUnit : DriverFixture {
-  platform::VisaRegistration registration = sim::RegisterInProcessVisa();
+  visa::VisaRegistration registration = sim::RegisterInProcessVisa();
   std::string name = "Test" + std::to_string(++Counter());
   std::shared_ptr<sim::Zentrix8> model;
 

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "io/frmVISA.h"
-#include "platform/VisaControl.h"
+#include "visa/VisaControl.h"
 #include "visa/Network.h"
 #include "net/Xdr.h"
 
@@ -95,7 +95,7 @@ class FakeCore {
 // One read through the client from a server whose replies `reads` decides.
 std::string ReadFrom(FakeCore::ReadScript reads) {
   FakeCore server(std::move(reads));
-  io::CWVisa visa(::visa::MakeNetworkVisa);
+  visa::CWVisa visa(::visa::MakeNetworkVisa);
   visa.SetResourceName(server.Resource());
   visa.Open();
   const std::string answer = visa.Read();
@@ -129,12 +129,12 @@ TEST(Vxi11Client, ALateReplyToATimedOutReadIsNotTakenAsTheNextAnswer) {
         }
       },
       true);
-  io::CWVisa visa(::visa::MakeNetworkVisa);
-  visa.Options().SetInteger(platform::kOptionTimeout, 100);  // the client waits 100 ms + 1 s for a reply
+  visa::CWVisa visa(::visa::MakeNetworkVisa);
+  visa.Options().SetInteger(visa::kOptionTimeout, 100);  // the client waits 100 ms + 1 s for a reply
   visa.SetResourceName(server.Resource());
   visa.Open();
   EXPECT_EQ(visa.Read(), "");
-  EXPECT_EQ(visa.Status(), platform::kVisaErrorTimeout);
+  EXPECT_EQ(visa.Status(), visa::kVisaErrorTimeout);
   EXPECT_NE(visa.LastErrorText().find("no answer"), std::string::npos) << visa.LastErrorText();
   EXPECT_EQ(server.aborts(), 1);  // the call that outlived its time-out was aborted
   EXPECT_EQ(visa.Read(), "fresh\n");
@@ -163,8 +163,8 @@ TEST(Vxi11Client, AStallingServerCannotKeepAReadAlive) {
   };
   for (const auto& [name, script] : stalls) {
     FakeCore server(script);
-    io::CWVisa visa(::visa::MakeNetworkVisa);
-    visa.Options().SetInteger(platform::kOptionTimeout, 300);
+    visa::CWVisa visa(::visa::MakeNetworkVisa);
+    visa.Options().SetInteger(visa::kOptionTimeout, 300);
     visa.SetResourceName(server.Resource());
     visa.Open();
     const auto start = Clock::now();

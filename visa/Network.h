@@ -3,7 +3,7 @@
 // SCPI sockets ("TCPIP::<host>::<port>::SOCKET").  A program registers them
 // for "TCPIP" resources with RegisterNetworkTransports, or a host hands a
 // driver MakeNetworkVisa as its own factory.  Time-outs are the session's
-// options (platform::kOptionTimeout, kOptionOpenTimeout).
+// options (visa::kOptionTimeout, kOptionOpenTimeout).
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,7 @@
 #include <string>
 
 #include "core/Export.h"
-#include "platform/VisaControl.h"
+#include "visa/VisaControl.h"
 #include "net/Tcp.h"
 #include "net/Xdr.h"
 
@@ -23,10 +23,10 @@ using net::TcpConnection;
 namespace rpc = net::rpc;
 
 // Makes "TCPIP" resources reach the network while the registration lives.
-QUORVEL_API platform::VisaRegistration RegisterNetworkTransports();
+QUORVEL_API visa::VisaRegistration RegisterNetworkTransports();
 // The control for a "TCPIP" resource (null for any other resource); one
 // whose resource is malformed says why when it opens.
-QUORVEL_API std::shared_ptr<platform::IVisaControl> MakeNetworkVisa(const std::string& resource);
+QUORVEL_API std::shared_ptr<visa::IVisaControl> MakeNetworkVisa(const std::string& resource);
 
 // The portmapper's port (111; tests run their own elsewhere).
 QUORVEL_API std::uint16_t PortmapperPort();
@@ -42,7 +42,7 @@ struct QUORVEL_API TcpipResource {
 // False, with a reason, for a resource that is not a TCPIP INSTR or SOCKET resource.
 QUORVEL_API bool ParseTcpip(const std::string& resource, TcpipResource& out, std::string& error);
 
-QUORVEL_API std::shared_ptr<platform::IVisaControl> MakeRawSocketVisa();
-QUORVEL_API std::shared_ptr<platform::IVisaControl> MakeVxi11Visa();
+QUORVEL_API std::shared_ptr<visa::IVisaControl> MakeRawSocketVisa();
+QUORVEL_API std::shared_ptr<visa::IVisaControl> MakeVxi11Visa();
 
 }  // namespace visa

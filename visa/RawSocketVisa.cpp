@@ -7,7 +7,7 @@ namespace visa {
 
 namespace {
 
-class RawSocketVisa : public platform::VisaSessionBase {
+class RawSocketVisa : public visa::VisaSessionBase {
  public:
   void Open() override {
     conn_.Close();
@@ -15,7 +15,7 @@ class RawSocketVisa : public platform::VisaSessionBase {
     TcpipResource r;
     std::string error;
     if (!ParseTcpip(resource(), r, error) || !conn_.Connect(r.host, r.port, options_.openTimeout))
-      RefuseOpen(platform::kVisaErrorResourceNotFound, error.empty() ? conn_.Error() : error);
+      RefuseOpen(visa::kVisaErrorResourceNotFound, error.empty() ? conn_.Error() : error);
     Succeed();
   }
   void Close() override {
@@ -53,10 +53,10 @@ class RawSocketVisa : public platform::VisaSessionBase {
       pending_.append(got);
       if (r != TcpConnection::Result::kOk) {
         if (r == TcpConnection::Result::kTimeout)
-          Fail(platform::kVisaErrorTimeout, "no answer from " + conn_.Peer() + " within " +
+          Fail(visa::kVisaErrorTimeout, "no answer from " + conn_.Peer() + " within " +
                                                 std::to_string(options_.timeout.count()) + " ms");
         else
-          Fail(platform::kVisaErrorConnectionLost, conn_.Error());
+          Fail(visa::kVisaErrorConnectionLost, conn_.Error());
         pending_.clear();
         return {};
       }
@@ -77,7 +77,7 @@ class RawSocketVisa : public platform::VisaSessionBase {
   void Send(const std::string& message) {
     const auto r = conn_.SendAll(message, options_.timeout);
     if (r == TcpConnection::Result::kOk) return Succeed();
-    Fail(r == TcpConnection::Result::kTimeout ? platform::kVisaErrorTimeout : platform::kVisaErrorConnectionLost, conn_.Error());
+    Fail(r == TcpConnection::Result::kTimeout ? visa::kVisaErrorTimeout : visa::kVisaErrorConnectionLost, conn_.Error());
   }
   TcpConnection conn_;
   ByteQueue pending_;  // received, not yet read
@@ -85,6 +85,6 @@ class RawSocketVisa : public platform::VisaSessionBase {
 
 }  // namespace
 
-std::shared_ptr<platform::IVisaControl> MakeRawSocketVisa() { return std::make_shared<RawSocketVisa>(); }
+std::shared_ptr<visa::IVisaControl> MakeRawSocketVisa() { return std::make_shared<RawSocketVisa>(); }
 
 }  // namespace visa

@@ -12,24 +12,24 @@ namespace {
 std::atomic<int> g_portmapper{111};
 
 // A control that reports why it could not be made, at its open.
-class Unusable : public platform::IVisaControl {
+class Unusable : public visa::IVisaControl {
  public:
   explicit Unusable(std::string why) : why_(std::move(why)) {}
   void SetResourceName(const std::string& r) override { resource_ = r; }
   std::string ResourceName() const override { return resource_; }
-  void Open() override { vb::Raise(platform::ERROR_VISA_OPEN, "VISA", "VISA Open: " + why_); }
+  void Open() override { vb::Raise(visa::ERROR_VISA_OPEN, "VISA", "VISA Open: " + why_); }
   void Close() override {}
-  platform::IVisaOptions& Options() override { return options_; }
+  visa::IVisaOptions& Options() override { return options_; }
   void Write(std::string_view) override {}
   void WriteBlock(std::span<const std::uint8_t>) override {}
   std::string Read() override { return {}; }
   std::string Read(long) override { return {}; }
-  long Status() const override { return platform::kVisaErrorInvalidObject; }
+  long Status() const override { return visa::kVisaErrorInvalidObject; }
   void SetBuffer(long, long) override {}
   std::string LastErrorText() const override { return why_; }
 
  private:
-  struct NoOptions : platform::IVisaOptions {
+  struct NoOptions : visa::IVisaOptions {
     void SetBool(long, bool) override {}
     void SetInteger(long, long) override {}
   } options_;
@@ -38,7 +38,7 @@ class Unusable : public platform::IVisaControl {
 
 }  // namespace
 
-std::shared_ptr<platform::IVisaControl> MakeNetworkVisa(const std::string& resource) {
+std::shared_ptr<visa::IVisaControl> MakeNetworkVisa(const std::string& resource) {
   if (!vb::StartsWithNoCase(resource, "TCPIP")) return nullptr;
   TcpipResource r;
   std::string error;
@@ -46,8 +46,8 @@ std::shared_ptr<platform::IVisaControl> MakeNetworkVisa(const std::string& resou
   return r.kind == TcpipResource::Kind::kSocket ? MakeRawSocketVisa() : MakeVxi11Visa();
 }
 
-platform::VisaRegistration RegisterNetworkTransports() {
-  return platform::VisaRegistry::Instance().Register("TCPIP", MakeNetworkVisa);
+visa::VisaRegistration RegisterNetworkTransports() {
+  return visa::VisaRegistry::Instance().Register("TCPIP", MakeNetworkVisa);
 }
 
 std::uint16_t PortmapperPort() { return static_cast<std::uint16_t>(g_portmapper.load()); }

@@ -34,7 +34,7 @@ std::string Vxi11ErrorText(std::int32_t code) {
   }
 }
 
-class Vxi11Visa : public platform::VisaSessionBase {
+class Vxi11Visa : public visa::VisaSessionBase {
  public:
   ~Vxi11Visa() override { Close(); }
 
@@ -119,7 +119,7 @@ class Vxi11Visa : public platform::VisaSessionBase {
     while (out.size() < max) {
       const Millis left = std::chrono::duration_cast<Millis>(deadline - Clock::now());
       if (left <= Millis(0)) {
-        Fail(platform::kVisaErrorTimeout, "no complete answer within " + std::to_string(options_.timeout.count()) + " ms");
+        Fail(visa::kVisaErrorTimeout, "no complete answer within " + std::to_string(options_.timeout.count()) + " ms");
         return {};
       }
       rpc::Writer args;
@@ -141,7 +141,7 @@ class Vxi11Visa : public platform::VisaSessionBase {
       const std::string_view data = reply.Opaque();
       if (!reply.ok()) return Broken("a garbled read reply from the unit"), std::string();
       if (err != 0) {
-        Fail(err == 15 ? platform::kVisaErrorTimeout : platform::kVisaErrorIo, "the unit's read failed: " + Vxi11ErrorText(err));
+        Fail(err == 15 ? visa::kVisaErrorTimeout : visa::kVisaErrorIo, "the unit's read failed: " + Vxi11ErrorText(err));
         return {};
       }
       const std::size_t take = std::min(data.size(), max - out.size());
@@ -155,15 +155,15 @@ class Vxi11Visa : public platform::VisaSessionBase {
   }
 
  private:
-  [[noreturn]] void Refuse(const std::string& why) { RefuseOpen(platform::kVisaErrorResourceNotFound, why); }
+  [[noreturn]] void Refuse(const std::string& why) { RefuseOpen(visa::kVisaErrorResourceNotFound, why); }
   void Broken(const std::string& why) {
-    Fail(platform::kVisaErrorConnectionLost, why);
+    Fail(visa::kVisaErrorConnectionLost, why);
     core_.Close();
     linked_ = false;
   }
   bool Linked() {
     if (linked_) return true;
-    Fail(platform::kVisaErrorInvalidObject, error_.empty() ? "no VXI-11 link is open" : error_);
+    Fail(visa::kVisaErrorInvalidObject, error_.empty() ? "no VXI-11 link is open" : error_);
     return false;
   }
 
@@ -193,7 +193,7 @@ class Vxi11Visa : public platform::VisaSessionBase {
       if (r == TcpConnection::Result::kTimeout) {
         const std::string why = core_.Error();
         Abort();  // the unit ends the call it still works on; its late reply is dropped later
-        Fail(platform::kVisaErrorTimeout, why);
+        Fail(visa::kVisaErrorTimeout, why);
         return false;
       }
       if (r != TcpConnection::Result::kOk) return Broken(core_.Error().empty() ? "an oversized reply" : core_.Error()), false;
@@ -226,7 +226,7 @@ class Vxi11Visa : public platform::VisaSessionBase {
       const std::int32_t err = reply.I32();
       if (!reply.ok() || err != 0) {
         inFlight_.clear();
-        Fail(err == 15 ? platform::kVisaErrorTimeout : platform::kVisaErrorIo, "the unit's write failed: " + Vxi11ErrorText(err));
+        Fail(err == 15 ? visa::kVisaErrorTimeout : visa::kVisaErrorIo, "the unit's write failed: " + Vxi11ErrorText(err));
         return false;
       }
     }
@@ -260,7 +260,7 @@ class Vxi11Visa : public platform::VisaSessionBase {
       if (!Call(rpc::kDeviceWrite, writeArgs_, reply, options_.timeout + Millis(1000))) return;
       const std::int32_t err = reply.I32();
       if (!reply.ok() || err != 0) {
-        Fail(err == 15 ? platform::kVisaErrorTimeout : platform::kVisaErrorIo, "the unit's write failed: " + Vxi11ErrorText(err));
+        Fail(err == 15 ? visa::kVisaErrorTimeout : visa::kVisaErrorIo, "the unit's write failed: " + Vxi11ErrorText(err));
         return;
       }
     } while (!data.empty());
@@ -328,6 +328,6 @@ class Vxi11Visa : public platform::VisaSessionBase {
 
 }  // namespace
 
-std::shared_ptr<platform::IVisaControl> MakeVxi11Visa() { return std::make_shared<Vxi11Visa>(); }
+std::shared_ptr<visa::IVisaControl> MakeVxi11Visa() { return std::make_shared<Vxi11Visa>(); }
 
 }  // namespace visa

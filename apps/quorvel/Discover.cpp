@@ -54,9 +54,9 @@ std::string Identify(const std::string& resource, long timeoutMs) {
   auto visa = visa::MakeNetworkVisa(resource);
   try {
     visa->SetResourceName(resource);
-    visa->Options().SetInteger(platform::kOptionTimeout, timeoutMs);
-    visa->Options().SetInteger(platform::kOptionOpenTimeout, timeoutMs);
-    visa->Options().SetBool(platform::kOptionTermCharEnabled, true);
+    visa->Options().SetInteger(visa::kOptionTimeout, timeoutMs);
+    visa->Options().SetInteger(visa::kOptionOpenTimeout, timeoutMs);
+    visa->Options().SetBool(visa::kOptionTermCharEnabled, true);
     visa->Open();
     visa->Write("*IDN?\n");
     std::string answer = visa->Read(4096);

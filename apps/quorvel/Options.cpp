@@ -11,7 +11,7 @@
 
 #include "io/modMain.h"
 #include "quorvel/Commands.h"
-#include "platform/VisaControl.h"
+#include "visa/VisaControl.h"
 #include "visa/Network.h"
 
 namespace quorvel {
@@ -192,7 +192,7 @@ std::string CheckResource(const std::string& resource) {
   visa::TcpipResource r;
   std::string error;
   if (!vb::StartsWithNoCase(resource, "TCPIP")) {
-    if (platform::VisaRegistry::Instance().Create(resource)) return {};  // a transport the program registered
+    if (visa::VisaRegistry::Instance().Create(resource)) return {};  // a transport the program registered
     const std::size_t end = resource.find("::");
     return "'" + resource + "': " + (end == std::string::npos ? "not a VISA resource" : resource.substr(0, end) + " resources are not supported") + supported;
   }

@@ -88,7 +88,7 @@ bool Session::Open(int& status) {
   services.visa = [watch = watch_](const std::string& resource) {
     auto control = visa::MakeNetworkVisa(resource);
     if (!control) control = sim::MakeInProcessVisa(resource);
-    if (!control) control = platform::VisaRegistry::Instance().Create(resource);  // what the program registered
+    if (!control) control = visa::VisaRegistry::Instance().Create(resource);  // what the program registered
     return WatchVisa(control, watch);
   };
   unit_ = std::make_unique<clsQuorvelUnit>(desktop_.host ? desktop_.host(host_->services()) : host_->services(), services);

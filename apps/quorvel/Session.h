@@ -11,7 +11,7 @@
 #include "dialog/frmQuorvelUnitTest.h"
 #include "driver/clsQuorvelUnit.h"
 #include "refhost/ReferenceHost.h"
-#include "platform/VisaControl.h"
+#include "visa/VisaControl.h"
 #include "platform/Headless.h"
 #include "quorvel/Commands.h"
 #include "quorvel/Options.h"

@@ -24,9 +24,9 @@ std::string Shown(std::string_view text) {
   return out;
 }
 
-class Watched : public platform::IVisaControl {
+class Watched : public visa::IVisaControl {
  public:
-  Watched(std::shared_ptr<platform::IVisaControl> inner, std::shared_ptr<VisaWatch> watch)
+  Watched(std::shared_ptr<visa::IVisaControl> inner, std::shared_ptr<VisaWatch> watch)
       : inner_(std::move(inner)), watch_(std::move(watch)) {}
 
   void SetResourceName(const std::string& r) override { inner_->SetResourceName(r); }
@@ -42,7 +42,7 @@ class Watched : public platform::IVisaControl {
     }
   }
   void Close() override { inner_->Close(); }
-  platform::IVisaOptions& Options() override { return inner_->Options(); }
+  visa::IVisaOptions& Options() override { return inner_->Options(); }
   void Write(std::string_view text) override {
     std::string_view bare = text;
     while (!bare.empty() && (bare.back() == '\n' || bare.back() == '\r')) bare.remove_suffix(1);
@@ -107,7 +107,7 @@ class Watched : public platform::IVisaControl {
     *watch_->log << "quorvel: " << stamp << line << "\n" << std::flush;
   }
 
-  std::shared_ptr<platform::IVisaControl> inner_;
+  std::shared_ptr<visa::IVisaControl> inner_;
   std::shared_ptr<VisaWatch> watch_;
   bool pretendComplete_ = false, pretendErrors_ = false, pretendStatus_ = false;
   std::string pretendAnswer_;  // the answer to a query that was not sent
@@ -115,7 +115,7 @@ class Watched : public platform::IVisaControl {
 
 }  // namespace
 
-std::shared_ptr<platform::IVisaControl> WatchVisa(std::shared_ptr<platform::IVisaControl> inner,
+std::shared_ptr<visa::IVisaControl> WatchVisa(std::shared_ptr<visa::IVisaControl> inner,
                                                   std::shared_ptr<VisaWatch> watch) {
   return inner ? std::make_shared<Watched>(std::move(inner), std::move(watch)) : nullptr;
 }

@@ -8,7 +8,7 @@
 #include <ostream>
 #include <string>
 
-#include "platform/VisaControl.h"
+#include "visa/VisaControl.h"
 
 namespace quorvel {
 
@@ -21,7 +21,7 @@ struct VisaWatch {
 };
 
 // Wraps `inner` for the tool; `watch` outlives every control made.
-std::shared_ptr<platform::IVisaControl> WatchVisa(std::shared_ptr<platform::IVisaControl> inner,
+std::shared_ptr<visa::IVisaControl> WatchVisa(std::shared_ptr<visa::IVisaControl> inner,
                                                   std::shared_ptr<VisaWatch> watch);
 
 }  // namespace quorvel

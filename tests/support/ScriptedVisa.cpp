@@ -18,9 +18,9 @@ std::string Shown(std::string_view s) {
 }
 }  // namespace
 
-platform::VisaRegistration ScriptedVisa::Install(const std::string& prefix) {
+visa::VisaRegistration ScriptedVisa::Install(const std::string& prefix) {
   std::weak_ptr<ScriptedVisa> self = weak_from_this();
-  return platform::VisaRegistry::Instance().Register(prefix, [self](const std::string&) -> std::shared_ptr<platform::IVisaControl> {
+  return visa::VisaRegistry::Instance().Register(prefix, [self](const std::string&) -> std::shared_ptr<visa::IVisaControl> {
     return self.lock();
   });
 }
@@ -59,7 +59,7 @@ void ScriptedVisa::Open() {
   if (openFailure_) {
     status_ = *openFailure_;
     error_ = "scripted: open fails";
-    vb::Raise(platform::ERROR_VISA_OPEN, "ScriptedVisa", "VISA Open: cannot open " + resource_);
+    vb::Raise(visa::ERROR_VISA_OPEN, "ScriptedVisa", "VISA Open: cannot open " + resource_);
   }
   open_ = true;
   status_ = statusAfterOpen_;
@@ -71,7 +71,7 @@ void ScriptedVisa::Close() {
   open_ = false;
   pending_.clear();
   frontRead_ = 0;
-  status_ = platform::kVisaSuccess;
+  status_ = visa::kVisaSuccess;
 }
 
 void ScriptedVisa::Options_::SetBool(long property, bool value) {
@@ -108,7 +108,7 @@ void ScriptedVisa::Match(const std::string& shown, bool block, std::size_t bytes
     Note("  -> status " + std::to_string(failure));
     return;
   }
-  status_ = platform::kVisaSuccess;
+  status_ = visa::kVisaSuccess;
   if (!open_) Problem("write " + shown + " on a closed session");
   if (expected_.empty()) {
     if (!acceptFurther_) Problem("unexpected write " + shown + " (nothing more expected)");
@@ -161,13 +161,13 @@ std::string ScriptedVisa::ReadUpTo(long maxBytes) {
   } else if (stream_) {
     take(*stream_, 0);
   } else {
-    status_ = platform::kVisaErrorTimeout;
+    status_ = visa::kVisaErrorTimeout;
     error_ = "scripted: no answer pending";
     Note("read -> time-out (no answer pending)");
     Problem("read with no answer pending");
     return {};
   }
-  status_ = platform::kVisaSuccess;
+  status_ = visa::kVisaSuccess;
   Note("read -> " + (piece.size() > 60 ? Shown(piece.substr(0, 60)) + "... (" + std::to_string(piece.size()) + " bytes)"
                                         : Shown(piece)));
   return piece;

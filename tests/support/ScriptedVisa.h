@@ -14,16 +14,16 @@
 #include <vector>
 
 #include "core/Export.h"
-#include "platform/VisaControl.h"
+#include "visa/VisaControl.h"
 
 namespace visa {
 
-class QUORVEL_API ScriptedVisa : public platform::IVisaControl, public std::enable_shared_from_this<ScriptedVisa> {
+class QUORVEL_API ScriptedVisa : public visa::IVisaControl, public std::enable_shared_from_this<ScriptedVisa> {
  public:
   static std::shared_ptr<ScriptedVisa> Create() { return std::shared_ptr<ScriptedVisa>(new ScriptedVisa()); }
   // Serves every resource starting with `prefix` from this double while the
   // registration lives.
-  platform::VisaRegistration Install(const std::string& prefix = "SCRIPTED::");
+  visa::VisaRegistration Install(const std::string& prefix = "SCRIPTED::");
 
   // --- script ----------------------------------------------------------------
   // The next write must be `command`; its answer, in pieces, is read after it.
@@ -34,10 +34,10 @@ class QUORVEL_API ScriptedVisa : public platform::IVisaControl, public std::enab
   // The next write is a byte block of `bytes` bytes.
   ScriptedVisa& ExpectBlock(std::size_t bytes);
   // Open fails (raises) with this status.
-  void FailOpen(long status = platform::kVisaErrorResourceNotFound) { openFailure_ = status; }
+  void FailOpen(long status = visa::kVisaErrorResourceNotFound) { openFailure_ = status; }
   // The n-th write or read from now on (1 = the next) ends with a negative status.
-  void FailWriteAt(long n, long status = platform::kVisaErrorIo);
-  void FailReadAt(long n, long status = platform::kVisaErrorTimeout);
+  void FailWriteAt(long n, long status = visa::kVisaErrorIo);
+  void FailReadAt(long n, long status = visa::kVisaErrorTimeout);
   // From now on every read that finds no answer pending gets this piece,
   // which never ends in a line feed: a unit that streams without end.
   void StreamWithoutLineFeed(std::string piece) { stream_ = std::move(piece); }
@@ -68,7 +68,7 @@ class QUORVEL_API ScriptedVisa : public platform::IVisaControl, public std::enab
   std::string ResourceName() const override { return resource_; }
   void Open() override;
   void Close() override;
-  platform::IVisaOptions& Options() override { return options_; }
+  visa::IVisaOptions& Options() override { return options_; }
   void Write(std::string_view text) override;
   void WriteBlock(std::span<const std::uint8_t> block) override;
   std::string Read() override { return ReadUpTo(-1); }
@@ -86,7 +86,7 @@ class QUORVEL_API ScriptedVisa : public platform::IVisaControl, public std::enab
     std::vector<std::string> pieces;
     std::function<void()> action;
   };
-  class Options_ : public platform::IVisaOptions {
+  class Options_ : public visa::IVisaOptions {
    public:
     explicit Options_(ScriptedVisa& owner) : owner_(owner) {}
     void SetBool(long property, bool value) override;
@@ -108,9 +108,9 @@ class QUORVEL_API ScriptedVisa : public platform::IVisaControl, public std::enab
   std::size_t frontRead_ = 0;        // bytes of pending_.front() already read
   std::optional<std::string> stream_;
   std::optional<long> openFailure_;
-  long statusAfterOpen_ = platform::kVisaSuccess;
+  long statusAfterOpen_ = visa::kVisaSuccess;
   std::map<long, long> writeFaults_, readFaults_;  // absolute write/read number -> status
-  long status_ = platform::kVisaSuccess;
+  long status_ = visa::kVisaSuccess;
   std::string error_;
   bool open_ = false;
   bool acceptFurther_ = false;

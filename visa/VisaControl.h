@@ -18,8 +18,9 @@
 #include <vector>
 
 #include "core/Export.h"
+#include "platform/Platform.h"
 
-namespace platform {
+namespace visa {
 
 // Dispatch ids of the control's operations.
 inline constexpr long kDispResourceName = 202;  // property put: the VISA resource
@@ -126,8 +127,9 @@ class QUORVEL_API VisaSessionBase : public IVisaControl {
   long status_ = kVisaSuccess;
 };
 
-// Makes the control for a resource string (null: this factory does not serve it).
-using VisaFactory = std::function<std::shared_ptr<IVisaControl>(const std::string& resource)>;
+// Makes the control for a resource string (null: this factory does not
+// serve it); the platform's services carry one from the host.
+using VisaFactory = platform::VisaFactory;
 
 // Keeps a factory registered; unregisters when destroyed.
 class QUORVEL_API VisaRegistration {
@@ -164,4 +166,4 @@ class QUORVEL_API VisaRegistry {
   long nextId_ = 1;
 };
 
-}  // namespace platform
+}  // namespace visa

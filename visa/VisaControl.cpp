@@ -1,4 +1,4 @@
-#include "platform/VisaControl.h"
+#include "visa/VisaControl.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,7 +6,7 @@
 
 #include "core/Vb.h"
 
-namespace platform {
+namespace visa {
 
 namespace {
 std::mutex g_registryMutex;
@@ -75,4 +75,4 @@ void VisaSessionBase::RefuseOpen(long status, std::string why) {
   vb::Raise(ERROR_VISA_OPEN, "VISA", "VISA Open: " + error_);
 }
 
-}  // namespace platform
+}  // namespace visa

@@ -1,10 +1,8 @@
-#include "io/frmVISA.h"
+#include "visa/CWVisa.h"
 
 #include "core/Vb.h"
 
-namespace io {
-
-using namespace platform;
+namespace visa {
 
 void CWVisa::Open() {
   std::shared_ptr<IVisaControl> impl = factory_ ? factory_(resource_) : nullptr;
@@ -79,4 +77,4 @@ void CWVisa::SetBuffer(long mask, long size) {
 
 std::string CWVisa::LastErrorText() const { return impl_ ? impl_->LastErrorText() : error_; }
 
-}  // namespace io
+}  // namespace visa
