@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "core/Vb.h"
-#include "io/modMain.h"
+#include "driver/modMain.h"
 
 namespace {
 

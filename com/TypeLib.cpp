@@ -6,7 +6,7 @@
 
 #include "com/Identity.h"
 #include "com/Members.h"
-#include "io/modMain.h"
+#include "driver/modMain.h"
 
 namespace com {
 

@@ -15,6 +15,7 @@
 
 #include "core/Export.h"
 #include "dialog/Controls.h"
+#include "driver/BurstSearch.h"
 #include "driver/ServiceForm.h"
 #include "driver/Types.h"
 #include "host/Services.h"
@@ -140,12 +141,9 @@ class QUORVEL_API frmQuorvelUnitTest : public IServiceForm {
   // What the next burst search uses: the boxes' values bounded as the search
   // bounds them, the channel (1..8, 9..11, -1 for a sum, 0 when no port is
   // checked) and the checked ports 1..8.
-  struct BurstSearchPlan {
-    double sampleRate = 0, measTime = 0, threshold = 0;
-    vb::Long channel = 0;
-    std::vector<vb::Long> ports;
-  };
   BurstSearchPlan PlanBurstSearch() const;
+  // What the last burst search found.
+  const BurstSearchResult& LastSearch() const { return lastSearch_; }
 
   // A number as the burst list and results show it: "0" and n decimals, or
   // a pattern ("00000"); always with a point.
@@ -207,7 +205,7 @@ class QUORVEL_API frmQuorvelUnitTest : public IServiceForm {
   bool testStarted_ = false;
   bool measurementBusy_ = false;
   vb::Long measChannel_ = 0;
-  std::vector<double> burstStart_, burstOnTime_, burstLevel_;
+  BurstSearchResult lastSearch_;
   std::string firmwarePath_, firmwareFileName_;
   std::string checkResult_;
 };

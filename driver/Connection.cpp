@@ -5,14 +5,14 @@ void clsQuorvelUnit::CheckDevicePhysical(vb::Long wanted) {
   Traced("CheckDevicePhysical", [&](io::ErrorFrame& f) {
     const bool visa = m_Link.Interface() == kInterfaceVisa;
     if (wanted == 0) {
-      m_Link.SetStatus(0);
+      m_Link.MarkUnitGone();
       if (visa && m_Link.HasForm()) f.Step([&] { m_Link.Close(); });
       ResetUnitCaches();
       return;
     }
     if (!visa) return;
     if (!f.Step([&] { return host::Require(m_Host.deviceList).IsAvailable(m_Name); })) {
-      m_Link.SetStatus(0);
+      m_Link.MarkUnitGone();
       ResetUnitCaches();
       return;
     }

@@ -3,12 +3,12 @@
 // whose traces went out of range, and is kept as a port mask so that it
 // can be reported again later.
 #include "driver/clsQuorvelUnit.h"
-#include "io/modMain.h"
+#include "driver/modMain.h"
 
 vb::Long clsQuorvelUnit::GetErrorStatus(bool ClearErrStatus) {
   const vb::Long status = m_Link.ErrorStatus();
   if (ClearErrStatus) {
-    m_Link.SetErrorStatus(esNONE);
+    m_Link.ClearErrorStatus();
     m_SysErrOverflow = 0;
   }
   return status;
@@ -86,8 +86,6 @@ vb::Long clsQuorvelUnit::PortMaskFromText(std::string_view text) {
 }
 
 void clsQuorvelUnit::ClearUnitFlags() {
-  m_Link.ForgetOperation();
-  m_Link.SetErrorStatus(esNONE);
-  m_Link.SetAbort(false);
+  m_Link.ClearState();
   m_SysErrOverflow = 0;
 }

@@ -9,7 +9,7 @@
 #include <system_error>
 
 #include "driver/clsQuorvelUnit.h"
-#include "io/modMain.h"
+#include "driver/modMain.h"
 #include "platform/PointerRestore.h"
 
 namespace {
@@ -79,6 +79,7 @@ int clsQuorvelUnit::Transfer_FirmwareFile(const std::string& localfilename) {
       position += chunk;
       const double percent = static_cast<double>(position) / static_cast<double>(length) * 100;
       f.Step([&] { form.SetFirmwareStatus("Upload in progress ... " + vb::Format(percent, "0") + "%"); });
+      if (m_FirmwareProgress) m_FirmwareProgress(percent);
     }
     return 1;
   });

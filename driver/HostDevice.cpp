@@ -1,12 +1,12 @@
 // The host's device interface: naming and the host data refresh.
 #include "driver/clsQuorvelUnit.h"
-#include "io/modMain.h"
+#include "driver/modMain.h"
 
 void clsQuorvelUnit::clsDevice_Name(const std::string& Name) {
   Traced("Let clsDevice_Name", [&](io::ErrorFrame& f) {
     f.Step([&] {
       m_Name = Name;
-      m_Link.SetStatus(0);
+      m_Link.MarkUnitGone();
     });
     f.Step([&] { m_Settings = host::Require(m_Host.utility).CreateSettings(1, 10, "dummy", 0, 0); });
     f.Step([&] { ReadConfig(); });
@@ -114,12 +114,12 @@ void clsQuorvelUnit::clsDevice_Initialize() {
           m_Info.SerialNumber = vb::Trim(fields[2]);
           if (fields.size() < 4) vb::Raise(vb::err::SubscriptOutOfRange);
           m_Info.FirmwareVersion = vb::Trim(fields[3]);
-          m_Link.SetStatus(1);
+          m_Link.MarkUnitPresent();
         } catch (const vb::Error& e) {
           // A unit that cannot be reached leaves the driver quietly in simulation.
           const long n = e.Number();
           if (n != visa::ERROR_VISA_OPEN && n != visa::ERROR_VISA_IO && n != 4999) throw;
-          m_Link.SetStatus(0);
+          m_Link.MarkUnitGone();
           clsDevice_Check();
         }
       },

@@ -1,6 +1,7 @@
 // Unit identity, reset and part data.
+#include "driver/Limits.h"
 #include "driver/clsQuorvelUnit.h"
-#include "io/modMain.h"
+#include "driver/modMain.h"
 
 void clsQuorvelUnit::ResetQuorvelUnit() {
   Traced("ResetQuorvelUnit", [&](io::ErrorFrame& f) {
@@ -13,7 +14,7 @@ void clsQuorvelUnit::ResetQuorvelUnit() {
     // Cleared right after the reset was sent: the next command does not wait for it.
     f.Step([&] {
       m_Link.ForgetOperation();
-      m_Link.SetErrorStatus(esNONE);
+      m_Link.ClearErrorStatus();
       m_SysErrOverflow = 0;
     });
   });
@@ -84,7 +85,7 @@ vb::Long clsQuorvelUnit::GetPathNr(const AttTableProp& prop) {
 }
 
 void clsQuorvelUnit::RoundAttenuatorStep(AttTableProp& prop) {
-  vb::Long step = 1;
-  if (prop.ToPort == pReceiver) step = prop.Rx18 ? 100 : 10;
+  vb::Long step = zentrix8::kPathStep;
+  if (prop.ToPort == pReceiver) step = prop.Rx18 ? zentrix8::kPathStepReceiverDirect : zentrix8::kPathStepReceiver;
   prop.Attenuator = vb::MulLong(vb::CLng(vb::Int(static_cast<double>(prop.Attenuator) / step)), step);
 }

@@ -1,27 +1,20 @@
 // Measurement control: start, abort and read a measurement.
 #include "driver/clsQuorvelUnit.h"
-#include "io/modMain.h"
+#include "driver/modMain.h"
 
 void clsQuorvelUnit::MeasurementAbort() {
   Traced("Abort", [&](io::ErrorFrame& f) {
     if (!m_Link.Connected()) return;
-    // Straight to the control, not through WriteCmd: this runs while another
-    // call of this object waits for the operation being aborted.
-    f.Step([&] {
-      const std::string cmd = BuildCmd(modMain::cmdAbort, modMain::ckSetting, -1);
-      m_Link.Control().Write(cmd);
-      if (m_Link.Control().Status() < 0) m_Link.TransferFailed("VISA Cmd: " + cmd);
-    });
-    m_Link.ForgetOperation();
-    m_Link.AddErrorStatus(esABORT);
-    m_Link.SetAbort(true);
+    // Not through WriteCmd: this runs while another call of this object
+    // waits for the operation being aborted.
+    f.Step([&] { m_Link.SendNow(BuildCmd(modMain::cmdAbort, modMain::ckSetting, -1)); });
+    m_Link.AbandonOperation();
   });
 }
 
 void clsQuorvelUnit::MeasurementInit(vb::Long port) {
   Traced("MeasurementInit", [&](io::ErrorFrame& f) {
-    m_Link.SetErrorStatus(esNONE);
-    m_Link.SetAbort(false);
+    m_Link.BeginOperation();
     m_SysErrOverflow = 0;
     f.Step([&] { WriteCmd(BuildCmd(modMain::cmdMeasurementInit, modMain::ckSetting, ChannelToSensor(port))); });
   });
@@ -29,8 +22,7 @@ void clsQuorvelUnit::MeasurementInit(vb::Long port) {
 
 void clsQuorvelUnit::BurstSearchInit(vb::Long port) {
   Traced("BurstSearchInit", [&](io::ErrorFrame& f) {
-    m_Link.SetErrorStatus(esNONE);
-    m_Link.SetAbort(false);  // the overflow port mask stays
+    m_Link.BeginOperation();  // the overflow port mask stays
     f.Step([&] { WriteCmd(BuildCmd(modMain::cmdBurstSearchInit, modMain::ckSetting, ChannelToSensor(port))); });
   });
 }

@@ -2,7 +2,7 @@
 #include <cmath>
 
 #include "driver/clsQuorvelUnit.h"
-#include "io/modMain.h"
+#include "driver/modMain.h"
 
 namespace {
 constexpr double kRowStart = 10e6;  // Hz, the first point of every row

@@ -1,6 +1,7 @@
 // Result retrieval: traces, levels, burst lists and the video calibration levels.
+#include "driver/Limits.h"
 #include "driver/clsQuorvelUnit.h"
-#include "io/modMain.h"
+#include "driver/modMain.h"
 
 using modMain::ckQuery;
 using modMain::ckSetting;
@@ -74,9 +75,9 @@ vb::Long clsQuorvelUnit::GetBurstCount(vb::Long port) {
   return Traced("GetBurstCount", [&](io::ErrorFrame& f) {
     const double v =
         f.Step([&] { return RequestCmdValue(BuildCmd(modMain::cmdBurstCount, ckQuery, ChannelToSensor(port))); });
-    if (v > 200000) {
+    if (v > zentrix8::kMaxSamples) {
       m_Link.AddErrorStatus(esOVERFLOW);  // more bursts than the count can report
-      return vb::Long{200001};
+      return vb::Long{zentrix8::kMaxSamples + 1};
     }
     return f.Step([&] { return vb::CLng(v); });
   });

@@ -1,17 +1,43 @@
 // Sampling, summing and trigger settings, and SendAllSettings.
 #include <algorithm>
 
+#include "driver/Limits.h"
 #include "driver/clsQuorvelUnit.h"
-#include "io/modMain.h"
+#include "driver/modMain.h"
 
 using modMain::ckQuery;
 using modMain::ckSetting;
 
-namespace {
-constexpr vb::Long kMaxReportedRate = 10000000;  // the unit reports at most 10 MHz
-}  // namespace
-
 // --- sample rate -------------------------------------------------------------------
+
+void clsQuorvelUnit::UpdateSampling(vb::Long port) {
+  PortSettings& p = m_Port(ChannelToSensor(port));
+  if (p.SampleRate < 1) return;
+  if (p.SampleRate < zentrix8::kSlowStream) {
+    // Slow rates decimate the 1 MHz stream of the 250 MHz clock / 250.
+    p.ClockMode = 0;
+    p.DividerFast = zentrix8::kSlowStreamDivider;
+    p.DividerSlow = vb::CLng(vb::Divide(static_cast<double>(zentrix8::kSlowStream), p.SampleRate));
+    p.SampleRate = vb::CLng(vb::Divide(static_cast<double>(zentrix8::kSlowStream), p.DividerSlow));
+  } else {
+    p.DividerSlow = 0;
+    if (zentrix8::kClock250 % p.SampleRate == 0) {
+      p.ClockMode = 0;
+      p.DividerFast = vb::CLng(vb::Divide(zentrix8::kClock250, p.SampleRate));
+    } else if (zentrix8::kClock252 % p.SampleRate != 0) {
+      // Neither clock divides: move to the nearest rate of the 250 MHz clock.
+      p.ClockMode = 0;
+      p.DividerFast = vb::CLng(vb::Divide(zentrix8::kClock250, p.SampleRate));
+      p.SampleRate = vb::CLng(vb::Divide(zentrix8::kClock250, p.DividerFast));
+    } else {
+      p.ClockMode = 1;
+      p.DividerFast = vb::CLng(vb::Divide(zentrix8::kClock252, p.SampleRate));
+    }
+    if (p.SubSampleRate > 1) p.DividerSlow = p.SubSampleRate;
+  }
+  const double samples = static_cast<double>(p.SampleRate) * p.MeasTime + 1;
+  p.SampleCount = p.SubSampleRate >= 2 ? vb::CLng(samples / p.SubSampleRate) : vb::CLng(samples);
+}
 
 void clsQuorvelUnit::SetSampleRate(vb::Long rate, vb::Long port, bool send) {
   for (const vb::Long s : GetPortList(port)) {
@@ -52,7 +78,7 @@ vb::Long clsQuorvelUnit::GetSampleRate(vb::Long port, bool fromDevice) {
   const vb::Long s = ChannelToSensor(port);
   if (fromDevice) {
     const double rate = RequestCmdValue(BuildCmd(modMain::cmdSampleRate, ckQuery, s));
-    return vb::CLng(std::min<double>(rate, kMaxReportedRate));
+    return vb::CLng(std::min<double>(rate, zentrix8::kMaxReportedRate));
   }
   return m_Port(s).SampleRate;
 }
@@ -212,6 +238,6 @@ void clsQuorvelUnit::SendAllSettings() {
     f.Step([&] { SendBeamformingGain(); });
     f.Step([&] { SendBurstSearchLevel(ppSum); });
     f.Step([&] { SendTriggerOutWithIn(); });
-    m_Link.SetErrorStatus(esNONE);  // only when everything was sent
+    m_Link.ClearErrorStatus();  // only when everything was sent
   });
 }

@@ -1,7 +1,7 @@
 // Per-port settings: stored in the driver, sent when asked, read back from
 // the store or, when asked, from the unit.
 #include "driver/clsQuorvelUnit.h"
-#include "io/modMain.h"
+#include "driver/modMain.h"
 
 using modMain::ckQuery;
 using modMain::ckSetting;

@@ -12,12 +12,14 @@
 //    description, as the host's error object would.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "driver/Limits.h"
 #include "driver/ServiceForm.h"
 #include "driver/Types.h"
 #include "host/Device.h"
@@ -51,8 +53,8 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice, private io::IUnitRepo
   static constexpr std::string_view kDefaultAddress = "TCPIP::---.---.---.---::inst0::instr";
   static constexpr std::string_view kDeviceType = "QuorvelUnit";
   static constexpr vb::Long kInterfaceVisa = io::kInterfaceVisa;
-  static constexpr double kMinFrequency = 10e6;
-  static constexpr double kMaxFrequency = 18e9;
+  static constexpr double kMinFrequency = zentrix8::kMinFrequency;
+  static constexpr double kMaxFrequency = zentrix8::kMaxFrequency;
 
   // Uses the services the program installed (driver/Defaults.h).
   clsQuorvelUnit();
@@ -161,6 +163,9 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice, private io::IUnitRepo
   // --- firmware ----------------------------------------------------------------
   // 1 = sent, -1 = not a firmware file (nothing sent), 0 = empty file.
   int Transfer_FirmwareFile(const std::string& localfilename);
+  // Told after each block of an upload how much of the file is sent, in
+  // percent (beside the service form's status label).
+  void SetFirmwareProgress(std::function<void(double percent)> progress) { m_FirmwareProgress = std::move(progress); }
 
   // --- results ----------------------------------------------------------------
   vb::Long GetTrace(vb::Long port, std::vector<double>& values);
@@ -316,6 +321,7 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice, private io::IUnitRepo
   std::string m_DeviceType{kDeviceType};
   DeviceInfo m_Info;
   std::unique_ptr<IServiceForm> m_TestForm;
+  std::function<void(double)> m_FirmwareProgress;
   vb::Array<PortSettings, 1, 8> m_Port;
   double m_MinFrequency = 0;
   double m_MaxFrequency = 0;

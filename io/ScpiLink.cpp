@@ -50,6 +50,12 @@ void ScpiLink::TransferFailed(const std::string& description) {
   RaiseVisaFailure(Control(), object_, description);
 }
 
+void ScpiLink::SendNow(const std::string& cmd) {
+  visa::IVisaControl& control = Control();
+  control.Write(cmd);
+  if (control.Status() < 0) TransferFailed("VISA Cmd: " + cmd);
+}
+
 void ScpiLink::Send(const std::string& text) {
   Control().Write(text);
   if (Control().Status() < 0) TransferFailed("VISA Cmd: " + text);

@@ -120,6 +120,36 @@ class QUORVEL_API ScpiLink {
   // Nothing to wait for, nothing seen: after a reset, at identification.
   void ForgetOperation() { opcPending_ = opcDone_ = false; }
 
+  // --- what the instrument's driver does with them -------------------------------
+  // A measurement or search begins: the error status and an earlier abort
+  // are forgotten.
+  void BeginOperation() {
+    errStatus_ = 0;
+    abort_ = false;
+  }
+  // The operation is abandoned: nothing left to wait for, the abort noted in
+  // the error status, and waits end at once until the next one begins.
+  void AbandonOperation() {
+    ForgetOperation();
+    errStatus_ |= kStatusAbort;
+    abort_ = true;
+  }
+  // A fresh start of the unit: nothing pending, no error status, no abort.
+  void ClearState() {
+    ForgetOperation();
+    errStatus_ = 0;
+    abort_ = false;
+  }
+  void ClearErrorStatus() { errStatus_ = 0; }
+  // The unit is not reached (or no longer): simulation from here on.
+  void MarkUnitGone() { status_ = 0; }
+  // The unit answered as itself.
+  void MarkUnitPresent() { status_ = 1; }
+  // Writes a command straight to the control, past the completion wait:
+  // the abort, while another call of the same driver waits for the
+  // operation it aborts.  A failed write is a failed transfer.
+  void SendNow(const std::string& cmd);
+
   // --- commands and answers ----------------------------------------------------
   void WriteCmd(const std::string& cmd);
   std::string RequestCmd(const std::string& query);

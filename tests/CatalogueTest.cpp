@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "io/modMain.h"
+#include "driver/modMain.h"
 
 namespace {
 

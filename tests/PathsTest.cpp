@@ -7,7 +7,7 @@
 #include <set>
 
 #include "Probe.h"
-#include "io/modMain.h"
+#include "driver/modMain.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 
 #include "dialog/frmQuorvelUnitTest.h"
 #include "driver/ServiceForm.h"
-#include "io/modMain.h"
+#include "driver/modMain.h"
 #include "quorvel/Session.h"
 
 namespace quorvel {
@@ -37,6 +37,22 @@ vb::Long SensorOf(clsQuorvelUnit& u, long channel) {
 
 }  // namespace
 
+int CheckSampling(Session& s, vb::Long sensor, std::optional<vb::Long> asked) {
+  const PortSettings& p = s.unit().StoredPortSettings(sensor);
+  if (asked && p.SampleRate != *asked) {
+    s.err() << "quorvel: --sample-rate " << *asked << " is not a rate the sampler makes ("
+            << zentrix8::kClock250 / 1000000 << " or " << zentrix8::kClock252 / 1000000
+            << " MHz divided by a whole number); the nearest it makes is " << p.SampleRate << "\n";
+    return kUsage;
+  }
+  if (p.SampleCount > kMaxSamples) {
+    s.err() << "quorvel: " << Num(p.MeasTime) << " s at " << p.SampleRate << " samples/s takes " << p.SampleCount
+            << " samples; the unit records at most " << kMaxSamples << " (shorten --meas-time or lower --sample-rate)\n";
+    return kUsage;
+  }
+  return kOk;
+}
+
 int ApplySettings(Session& s) {
   const Options& o = s.options();
   clsQuorvelUnit& u = s.unit();
@@ -53,24 +69,10 @@ int ApplySettings(Session& s) {
   }
   const vb::Long sensor = SensorOf(u, ch);
   if (o.frequency) u.SetFrequency(*o.frequency, ch, false);
-  if (o.sampleRate) {
-    u.SetSampleRate(*o.sampleRate, ch, false);
-    const vb::Long made = u.StoredPortSettings(sensor).SampleRate;
-    if (made != *o.sampleRate) {
-      s.err() << "quorvel: --sample-rate " << *o.sampleRate << " is not a rate the sampler makes (250 or 252 MHz "
-              << "divided by a whole number); the nearest it makes is " << made << "\n";
-      return kUsage;
-    }
-  }
+  if (o.sampleRate) u.SetSampleRate(*o.sampleRate, ch, false);
   // The sample count follows measuring time and rate (also when only the rate was given).
   u.SetMeasTime(o.measTime.value_or(u.StoredPortSettings(sensor).MeasTime), ch, false);
-  const vb::Long samples = u.StoredPortSettings(sensor).SampleCount;
-  if (samples > kMaxSamples) {
-    s.err() << "quorvel: " << Num(u.StoredPortSettings(sensor).MeasTime) << " s at "
-            << u.StoredPortSettings(sensor).SampleRate << " samples/s takes " << samples
-            << " samples; the unit records at most " << kMaxSamples << " (shorten --meas-time or lower --sample-rate)\n";
-    return kUsage;
-  }
+  if (const int status = CheckSampling(s, sensor, o.sampleRate); status != kOk) return status;
   if (o.attenuation) u.SetAttenuation(*o.attenuation, ch, false);
   if (send) {
     if (o.frequency) u.SendFrequency(ch);
@@ -459,20 +461,21 @@ int Firmware(Session& s) {
   }
   if (!s.Connect()) return kNoUnit;
   const std::string before = FirmwareVersion(s.unit().clsDevice_Info());
-  // The driver shows the upload in its service form's status label: a progress bar here.
+  // The driver shows the upload in its service form's status label, and tells us: a progress bar here.
   s.unit().clsDevice_ShowDeviceDialog(4, nullptr, "");
   std::ostream& err = s.err();
-  if (auto* form = dynamic_cast<dialog::frmQuorvelUnitTest*>(s.unit().TestForm()); form && s.Interactive())
-    form->lb_fw_status.Observe([&err, last = std::string()](const dialog::Control& label, std::string_view) mutable {
-      const std::string& caption = label.Caption();
-      if (caption == last || caption.rfind("Upload in progress", 0) != 0) return;  // redrawn when the figure changes
-      last = caption;
-      const double percent = vb::Val(caption.substr(caption.rfind(' ') + 1));
-      const int filled = static_cast<int>(percent / 5);
+  if (s.Interactive())
+    s.unit().SetFirmwareProgress([&err, last = -1](double percent) mutable {
+      const int whole = static_cast<int>(percent + 0.5);
+      if (whole == last) return;  // redrawn when the figure changes
+      last = whole;
+      const int filled = std::clamp(whole / 5, 0, 20);
       err << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
-          << std::string(static_cast<std::size_t>(20 - filled), '.') << "] " << caption << std::flush;
+          << std::string(static_cast<std::size_t>(20 - filled), '.') << "] Upload in progress ... " << whole << "%"
+          << std::flush;
     });
   const int result = s.unit().Transfer_FirmwareFile(file);
+  s.unit().SetFirmwareProgress({});
   if (result == 0) {
     s.err() << "quorvel: " << file << " is empty; nothing was sent\n";
     return kUsage;

@@ -4,9 +4,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "core/Vb.h"
+#include "driver/Limits.h"
 
 namespace quorvel {
 
@@ -65,13 +69,15 @@ std::string ManPage();                         // quorvel man
 std::string BashCompletion();                  // quorvel completion
 inline constexpr std::string_view kVersion = "quorvel 24.0 (Tavlor_QuorvelUnit 24.0)";
 
-// The largest firmware file the unit takes.
-inline constexpr std::uintmax_t kMaxFirmwareBytes = 64u << 20;
+using zentrix8::kMaxFirmwareBytes;
 
 // Stores the settings options and sends them when connected; kUsage (said
 // why) for a rate the sampler does not make or more samples than the unit
 // records, before anything is sent.
 int ApplySettings(Session& s);
+// The sensor's stored rate is the one asked for (when one was) and its
+// sample count fits the unit; else says why on stderr and gives kUsage.
+int CheckSampling(Session& s, vb::Long sensor, std::optional<vb::Long> asked);
 
 // The handlers (Commands.cpp, MainJob.cpp).
 int RunJob(Session& s);

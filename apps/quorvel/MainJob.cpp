@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "driver/BurstSearch.h"
 #include "quorvel/Commands.h"
 #include "quorvel/Session.h"
 #include "refhost/Files.h"
@@ -22,132 +23,71 @@ namespace {
 
 constexpr char TAB = '\t';
 
-// What one burst search found.
-struct BurstSearch {
-  vb::Long channel = 0;
-  std::vector<vb::Long> ports;  // the summed ports, or the single one
-  double frequency = 0, measTime = 0, threshold = 0;
-  vb::Long sampleRate = 0;
-  vb::Long count = 0, strongest = 0, status = 0;
-  double dutyCycle = 0, mediumUtilization = 0, rms = 0, traceMax = 0, traceMin = 0;
-  std::vector<double> start, onTime, level;
-  bool cancelled = false;
+// One burst search: what was asked and what was found.
+struct BurstSearch : BurstSearchResult {
+  BurstSearchPlan plan;
   int verdict = 0;  // kUsage: refused before sending; kUnitErrors: the unit refused a setting
-  bool listed() const { return static_cast<long>(start.size()) == count && static_cast<long>(onTime.size()) == count &&
-                               static_cast<long>(level.size()) == count; }
 };
 
-// Waits while the unit measures, 100 ms at a time through the host, so the
-// user's Ctrl-C (the host's stop request) can end it; false when stopped.
-bool WaitMeasuring(Session& s, double seconds) {
-  using clock = std::chrono::steady_clock;
-  const auto start = clock::now();
-  const bool progress = seconds >= 1 && s.Interactive();
-  for (;;) {
-    s.host().Wait(100);
-    if (s.host().StopRequested()) return false;
-    const double elapsed = std::chrono::duration<double>(clock::now() - start).count();
-    if (progress) s.err() << "\rmeasuring ... " << vb::Format(std::min(elapsed, seconds), "0.0") << " of " << Num(seconds) << " s" << std::flush;
-    if (elapsed >= seconds) break;
-  }
-  if (progress) s.err() << "\n";
-  return true;
-}
-
 // The sum of two or more ports, else the single one (the first of --sum, or the channel).
-void ChoosePorts(clsQuorvelUnit& u, BurstSearch& r, const std::optional<std::vector<vb::Long>>& sum, long channel) {
+void ChoosePorts(BurstSearchPlan& plan, const std::optional<std::vector<vb::Long>>& sum, long channel) {
   if (sum && sum->size() >= 2) {
-    std::vector<vb::Long> ports = *sum;
-    std::sort(ports.begin(), ports.end());
-    ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
-    r.ports = ports;
-    u.SetSumPorts(ports);
-    u.SendSumPorts();
-    r.channel = ppSum;
+    plan.ports = *sum;
+    std::sort(plan.ports.begin(), plan.ports.end());
+    plan.ports.erase(std::unique(plan.ports.begin(), plan.ports.end()), plan.ports.end());
+    plan.channel = ppSum;
   } else {
-    r.channel = sum ? sum->front() : channel;
-    r.ports = {r.channel};
-    u.SetActivePort(r.channel, true, false);
-    u.SendActivePorts();
+    plan.channel = sum ? sum->front() : channel;
+    plan.ports = {plan.channel};
   }
 }
 
-// What the search found, each read's error status added to r.status.
-void ReadBurstSearch(clsQuorvelUnit& u, BurstSearch& r) {
-  auto accumulate = [&] { r.status |= u.GetErrorStatus(true); };
-  r.dutyCycle = u.GetDutyCycle(r.channel);
-  accumulate();
-  r.mediumUtilization = u.GetMediumUtilization(r.channel);
-  accumulate();
-  r.traceMax = u.GetTraceMax(r.channel);
-  accumulate();
-  r.traceMin = u.GetTraceMin(r.channel);
-  accumulate();
-  r.rms = u.GetRMS(r.channel);
-  u.GetBurstStartTime(r.channel, r.start);
-  accumulate();
-  u.GetBurstOnTime(r.channel, r.onTime);
-  accumulate();
-  u.GetBurstLevel(r.channel, r.level);
-  accumulate();
-  r.strongest = u.GetBurstMaxLevelIndex(r.channel);
-  accumulate();
-}
-
-// The service panel's burst search: set up, measure, search, read.
+// The service panel's burst search: set up, measure, search, read.  While
+// the unit measures, the wait goes 100 ms at a time through the host, so the
+// user's Ctrl-C (the host's stop request) can end it.
 BurstSearch RunBurstSearch(Session& s, const std::optional<std::vector<vb::Long>>& sum, long channel) {
   const Options& o = s.options();
   clsQuorvelUnit& u = s.unit();
   BurstSearch r;
-  r.frequency = o.frequency.value_or(2.4e9);
-  r.sampleRate = o.sampleRate.value_or(1000000);
-  r.measTime = o.measTime.value_or(0.05);
-  r.threshold = o.threshold.value_or(20.0);
-  auto accumulate = [&] { r.status |= u.GetErrorStatus(true); };
+  BurstSearchPlan& plan = r.plan;
+  plan.frequency = o.frequency.value_or(2.4e9);
+  plan.sampleRate = o.sampleRate.value_or(1000000);
+  plan.measTime = o.measTime.value_or(0.05);
+  plan.threshold = o.threshold.value_or(20.0);
+  ChoosePorts(plan, sum, channel);
+  const bool progress = plan.measTime >= 1 && s.Interactive();
 
-  u.SetActivePortClr();
-  ChoosePorts(u, r, sum, channel);
-  u.SetFrequency(r.frequency, 0, false);
-  u.SetMeasTime(r.measTime, 0, false);
-  u.SetSampleRate(r.sampleRate, 0, false);
-  u.SetExtTrigger(false, 0, false);
-  u.SetBurstSearchLevel(r.threshold, 0, false);
-  u.SetTriggerOffset(0, 0, false);
-  const PortSettings& lead = u.StoredPortSettings(r.ports.front() >= 1 && r.ports.front() <= 8 ? r.ports.front() : 1);
-  if (lead.SampleRate != r.sampleRate) {
-    s.err() << "quorvel: --sample-rate " << r.sampleRate << " is not a rate the sampler makes (250 or 252 MHz divided "
-            << "by a whole number); the nearest it makes is " << lead.SampleRate << "\n";
+  BurstSearchHooks hooks;
+  hooks.beforeSend = [&] {
+    const vb::Long lead = plan.ports.front() >= 1 && plan.ports.front() <= 8 ? plan.ports.front() : 1;
+    if (CheckSampling(s, lead, plan.sampleRate) == kOk) return true;
     r.verdict = kUsage;
-    return r;
-  }
-  if (lead.SampleCount > kMaxSamples) {
-    s.err() << "quorvel: " << Num(r.measTime) << " s at " << r.sampleRate << " samples/s takes " << lead.SampleCount
-            << " samples; the unit records at most " << kMaxSamples << " (shorten --meas-time or lower --sample-rate)\n";
-    r.verdict = kUsage;
-    return r;
-  }
-  u.SendAllSettings();
-  if (s.UnitRefused()) {
-    r.verdict = kUnitErrors;
-    return r;
-  }
-  u.GetErrorStatus(true);
-  u.MeasurementInit(r.channel);
-  if (!WaitMeasuring(s, r.measTime)) {
-    u.MeasurementAbort();
-    r.cancelled = true;
-    return r;
-  }
-  u.BurstSearchInit(r.channel);
-  accumulate();
-  r.count = u.GetBurstCount(r.channel);
-  accumulate();
-  if (s.host().StopRequested()) {
-    u.MeasurementAbort();
-    r.cancelled = true;
-    return r;
-  }
-  ReadBurstSearch(u, r);
+    return false;
+  };
+  hooks.after = [&](BurstSearchStep step, const BurstSearchResult&) {
+    switch (step) {
+      case BurstSearchStep::SendSettings:
+        if (!s.UnitRefused()) return true;
+        r.verdict = kUnitErrors;
+        return false;
+      case BurstSearchStep::Measuring:
+        if (progress) s.err() << "\n";
+        return true;
+      case BurstSearchStep::Count: return !s.host().StopRequested();
+      default: return true;
+    }
+  };
+  hooks.wait = [&] {
+    s.host().Wait(100);
+    return !s.host().StopRequested();
+  };
+  hooks.measuring = [&](double elapsed) {
+    if (progress)
+      s.err() << "\rmeasuring ... " << vb::Format(std::min(elapsed, plan.measTime), "0.0") << " of "
+              << Num(plan.measTime) << " s" << std::flush;
+  };
+  RunBurstSearch(u, plan, hooks, r);
+  if (r.cancelled) u.MeasurementAbort();
   return r;
 }
 
@@ -170,9 +110,9 @@ std::string Cell(double v, const char* pattern) { return v < 1e99 ? vb::Format(v
 
 void PrintBurstSearch(Session& s, const BurstSearch& r) {
   std::ostream& out = s.out();
-  out << "Burst search on " << ChannelName(r.channel, r.ports) << "\n"
-      << "  Settings       " << Hz(r.frequency) << ", " << Num(r.measTime * 1000) << " ms at " << r.sampleRate
-      << " samples/s, bursts from " << Num(r.threshold) << " dB below the peak\n";
+  out << "Burst search on " << ChannelName(r.plan.channel, r.plan.ports) << "\n"
+      << "  Settings       " << Hz(r.plan.frequency) << ", " << Num(r.plan.measTime * 1000) << " ms at " << r.plan.sampleRate
+      << " samples/s, bursts from " << Num(r.plan.threshold) << " dB below the peak\n";
   if (r.cancelled) {
     out << "  cancelled!\n";
     return;
@@ -183,10 +123,10 @@ void PrintBurstSearch(Session& s, const BurstSearch& r) {
       << "  RMS            " << Dbm(r.rms) << "\n"
       << "  Trace max      " << Dbm(r.traceMax) << "\n"
       << "  Trace min      " << Dbm(r.traceMin) << "\n";
-  if (r.status) out << "  Error status   " << s.unit().GetErrorDescription(r.status) << "\n";
+  if (r.errorStatus) out << "  Error status   " << s.unit().GetErrorDescription(r.errorStatus) << "\n";
   out << "Burst no.:" << TAB << "Start" << TAB << "On-time" << TAB << "RMS level\n"
       << " " << TAB << "[ms]" << TAB << "[ms]" << TAB << "[dBm]\n";
-  if (!r.listed()) {
+  if (!r.Listed()) {
     out << "No Bursts found\n";
     return;
   }
@@ -199,8 +139,8 @@ void PrintBurstSearch(Session& s, const BurstSearch& r) {
 }
 
 Json ToJson(const BurstSearch& r) {
-  Json j = {{"channel", r.channel}, {"ports", r.ports},          {"frequency", r.frequency},
-            {"measTime", r.measTime}, {"sampleRate", r.sampleRate}, {"threshold", r.threshold},
+  Json j = {{"channel", r.plan.channel}, {"ports", r.plan.ports},          {"frequency", r.plan.frequency},
+            {"measTime", r.plan.measTime}, {"sampleRate", r.plan.sampleRate}, {"threshold", r.plan.threshold},
             {"cancelled", r.cancelled}};
   if (r.cancelled) return j;
   j["count"] = r.count;
@@ -209,9 +149,9 @@ Json ToJson(const BurstSearch& r) {
   j["rms"] = r.rms;
   j["traceMax"] = r.traceMax;
   j["traceMin"] = r.traceMin;
-  j["errorStatus"] = r.status;
+  j["errorStatus"] = r.errorStatus;
   j["bursts"] = Json::array();
-  if (r.listed())
+  if (r.Listed())
     for (std::size_t i = 0; i < r.start.size(); ++i)
       j["bursts"].push_back({{"start", r.start[i]},
                              {"onTime", r.onTime[i]},
@@ -295,7 +235,7 @@ int RunJob(Session& s) {
               << "  Trace min      " << Dbm(m.traceMin) << "\n";
   }
   const int verdict = s.ErrorStatusVerdict();  // 130 when the user stopped it
-  return verdict != kOk ? verdict : (search.status ? kUnitErrors : kOk);
+  return verdict != kOk ? verdict : (search.errorStatus ? kUnitErrors : kOk);
 }
 
 int BurstSearchJob(Session& s) {
@@ -309,7 +249,7 @@ int BurstSearchJob(Session& s) {
     PrintBurstSearch(s, r);
   if (s.options().csv && !r.cancelled) {
     std::string csv = "burst,start_ms,on_time_ms,level_dBm,strongest\n";
-    if (r.listed())
+    if (r.Listed())
       for (long i = 0; i < r.count; ++i) {
         const auto k = static_cast<std::size_t>(i);
         csv += std::to_string(i + 1) + "," + CsvNum(r.start[k] * 1000) + "," + CsvNum(r.onTime[k] * 1000) + "," + CsvNum(r.level[k]) +
@@ -318,7 +258,7 @@ int BurstSearchJob(Session& s) {
     if (!WriteCsv(s, *s.options().csv, csv)) return kFailed;
   }
   const int verdict = s.ErrorStatusVerdict();  // 130 when the user stopped it
-  return verdict != kOk ? verdict : (r.status ? kUnitErrors : kOk);
+  return verdict != kOk ? verdict : (r.errorStatus ? kUnitErrors : kOk);
 }
 
 int TraceJob(Session& s) {

@@ -9,10 +9,8 @@
 #include <cmath>
 #include <map>
 
-#include "io/modMain.h"
+#include "driver/modMain.h"
 #include "quorvel/Commands.h"
-#include "visa/VisaControl.h"
-#include "visa/Network.h"
 
 namespace quorvel {
 
@@ -109,7 +107,9 @@ void Apply(const Given& g, const Command& c, Options& o) {
   if (const std::string* v = g.Get("--frequency")) {
     const double f = Number("--frequency", *v);
     if (f < kMinFrequency || f > kMaxFrequency)
-      Fail("--frequency " + *v + " is outside the unit's 10 MHz to 18 GHz (10e6 to 18e9)");
+      Fail("--frequency " + *v + " is outside the unit's " + vb::Format(kMinFrequency / 1e6, "0") + " MHz to " +
+           vb::Format(kMaxFrequency / 1e9, "0") + " GHz (" + vb::Format(kMinFrequency / 1e6, "0") + "e6 to " +
+           vb::Format(kMaxFrequency / 1e9, "0") + "e9)");
     o.frequency = f;
   }
   if (const std::string* v = g.Get("--meas-time")) {
@@ -119,13 +119,15 @@ void Apply(const Given& g, const Command& c, Options& o) {
   }
   if (const std::string* v = g.Get("--sample-rate")) {
     const double r = Number("--sample-rate", *v);
-    if (r < 1 || r > 252e6 || r != std::floor(r)) Fail("--sample-rate takes whole samples per second from 1 to 252000000");
+    if (r < 1 || r > zentrix8::kClock252 || r != std::floor(r))
+      Fail("--sample-rate takes whole samples per second from 1 to " + std::to_string(zentrix8::kClock252));
     o.sampleRate = static_cast<vb::Long>(r);
   }
   if (const std::string* v = g.Get("--attenuation")) o.attenuation = Number("--attenuation", *v);
   if (const std::string* v = g.Get("--threshold")) {
     const double t = Number("--threshold", *v);
-    if (t < kMinThreshold || t > kMaxThreshold) Fail("--threshold takes -10 to 70 dB below the peak, not " + *v);
+    if (t < kMinThreshold || t > kMaxThreshold) Fail("--threshold takes " + vb::Format(kMinThreshold, "0") + " to " + vb::Format(kMaxThreshold, "0") +
+                                                       " dB below the peak, not " + *v);
     o.threshold = t;
   }
   if ((c.takes & kSumList) && g.Get("--sum")) {
@@ -177,30 +179,6 @@ void Apply(const Given& g, const Command& c, Options& o) {
 }
 
 }  // namespace
-
-std::string CheckResource(const std::string& resource) {
-  const std::string supported =
-      "; supported: TCPIP::<host>[::inst0]::INSTR (VXI-11), TCPIP::<host>::<port>::SOCKET (raw SCPI), "
-      "SIM::<name>::INSTR (the embedded simulator)";
-  if (vb::StartsWithNoCase(resource, "SIM::")) {
-    const std::string rest = resource.substr(5);
-    if (rest.empty() || !vb::EqualsNoCase(rest.substr(rest.find("::") == std::string::npos ? rest.size() : rest.find("::")),
-                                    "::INSTR"))
-      return "'" + resource + "' is not a simulator resource" + supported;
-    return {};
-  }
-  visa::TcpipResource r;
-  std::string error;
-  if (!vb::StartsWithNoCase(resource, "TCPIP")) {
-    if (visa::VisaRegistry::Instance().Create(resource)) return {};  // a transport the program registered
-    const std::size_t end = resource.find("::");
-    return "'" + resource + "': " + (end == std::string::npos ? "not a VISA resource" : resource.substr(0, end) + " resources are not supported") + supported;
-  }
-  if (!visa::ParseTcpip(resource, r, error)) return error + supported;
-  if (r.kind != visa::TcpipResource::Kind::kSocket && !r.device.empty() && !vb::EqualsNoCase(r.device, "inst0"))
-    return "'" + resource + "': the Zentrix8 serves the device inst0, not '" + r.device + "'" + supported;
-  return {};
-}
 
 long PortFromText(const std::string& text) {
   long n = 0;
@@ -258,6 +236,8 @@ bool Parse(const std::vector<std::string>& argsIn, Options& o, std::string& erro
     args.insert(args.end(), argsIn.begin() + static_cast<std::ptrdiff_t>(scan.at) + 1, argsIn.end());
   }
   const Command& command = *FindCommand(scan.command.empty() ? "run" : scan.command);
+  o.connects = command.connects;
+  o.resets = command.resets;
 
   CLI::App app{"", "quorvel"};
   app.set_help_flag();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/Vb.h"
+#include "driver/Limits.h"
 
 namespace quorvel {
 
@@ -42,6 +43,9 @@ struct Options {
   std::optional<std::string> csv;
   bool json = false;
   bool dump = false;  // panel: print the service form as text
+  // What the command does with the unit (Parse sets them from the command table).
+  bool connects = true;  // talks to it
+  bool resets = true;    // resets it first
 
   long defaultChannel = 0;  // the command's own (Parse sets it)
 
@@ -53,10 +57,12 @@ struct Options {
 // Values are checked here: nothing out of range reaches the unit.
 bool Parse(const std::vector<std::string>& args, Options& o, std::string& error);
 
-// Limits the tool checks before anything is sent.
-inline constexpr double kMinFrequency = 10e6, kMaxFrequency = 18e9;
-inline constexpr long kMaxSamples = 200000;  // samples the unit records in one measurement
-inline constexpr double kMinThreshold = -10, kMaxThreshold = 70;
+// The unit's limits, checked before anything is sent.
+using zentrix8::kMaxFrequency;
+using zentrix8::kMaxSamples;
+using zentrix8::kMaxThreshold;
+using zentrix8::kMinFrequency;
+using zentrix8::kMinThreshold;
 
 // A resource the tool can reach: "" when it is, else why not and what is.
 std::string CheckResource(const std::string& resource);

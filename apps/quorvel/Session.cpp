@@ -4,7 +4,7 @@
 
 #include <sys/stat.h>
 
-#include "io/modMain.h"
+#include "driver/modMain.h"
 #include "sim/InProcessVisa.h"
 #include "visa/Network.h"
 
@@ -65,7 +65,7 @@ bool Session::Open(int& status) {
     const std::string listed = host_->Address(name);
     if (listed.empty() || listed == clsQuorvelUnit::kDefaultAddress) {
       address = sim::kDefaultResource;
-      if (command().connects) err_ << "quorvel: no unit given for " << name << "; the embedded Zentrix8 simulator answers (" << address << ")\n";
+      if (o_.connects) err_ << "quorvel: no unit given for " << name << "; the embedded Zentrix8 simulator answers (" << address << ")\n";
     }
   }
   if (const std::string listed = host_->Address(name);
@@ -97,7 +97,7 @@ bool Session::Open(int& status) {
 }
 
 bool Session::Connect() {
-  watch_->readOnly = !command().resets;
+  watch_->readOnly = !o_.resets;
   watch_->lastFailure.clear();
   try {
     unit_->clsDevice_Status(1);

@@ -13,9 +13,8 @@
 #include "refhost/ReferenceHost.h"
 #include "visa/VisaControl.h"
 #include "platform/Headless.h"
-#include "quorvel/Commands.h"
 #include "quorvel/Options.h"
-#include "quorvel/ToolVisa.h"
+#include "quorvel/VisaWatch.h"
 
 namespace quorvel {
 
@@ -54,7 +53,6 @@ class Session {
   std::ostream& out() { return buffer_; }
   std::ostream& err() { return err_; }
   const Options& options() const { return o_; }
-  const Command& command() const { return *FindCommand(o_.command); }
   // Whether standard error is a terminal (progress bars only there).
   bool Interactive() const { return interactive_; }
   void SetInteractive(bool on) { interactive_ = on; }

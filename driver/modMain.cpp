@@ -1,4 +1,4 @@
-#include "io/modMain.h"
+#include "driver/modMain.h"
 
 #include <array>
 #include <iterator>

@@ -1,4 +1,4 @@
-#include "quorvel/ToolVisa.h"
+#include "quorvel/VisaWatch.h"
 
 #include <cstdio>
 #include <utility>

@@ -1,9 +1,7 @@
-// The driver object: creation, defaults, sampling derivation, destruction.
-#include <cmath>
-
+// The driver object: creation, defaults, channel mapping, destruction.
 #include "driver/clsQuorvelUnit.h"
 #include "driver/Defaults.h"
-#include "io/modMain.h"
+#include "driver/modMain.h"
 
 clsQuorvelUnit::clsQuorvelUnit() : clsQuorvelUnit(defaults::Host(), defaults::Platform()) {}
 
@@ -74,39 +72,8 @@ void clsQuorvelUnit::InitPortDefaults() {
     p.Gain = 0;
     p.Attenuation = 0;
   }
-  for (double& a : m_Attenuator) a = 31.75;
+  for (double& a : m_Attenuator) a = zentrix8::kAttenuatorDefault;
   ResetUnitCaches();
-}
-
-void clsQuorvelUnit::UpdateSampling(vb::Long port) {
-  PortSettings& p = m_Port(ChannelToSensor(port));
-  if (p.SampleRate < 1) return;
-  constexpr vb::Long kClock250 = 250000000;
-  constexpr vb::Long kClock252 = 252000000;
-  if (p.SampleRate < 1000000) {
-    // Slow rates decimate the 1 MHz stream of the 250 MHz clock / 250.
-    p.ClockMode = 0;
-    p.DividerFast = 250;
-    p.DividerSlow = vb::CLng(vb::Divide(1000000.0, p.SampleRate));
-    p.SampleRate = vb::CLng(vb::Divide(1000000.0, p.DividerSlow));
-  } else {
-    p.DividerSlow = 0;
-    if (kClock250 % p.SampleRate == 0) {
-      p.ClockMode = 0;
-      p.DividerFast = vb::CLng(vb::Divide(kClock250, p.SampleRate));
-    } else if (kClock252 % p.SampleRate != 0) {
-      // Neither clock divides: move to the nearest rate of the 250 MHz clock.
-      p.ClockMode = 0;
-      p.DividerFast = vb::CLng(vb::Divide(kClock250, p.SampleRate));
-      p.SampleRate = vb::CLng(vb::Divide(kClock250, p.DividerFast));
-    } else {
-      p.ClockMode = 1;
-      p.DividerFast = vb::CLng(vb::Divide(kClock252, p.SampleRate));
-    }
-    if (p.SubSampleRate > 1) p.DividerSlow = p.SubSampleRate;
-  }
-  const double samples = static_cast<double>(p.SampleRate) * p.MeasTime + 1;
-  p.SampleCount = p.SubSampleRate >= 2 ? vb::CLng(samples / p.SubSampleRate) : vb::CLng(samples);
 }
 
 void clsQuorvelUnit::ResetUnitCaches() {
