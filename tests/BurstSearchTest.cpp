@@ -1,0 +1,98 @@
+// The one burst search the service form and the tool share: its steps in
+// order, where each way out leaves it, and what reached the unit.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "SimFixture.h"
+#include "driver/BurstSearch.h"
+
+namespace {
+
+using S = BurstSearchStep;
+
+const std::vector<S> kAllSteps = {S::ClearPorts, S::ChoosePorts,       S::SendSettings, S::MeasurementInit,
+                                  S::Measuring,  S::SearchInit,        S::Count,        S::DutyCycle,
+                                  S::MediumUtilization, S::TraceMax,   S::TraceMin,     S::Rms,
+                                  S::StartTimes, S::OnTimes,           S::Levels,       S::Strongest};
+
+std::vector<S> Upto(S last) {
+  const auto end = std::find(kAllSteps.begin(), kAllSteps.end(), last);
+  return std::vector<S>(kAllSteps.begin(), end + 1);
+}
+
+bool Sent(const std::vector<std::string>& log, const std::string& command) {
+  return std::any_of(log.begin(), log.end(), [&](const std::string& c) { return c.find(command) != std::string::npos; });
+}
+
+TEST(BurstSearch, StepsInOrderAndEveryWayOut) {
+  enum class Exit { None, RefuseValues, UnitRefuses, CancelWhileMeasuring, CancelAfterCount };
+  const struct {
+    const char* name;
+    vb::Long channel;
+    std::vector<vb::Long> ports;
+    Exit exit;
+    std::vector<S> ran;  // the steps run, in order (Measuring is a wait, not a call)
+    bool refused, cancelled;
+    const char* lastSent;     // the last command that must reach the unit
+    const char* neverSent;    // one that must not
+  } cases[] = {
+      {"a sum to the end", ppSum, {2, 3}, Exit::None, kAllSteps, false, false, ":SUMP:BURS:MAX?", ""},
+      {"one port to the end", ppDUT4, {4}, Exit::None, kAllSteps, false, false, ":SENS4:BURS:MAX?", ":SUMP:BURS"},
+      {"no port chosen", 0, {}, Exit::None, {S::ClearPorts}, false, false, "", ":INIT:IMM"},
+      {"values refused before sending", ppGenerator, {ppGenerator}, Exit::RefuseValues, Upto(S::SendSettings), true,
+       false, ":SENS7:MODE PEAK", ":FREQ"},
+      {"the unit refuses the settings", ppDUT1, {1}, Exit::UnitRefuses, Upto(S::SendSettings), true, false, ":FREQ",
+       ":INIT:IMM"},
+      {"cancelled while measuring", ppDUT1, {1}, Exit::CancelWhileMeasuring, Upto(S::MeasurementInit), false, true,
+       ":INIT:IMM", ":BURS:INIT"},
+      {"cancelled after the count", ppDUT1, {1}, Exit::CancelAfterCount, Upto(S::Count), false, true,
+       ":SENS1:BURS:COUN?", ":DCYC?"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedUnit fx;
+    BurstSearchPlan plan{c.channel, c.ports, 2.4e9, 0.001, 1000000, 20};
+    std::vector<S> ran, after;
+    int waits = 0;
+    BurstSearchHooks hooks;
+    hooks.run = [&](S step, const std::function<void()>& call) {
+      ran.push_back(step);
+      call();
+    };
+    hooks.beforeSend = [&] { return c.exit != Exit::RefuseValues; };
+    hooks.wait = [&] { return ++waits, c.exit != Exit::CancelWhileMeasuring; };
+    hooks.after = [&](S step, const BurstSearchResult&) {
+      after.push_back(step);
+      if (step == S::SendSettings) return c.exit != Exit::UnitRefuses;
+      return !(step == S::Count && c.exit == Exit::CancelAfterCount);
+    };
+    BurstSearchResult r;
+    RunBurstSearch(*fx.unit, plan, hooks, r);
+    std::vector<S> ranCalls = c.ran;
+    ranCalls.erase(std::remove(ranCalls.begin(), ranCalls.end(), S::Measuring), ranCalls.end());
+    EXPECT_EQ(ran, ranCalls);
+    // Each step but the choice of ports is seen after it ran; values refused
+    // before sending leave nothing to see.
+    std::vector<S> seen;
+    for (S step : c.ran)
+      if (step != S::ClearPorts && step != S::ChoosePorts && c.exit != Exit::RefuseValues) seen.push_back(step);
+    EXPECT_EQ(after, seen);
+    EXPECT_EQ(r.refused, c.refused);
+    EXPECT_EQ(r.cancelled, c.cancelled);
+    const auto log = fx.model->commandLog();
+    if (*c.lastSent) {
+      EXPECT_TRUE(Sent(log, c.lastSent)) << "not sent: " << c.lastSent;
+    }
+    if (*c.neverSent) {
+      EXPECT_FALSE(Sent(log, c.neverSent)) << "sent: " << c.neverSent;
+    }
+    if (c.exit == Exit::None && c.channel != 0) {
+      EXPECT_GE(waits, 1);
+      EXPECT_TRUE(r.Listed());
+      EXPECT_EQ(r.start.size(), static_cast<std::size_t>(r.count));
+    }
+  }
+}
+
+}  // namespace
