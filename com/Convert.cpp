@@ -61,7 +61,7 @@ void Store(const std::vector<T>& x, uint16_t vt, VARIANT& v) {
 // The fields of a record variant of the named type.
 const VARIANT* Fields(const VARIANT& v, const char* name, uint32_t count) {
   if (v.vt != VT_RECORD || !v.u.rec.pFields || !v.u.rec.pRecName || v.u.rec.pFields->vt != VT_VARIANT ||
-      v.u.rec.pFields->cElements != count || strcasecmp(v.u.rec.pRecName, name) != 0)
+      v.u.rec.pFields->cElements != count || !vb::EqualsNoCase(v.u.rec.pRecName, name))
     Mismatch();
   return static_cast<const VARIANT*>(v.u.rec.pFields->pvData);
 }

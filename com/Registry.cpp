@@ -1,8 +1,5 @@
 #include "com/Registry.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +10,8 @@
 
 #include "com/Identity.h"
 #include "core/Vb.h"
+#include "platform/Files.h"
+#include "platform/System.h"
 
 namespace com {
 
@@ -21,25 +20,17 @@ namespace {
 }  // namespace
 
 std::string RegistryFile::DefaultPath() {
-  if (const char* p = std::getenv(kPathVariable); p && *p) return p;
-  std::string base;
-  if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x) {
-    base = x;
-  } else if (const char* h = std::getenv("HOME"); h && *h) {
-    base = std::string(h) + "/.config";
-  } else {
-    base = ".";
-  }
-  return base + "/quorvel/components.reg";
+  if (std::string p = platform::Environment(kPathVariable); !p.empty()) return p;
+  return platform::UserConfigFolder() + "/quorvel/components.reg";
 }
 
 RegistryFile RegistryFile::Load(const std::string& path) {
   RegistryFile r;
   r.path_ = path;
-  struct stat st{};
-  if (::stat(path.c_str(), &st) != 0) return r;  // not there yet: empty
-  if (!S_ISREG(st.st_mode)) throw std::runtime_error(path + ": not a regular file");
-  if (static_cast<std::size_t>(st.st_size) > kMaxSize)
+  const platform::files::FileStatus st = platform::files::Status(path);
+  if (st.kind == platform::files::FileStatus::Kind::kMissing) return r;  // not there yet: empty
+  if (st.kind != platform::files::FileStatus::Kind::kRegular) throw std::runtime_error(path + ": not a regular file");
+  if (st.size > kMaxSize)
     throw std::runtime_error(path + ": larger than " + std::to_string(kMaxSize) + " bytes");
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error(path + ": cannot be read");
@@ -113,21 +104,11 @@ void RegistryFile::Save() const {
     text << "[" << s.name << "]\n";
     for (const auto& [k, v] : s.lines) text << (k.empty() ? v : k + " = " + v) << "\n";
   }
-  const std::string data = text.str();
-  std::random_device rd;
-  const std::string temp = path_ + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(rd());
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out << data;
-    out.flush();
-    if (!out) {
-      std::remove(temp.c_str());
-      throw std::runtime_error(temp + ": cannot be written");
-    }
-  }
-  if (std::rename(temp.c_str(), path_.c_str()) != 0) {
-    std::remove(temp.c_str());
-    throw std::runtime_error(path_ + ": cannot be replaced");
+  // Whole or not at all, through a temporary file and a rename.
+  try {
+    platform::files::WriteFile(path_, text.str(), "Registry");
+  } catch (const vb::Error& e) {
+    throw std::runtime_error(e.Description());
   }
 }
 

@@ -1,14 +1,11 @@
 // The component's entry points, its class factory and the dispatch object
 // that wraps one clsQuorvelUnit.
-#include <dlfcn.h>
 
 #include <atomic>
 #include <cstring>
 #include <exception>
-#include <filesystem>
 #include <memory>
 #include <new>
-#include <strings.h>
 
 #include "com/Convert.h"
 #include "com/Identity.h"
@@ -18,6 +15,7 @@
 #include "core/Export.h"
 #include "dialog/frmQuorvelUnitTest.h"
 #include "driver/clsQuorvelUnit.h"
+#include "platform/System.h"
 
 namespace com {
 
@@ -77,7 +75,7 @@ HRESULT UnitIdsOfNames(IDispatch*, const GUID*, const char** names, uint32_t cou
   for (uint32_t i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
   if (!names[0]) return E_POINTER;
   for (const Member& m : Members())
-    if (strcasecmp(m.name.c_str(), names[0]) == 0) {
+    if (vb::EqualsNoCase(m.name, names[0])) {
       ids[0] = m.dispid;
       // named arguments are not taken: their names stay unknown
       return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
@@ -204,9 +202,7 @@ const IClassFactoryVtbl kFactoryVtbl{FactoryQuery, FactoryAddRef, FactoryRelease
 
 // The library's own file, as it was loaded, made absolute.
 std::string OwnPath() {
-  Dl_info info{};
-  if (!dladdr(reinterpret_cast<void*>(&DllGetClassObject), &info) || !info.dli_fname) return {};
-  return std::filesystem::absolute(info.dli_fname).lexically_normal().string();
+  return platform::ModulePath(reinterpret_cast<const void*>(&DllGetClassObject));
 }
 
 std::string ClassKey() { return "CLSID\\" + ToString(kClsid); }

@@ -1,11 +1,6 @@
 #include "platform/Headless.h"
 
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <csignal>
-#include <fstream>
 #include <mutex>
 
 namespace platform {
@@ -54,19 +49,6 @@ std::string HeadlessFileDialog::ShowOpen(const std::string& filter, long filterI
 vb::Long NewWindowHandle() {
   static std::atomic<vb::Long> next{0x10000};
   return next.fetch_add(4);
-}
-
-long CurrentThreadId() { return static_cast<long>(::syscall(SYS_gettid)); }
-
-void BreakIfDebuggerAttached() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("TracerPid:", 0) == 0) {
-      if (std::stol(line.substr(10)) != 0) std::raise(SIGTRAP);
-      return;
-    }
-  }
 }
 
 }  // namespace platform

@@ -9,6 +9,7 @@
 
 #include "core/Export.h"
 #include "core/Vb.h"
+#include "platform/System.h"
 
 namespace visa {
 class IVisaControl;
@@ -78,10 +79,5 @@ struct Services {
 
 // A new window handle, unique in the process.
 QUORVEL_API vb::Long NewWindowHandle();
-
-// Id of the calling thread, as trace records carry it.
-QUORVEL_API long CurrentThreadId();
-// Stops in an attached debugger; does nothing when none is attached.
-QUORVEL_API void BreakIfDebuggerAttached();
 
 }  // namespace platform

@@ -1,29 +1,25 @@
 #include "comhost/CreateObject.h"
 
-#include <dlfcn.h>
-
 #include "com/Identity.h"
 #include "com/Registry.h"
 
 namespace comhost {
 
 Library::Library(const std::string& path) : path_(path) {
-  handle_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
-  if (!handle_) {
-    const char* why = ::dlerror();
-    throw ComError(REGDB_E_CLASSNOTREG, "cannot load " + path + ": " + (why ? why : "unknown reason"));
-  }
+  std::string why;
+  library_ = platform::SharedLibrary(path, why);
+  if (!library_) throw ComError(REGDB_E_CLASSNOTREG, "cannot load " + path + ": " + why);
 }
 
 Library::~Library() {
   // A library with live objects stays: unloading it would pull the code
   // from under them.
-  if (CanUnloadNow()) ::dlclose(handle_);
+  if (!CanUnloadNow()) library_.Keep();
 }
 
 template <class F>
 F Library::Symbol(const char* name) const {
-  void* p = ::dlsym(handle_, name);
+  void* p = library_.Symbol(name);
   if (!p) throw ComError(E_NOTIMPL, path_ + " does not export " + name);
   return reinterpret_cast<F>(p);
 }

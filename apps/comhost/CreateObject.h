@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "com/ComTypes.h"
+#include "platform/System.h"
 
 namespace comhost {
 
@@ -46,7 +47,7 @@ class Library {
   template <class F>
   F Symbol(const char* name) const;
   std::string path_;
-  void* handle_ = nullptr;
+  platform::SharedLibrary library_;
 };
 
 // An interface pointer that holds one reference.

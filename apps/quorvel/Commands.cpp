@@ -1,7 +1,6 @@
 // The commands of the quorvel tool.
 #include "quorvel/Commands.h"
 
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -18,6 +17,7 @@
 #include "dialog/frmQuorvelUnitTest.h"
 #include "driver/ServiceForm.h"
 #include "driver/modMain.h"
+#include "platform/Files.h"
 #include "quorvel/Session.h"
 
 namespace quorvel {
@@ -430,20 +430,22 @@ FirmwareHeader ReadHeader(const std::string& file) {
 int Firmware(Session& s) {
   const std::string& file = s.options().arguments.front();
   // The driver says "File not found" for anything it cannot size: say what the path is.
-  struct stat st{};
-  if (::stat(file.c_str(), &st) != 0) {
-    s.err() << "quorvel: file not found: " << file << " (" << std::strerror(errno) << ")\n";
+  using Kind = platform::files::FileStatus::Kind;
+  const platform::files::FileStatus st = platform::files::Status(file);
+  if (st.kind == Kind::kMissing) {
+    s.err() << "quorvel: file not found: " << file << " (" << (st.error.empty() ? "No such file or directory" : st.error)
+            << ")\n";
     return kUsage;
   }
-  if (S_ISDIR(st.st_mode)) {
+  if (st.kind == Kind::kDirectory) {
     s.err() << "quorvel: " << file << " is a directory, not a firmware file\n";
     return kUsage;
   }
-  if (!S_ISREG(st.st_mode)) {
+  if (st.kind != Kind::kRegular) {
     s.err() << "quorvel: " << file << " is not a regular file (a FIFO, device or socket); nothing was sent\n";
     return kUsage;
   }
-  const auto size = static_cast<std::uintmax_t>(st.st_size);
+  const std::uintmax_t size = st.size;
   if (size > kMaxFirmwareBytes) {
     s.err() << "quorvel: " << file << " is " << size << " bytes; the unit takes at most " << kMaxFirmwareBytes
             << " bytes of firmware\n";

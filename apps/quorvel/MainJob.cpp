@@ -11,7 +11,7 @@
 #include "driver/BurstSearch.h"
 #include "quorvel/Commands.h"
 #include "quorvel/Session.h"
-#include "refhost/Files.h"
+#include "platform/Files.h"
 
 #include <nlohmann/json.hpp>
 
@@ -175,7 +175,7 @@ bool WriteCsv(Session& s, const std::string& file, const std::string& text) {
     return true;
   }
   try {
-    host::files::WriteFile(file, text, "quorvel");
+    platform::files::WriteFile(file, text, "quorvel");
     return true;
   } catch (const vb::Error& e) {
     s.err() << "quorvel: cannot write the CSV to " << e.Description() << "\n";

@@ -2,9 +2,9 @@
 
 #include <cctype>
 
-#include <sys/stat.h>
 
 #include "driver/modMain.h"
+#include "platform/Files.h"
 #include "sim/InProcessVisa.h"
 #include "visa/Network.h"
 
@@ -32,8 +32,7 @@ bool Session::Open(int& status) {
   const bool desktop = desktop_.platform.events != nullptr;
   // A configuration named on the command line must be there: no silent defaults.
   if (!o_.config.empty()) {
-    struct stat st{};
-    if (::stat(o_.config.c_str(), &st) != 0) {
+    if (platform::files::Status(o_.config).kind == platform::files::FileStatus::Kind::kMissing) {
       err_ << "quorvel: the configuration " << o_.config << " does not exist\n";
       status = kUsage;
       return false;

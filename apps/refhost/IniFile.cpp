@@ -1,9 +1,7 @@
 #include "refhost/IniFile.h"
 
-#include "refhost/Files.h"
+#include "platform/Files.h"
 
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
@@ -30,7 +28,7 @@ std::pair<std::string, std::string> WithoutComment(std::string_view s) {
 }  // namespace
 
 IniFile IniFile::Load(const std::string& path) {
-  const std::optional<std::string> text = files::ReadSmallFile(path, kMaxFileBytes, "IniFile");
+  const std::optional<std::string> text = platform::files::ReadSmallFile(path, kMaxFileBytes, "IniFile");
   IniFile f = text ? Parse(*text, path) : IniFile();
   f.path_ = path;
   f.exists_ = text.has_value();
@@ -154,7 +152,7 @@ void IniFile::Save() const {
   std::error_code ec;
   const std::filesystem::path target(path_);
   if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ec);
-  files::WriteFile(path_, Text(), "IniFile");
+  platform::files::WriteFile(path_, Text(), "IniFile");
 }
 
 }  // namespace host

@@ -1,17 +1,9 @@
 #include "refhost/ReferenceHost.h"
 
-#include "refhost/Files.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <set>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -19,6 +11,8 @@
 #include <thread>
 
 #include "core/Vb.h"
+#include "platform/Files.h"
+#include "platform/System.h"
 
 namespace host {
 
@@ -28,21 +22,10 @@ namespace {
 
 constexpr const char* kSource = "ReferenceHost";
 
-std::string Env(const char* name) {
-  const char* v = std::getenv(name);
-  return v ? std::string(v) : std::string();
-}
-
-std::string HomeDir() {
-  std::string home = Env("HOME");
-  return home.empty() ? std::string(".") : home;
-}
-
 std::string Timestamp() {
   const auto now = std::chrono::system_clock::now();
   const std::time_t t = std::chrono::system_clock::to_time_t(now);
-  std::tm tm{};
-  ::localtime_r(&t, &tm);
+  const std::tm tm = platform::LocalTime(t);
   char buf[32];
   std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
   return buf;
@@ -112,33 +95,7 @@ class CsvDataSet : public IDataSet {
   void Store(bool) override {
     std::string text = "Frequency (Hz),Attenuation (dB)\n";
     for (const auto& r : rows_) text += CsvNumber(r[0]) + "," + CsvNumber(r[1]) + "\n";
-    const fs::path target(path_);
-    std::error_code ec;
-    fs::create_directories(target.parent_path(), ec);
-    std::string tmp = path_ + ".tmp-XXXXXX";
-    const int fd = ::mkstemp(tmp.data());
-    if (fd < 0) vb::Raise(vb::err::PathFileAccess, kSource, "cannot write " + path_ + ": " + std::strerror(errno));
-    bool ok = ::fchmod(fd, files::NewFileMode()) == 0;  // the user's umask, not mkstemp's 0600
-    for (std::size_t done = 0; ok && done < text.size();) {
-      const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      ok = n > 0;
-      if (ok) done += static_cast<std::size_t>(n);
-    }
-    const int writeErrno = errno;
-    ok = (::close(fd) == 0) && ok;
-    if (!ok) {
-      ::unlink(tmp.c_str());
-      vb::Raise(vb::err::PathFileAccess, kSource, "cannot write " + path_ + ": " + std::strerror(writeErrno));
-    }
-    // link() never replaces an existing file: a stored data set stays as it is.
-    const int linked = ::link(tmp.c_str(), path_.c_str());
-    const int linkErrno = errno;
-    ::unlink(tmp.c_str());
-    if (linked != 0) {
-      if (linkErrno == EEXIST) vb::Raise(vb::err::FileAlreadyExists, kSource, "data set exists already: " + path_);
-      vb::Raise(vb::err::PathFileAccess, kSource, "cannot write " + path_ + ": " + std::strerror(linkErrno));
-    }
+    platform::files::CreateFile(path_, text, kSource, "data set");
     ++*stored_;
   }
 
@@ -152,10 +109,8 @@ class CsvDataSet : public IDataSet {
 
 std::string ReferenceHost::ConfigPath(const std::string& explicitPath) {
   if (!explicitPath.empty()) return explicitPath;
-  if (const std::string env = Env(kConfigVariable); !env.empty()) return env;
-  std::string base = Env("XDG_CONFIG_HOME");
-  if (base.empty()) base = HomeDir() + "/.config";
-  return base + "/quorvel/quorvel.ini";
+  if (const std::string env = platform::Environment(kConfigVariable); !env.empty()) return env;
+  return platform::UserConfigFolder() + "/quorvel/quorvel.ini";
 }
 
 std::shared_ptr<ReferenceHost> ReferenceHost::Open(const std::string& configPath,
@@ -166,9 +121,7 @@ std::shared_ptr<ReferenceHost> ReferenceHost::Open(const std::string& configPath
   h->defaultEntry_ = h->DeviceNames().empty();
   std::string data = h->ini_.Get(kHostSection, "DataFolder").value_or("");
   if (data.empty()) {
-    std::string base = Env("XDG_DATA_HOME");
-    if (base.empty()) base = HomeDir() + "/.local/share";
-    data = base + "/quorvel";
+    data = platform::UserDataFolder() + "/quorvel";
   }
   h->dataFolder_ = fs::path(data).lexically_normal().string();
   if (!h->dataFolder_.empty() && h->dataFolder_.back() == '/') h->dataFolder_.pop_back();

@@ -1,21 +1,26 @@
 // Files the host and its programs read and write: small texts read whole
 // with a limit, and whole-file writes that never leave half a file and never
-// replace what is not a regular file.
+// replace what is not a regular file.  One implementation file per
+// operating system (Files_posix.cpp).
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "core/Export.h"
 
-namespace host::files {
+namespace platform::files {
 
-// The permission bits a new file gets under the user's umask (0666 & ~umask).
-QUORVEL_API mode_t NewFileMode();
+// What is at a path (symbolic links followed).
+struct FileStatus {
+  enum class Kind { kMissing, kRegular, kDirectory, kOther } kind = Kind::kMissing;
+  std::uintmax_t size = 0;  // bytes, for a regular file
+  std::string error;        // why it could not be told (kind kMissing)
+};
+QUORVEL_API FileStatus Status(const std::string& path);
 
 // Reads a small text file whole.  Nothing for a missing file; a directory,
 // FIFO or device, an unreadable file or one over `limit` bytes raises 75
@@ -29,4 +34,9 @@ QUORVEL_API std::optional<std::string> ReadSmallFile(const std::string& path, st
 // directory or anything else is refused.  Raises 75 with the reason.
 QUORVEL_API void WriteFile(const std::string& path, std::string_view text, const char* source);
 
-}  // namespace host::files
+// Writes `text` as a new file at `path` with the user's default
+// permissions, whole or not at all; an existing file is never replaced
+// (raises 58, "<what> exists already: <path>").  Other failures raise 75.
+QUORVEL_API void CreateFile(const std::string& path, std::string_view text, const char* source, const char* what);
+
+}  // namespace platform::files

@@ -1,4 +1,5 @@
-#include "refhost/Files.h"
+// Whole-file reads and writes on Linux and other POSIX systems.
+#include "platform/Files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,7 +14,7 @@
 
 #include "core/Vb.h"
 
-namespace host::files {
+namespace platform::files {
 
 namespace {
 
@@ -46,8 +47,7 @@ std::string Resolve(const std::string& path) {
   return current;
 }
 
-}  // namespace
-
+// The permission bits a new file gets under the user's umask (0666 & ~umask).
 mode_t NewFileMode() {
   // /proc tells the umask without changing it (umask() itself is a write).
   std::ifstream status("/proc/self/status");
@@ -57,6 +57,22 @@ mode_t NewFileMode() {
   const mode_t mask = ::umask(022);
   ::umask(mask);
   return 0666 & ~mask;
+}
+
+}  // namespace
+
+FileStatus Status(const std::string& path) {
+  FileStatus r;
+  struct stat st{};
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno != ENOENT) r.error = std::strerror(errno);
+    return r;
+  }
+  r.kind = S_ISREG(st.st_mode)   ? FileStatus::Kind::kRegular
+           : S_ISDIR(st.st_mode) ? FileStatus::Kind::kDirectory
+                                 : FileStatus::Kind::kOther;
+  if (r.kind == FileStatus::Kind::kRegular) r.size = static_cast<std::uintmax_t>(st.st_size);
+  return r;
 }
 
 std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t limit, const char* source) {
@@ -122,4 +138,26 @@ void WriteFile(const std::string& path, std::string_view text, const char* sourc
   }
 }
 
-}  // namespace host::files
+void CreateFile(const std::string& path, std::string_view text, const char* source, const char* what) {
+  std::error_code ec;
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+  std::string tmp = path + ".tmp-XXXXXX";
+  const int fd = ::mkstemp(tmp.data());
+  if (fd < 0) vb::Raise(vb::err::PathFileAccess, source, "cannot write " + path + ": " + std::strerror(errno));
+  bool ok = ::fchmod(fd, NewFileMode()) == 0 && WriteAll(fd, text);  // the user's umask, not mkstemp's 0600
+  const int writeErrno = errno;
+  ok = (::close(fd) == 0) && ok;
+  if (!ok) {
+    ::unlink(tmp.c_str());
+    vb::Raise(vb::err::PathFileAccess, source, "cannot write " + path + ": " + std::strerror(writeErrno));
+  }
+  // link() never replaces an existing file: what is stored stays as it is.
+  const int linked = ::link(tmp.c_str(), path.c_str());
+  const int linkErrno = errno;
+  ::unlink(tmp.c_str());
+  if (linked == 0) return;
+  if (linkErrno == EEXIST) vb::Raise(vb::err::FileAlreadyExists, source, std::string(what) + " exists already: " + path);
+  vb::Raise(vb::err::PathFileAccess, source, "cannot write " + path + ": " + std::strerror(linkErrno));
+}
+
+}  // namespace platform::files
