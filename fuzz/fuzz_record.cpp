@@ -33,7 +33,9 @@
 #include "FuzzCheck.h"
 #include "net/Tcp.h"
 #include "net/Xdr.h"
-#include "sim/ServerParts.h"
+#include "sim/server/Acceptor.h"
+#include "sim/server/Portmapper.h"
+#include "sim/server/Vxi11Server.h"
 #include "sim/Zentrix8.h"
 
 namespace {

@@ -102,4 +102,17 @@ class QUORVEL_API TcpConnection {
 // A listening socket on `host` (e.g. "127.0.0.1"), port 0 = any free port.
 QUORVEL_API Fd Listen(const std::string& host, std::uint16_t port, std::string& error, std::uint16_t& bound, bool udp = false);
 
+// A connection taken from a listening socket, or why none was.
+struct Accepted {
+  Fd fd;
+  std::string peer;             // "10.0.0.7:50312"
+  bool outOfResources = false;  // no descriptor or memory for it: the client waits in the backlog
+  std::string error;
+};
+QUORVEL_API Accepted Accept(int listenFd);
+
+// Ends both directions of a socket another thread may be blocked on; the
+// descriptor stays open until its owner closes it.
+QUORVEL_API void ShutDown(int fd);
+
 }  // namespace net

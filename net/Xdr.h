@@ -9,13 +9,34 @@
 #include <string_view>
 
 #include "net/Tcp.h"
+#include "net/Vxi11.h"
 
 namespace net::rpc {
 
-inline constexpr std::uint32_t kPortmapper = 100000, kPortmapperVersion = 2, kGetPort = 3;
+// What an accepted call came to (the word after the verifier of a reply).
+enum AcceptStat : std::uint32_t {
+  kSuccess = 0,
+  kProgramUnavailable = 1,
+  kProgramMismatch = 2,   // followed by the lowest and highest version offered
+  kProcedureUnavailable = 3,
+  kGarbageArguments = 4,
+};
+
+inline constexpr std::uint32_t kPortmapper = 100000, kPortmapperVersion = 2;
+enum PortmapperProcedure : std::uint32_t {
+  kPortmapperNull = 0,
+  kPortmapperSet = 1,
+  kPortmapperUnset = 2,
+  kGetPort = 3,
+  kPortmapperDump = 4,
+  kPortmapperCallIt = 5,
+};
+// The protocol numbers a mapping names.
+inline constexpr std::uint32_t kProtocolTcp = 6, kProtocolUdp = 17;
+
 inline constexpr std::uint32_t kDeviceCore = 0x0607AF, kDeviceAsync = 0x0607B0, kVxiVersion = 1;
-inline constexpr std::uint32_t kCreateLink = 10, kDeviceWrite = 11, kDeviceRead = 12, kDeviceReadStb = 13,
-                               kDeviceClear = 15, kDestroyLink = 23, kDeviceAbort = 1;
+// The VXI-11 procedures by the names the callers of rpc give them.
+using enum vxi11::Procedure;
 inline constexpr std::int32_t kFlagEnd = 0x08, kFlagTermChar = 0x80;
 inline constexpr std::int32_t kReasonReqCnt = 1, kReasonChr = 2, kReasonEnd = 4;
 inline constexpr std::size_t kMaxRecord = 80u << 20;  // a record larger than this is refused
@@ -39,7 +60,7 @@ class Writer {
     return U32(xid).U32(0).U32(2).U32(prog).U32(vers).U32(proc).U32(0).U32(0).U32(0).U32(0);
   }
   // An accepted, successful RPC reply header.
-  Writer& Reply(std::uint32_t xid, std::uint32_t acceptStat = 0) { return U32(xid).U32(1).U32(0).U32(0).U32(0).U32(acceptStat); }
+  Writer& Reply(std::uint32_t xid, std::uint32_t acceptStat = kSuccess) { return U32(xid).U32(1).U32(0).U32(0).U32(0).U32(acceptStat); }
   const std::string& Bytes() const { return buf_; }
   Writer& Raw(std::string_view bytes) {
     buf_.append(bytes);

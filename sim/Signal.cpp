@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numeric>
 
-#include "sim/Detail.h"
+#include "sim/ModelChoices.h"
 
 namespace sim::detail {
 

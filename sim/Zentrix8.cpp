@@ -1,12 +1,13 @@
+// The unit: its instances, its messages taken apart into commands, and what
+// tests and demos read of its state.
 #include "sim/Zentrix8.h"
 
-#include "sim/Detail.h"
-#include "sim/Signal.h"
+#include "sim/Command.h"
+#include "sim/ScpiParsing.h"
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <set>
 #include <stdexcept>
 #include <utility>
 
@@ -57,80 +58,7 @@ void Zentrix8::ResetSettings() {
   results_ = {};
 }
 
-// --- ports: input -----------------------------------------------------------------
-
-Zentrix8::Port::Port(std::shared_ptr<Zentrix8> unit) : unit_(unit.get()), keep_(std::move(unit)) {}
-
-void Zentrix8::Port::Consume(std::string_view bytes) {
-  const std::size_t within = block_.got < block_.length ? std::min(block_.length - block_.got, bytes.size()) : 0;
-  for (char c : bytes.substr(within)) block_.tailOk = block_.tailOk && (c == '\n' || c == '\r');
-  block_.got += bytes.size();
-}
-
-void Zentrix8::Port::Write(std::string_view bytes, bool end) {
-  Zentrix8& z = *unit_;
-  if (z.Rebooting() || z.ConnectionDropped()) return;
-  // What the input comes to, decided under this port's lock; the unit is
-  // taken after it is let go (the unit's lock always comes first).
-  enum class Outcome { kWait, kTooMuch, kBadBlock, kFirmware, kMessage } outcome = Outcome::kWait;
-  std::string message;
-  {
-    std::lock_guard lock(mutex_);
-    stream_.clear();  // a new message ends an endless answer
-    if (block_.active) {
-      Consume(bytes);
-    } else if (input_.size() + bytes.size() > kMaxInput) {
-      input_.clear();
-      outcome = Outcome::kTooMuch;
-    } else {
-      input_.append(bytes);
-      // A firmware block may come in many writes: counted as it comes, taken at the end.
-      const BlockHeader header = ParseBlockHeader(input_);
-      if (header.state == BlockHeader::kComplete) {
-        block_ = {true, header.length, 0, true, header.length > kMaxInput};
-        Consume(std::string_view(input_).substr(header.dataStart));
-        input_.clear();
-        input_.shrink_to_fit();
-      } else if (header.state != BlockHeader::kNone) {
-        if (!end) return;
-        input_.clear();
-        outcome = Outcome::kBadBlock;  // a header that never completed
-      } else if (end) {
-        message.swap(input_);
-        outcome = Outcome::kMessage;
-      }
-    }
-    if (block_.active && end) {
-      const bool whole = block_.got == block_.length || (block_.got > block_.length && block_.tailOk);
-      outcome = block_.tooLarge ? Outcome::kTooMuch : whole ? Outcome::kFirmware : Outcome::kBadBlock;
-      block_ = {};
-    }
-  }
-  switch (outcome) {
-    case Outcome::kWait:
-      return;
-    case Outcome::kTooMuch: {
-      std::lock_guard unitLock(z.mutex_);
-      z.QueueError(-223, "Too much data");
-      return;
-    }
-    case Outcome::kBadBlock:
-    case Outcome::kFirmware: {
-      std::lock_guard unitLock(z.mutex_);
-      ++z.commands_;
-      if (outcome == Outcome::kBadBlock) {
-        z.QueueError(-161, "Invalid block data");
-        return;
-      }
-      z.FinishFirmware(*this);
-      return;
-    }
-    case Outcome::kMessage:
-      break;
-  }
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
-  z.ProcessMessage(message, *this);
-}
+// --- messages ----------------------------------------------------------------------
 
 void Zentrix8::FinishFirmware(Port& port) {
   ++firmwareUploads_;
@@ -273,91 +201,6 @@ void Zentrix8::ProcessCommand(std::string_view text, bool& opc) {
   }
 }
 
-void Zentrix8::QueueError(long code, const std::string& text) {
-  // The event status register names the class of the error.
-  if (code <= -100 && code > -200) esr_ |= kEsrCommandError;
-  else if (code <= -200 && code > -300) esr_ |= kEsrExecutionError;
-  else if (code <= -300 && code > -400) esr_ |= kEsrDeviceError;
-  else if (code <= -400 && code > -500) esr_ |= kEsrQueryError;
-  if (errors_.size() < kErrorQueueLength) {
-    errors_.emplace_back(code, text);
-  } else {
-    errors_.back() = {-350, "Queue overflow"};  // the last entry says that errors were lost
-  }
-}
-
-std::string Zentrix8::NextError() {
-  if (errors_.empty()) return "0,\"No error\"";
-  const auto [code, text] = errors_.front();
-  errors_.erase(errors_.begin());
-  return std::to_string(code) + ",\"" + text + "\"";
-}
-
-long Zentrix8::StatusByte() const {
-  long stb = 0;
-  if (!errors_.empty()) stb |= 4;                   // error/event queue not empty
-  if (current_ && current_->queued_ > 0) stb |= 16;  // MAV: an answer waits for this client
-  if (esr_ & ese_) stb |= 32;                         // ESB
-  if (stb & sre_) stb |= 64;                          // RQS
-  return stb;
-}
-
-// IEEE 488.2 common commands and queries.
-void Zentrix8::CommonCommand(const std::string& c, bool& opc) {
-  const std::size_t blank = c.find(' ');
-  const std::string head = c.substr(0, blank);
-  const std::string arg = blank == std::string::npos ? std::string() : std::string(Trim(std::string_view(c).substr(blank + 1)));
-  const auto mask = [&]() -> long {
-    long v = 0;
-    const auto [ptr, ec] = std::from_chars(arg.data(), arg.data() + arg.size(), v);
-    if (arg.empty()) throw ScpiError{-109, "Missing parameter"};
-    if (ec != std::errc() || ptr != arg.data() + arg.size()) throw ScpiError{-104, "Data type error"};
-    if (v < 0 || v > 255) throw ScpiError{-222, "Data out of range"};
-    return v;
-  };
-  if (head == "*CLS") {
-    esr_ = 0;
-    errors_.clear();
-    opcArmed_ = false;  // a pending *OPC is cancelled too
-  } else if (head == "*RST") {
-    ResetSettings();
-    StartOperation(Operation::kReset, 0, kResetSeconds);
-  } else if (head == "*OPC") {
-    opc = true;
-  } else if (head == "*OPC?") {
-    // "1" once every operation is done.
-    CompleteIfDue();
-    const auto due = op_.kind == Operation::kNone || faults_.neverComplete ? Clock::now() : op_.due;
-    if (faults_.neverComplete && op_.kind != Operation::kNone) return;
-    AnswerAt("1\n", due);
-  } else if (head == "*WAI") {
-    CompleteIfDue();  // the next command is taken once this one is: nothing runs in parallel here
-  } else if (head == "*ESR?") {
-    CompleteIfDue();
-    Answer(std::to_string(esr_) + "\n");
-    esr_ = 0;
-  } else if (head == "*ESE") {
-    ese_ = mask();
-  } else if (head == "*ESE?") {
-    Answer(std::to_string(ese_) + "\n");
-  } else if (head == "*SRE") {
-    sre_ = mask() & ~64;  // bit 6 cannot be enabled
-  } else if (head == "*SRE?") {
-    Answer(std::to_string(sre_) + "\n");
-  } else if (head == "*STB?") {
-    CompleteIfDue();
-    Answer(std::to_string(StatusByte()) + "\n");
-  } else if (head == "*TST?") {
-    Answer("0\n");  // the self-test passed
-  } else if (head == "*OPT?") {
-    Answer("0\n");  // no options fitted
-  } else if (head == "*IDN?") {
-    Answer(identity_.maker + "," + identity_.model + "," + identity_.serial + "," + identity_.firmware + "\n");
-  } else {
-    throw ScpiError{-113, "Undefined header"};
-  }
-}
-
 void Zentrix8::Answer(std::string text) { AnswerAt(std::move(text), Clock::now()); }
 
 void Zentrix8::AnswerAt(std::string text, Clock::time_point readyAt) {
@@ -365,103 +208,7 @@ void Zentrix8::AnswerAt(std::string text, Clock::time_point readyAt) {
   if (current_) current_->Compose(std::move(text), readyAt + delay);
 }
 
-// The answers to the queries of one message form one response message,
-// joined by ";" (IEEE 488.2), sent when the message is done.
-void Zentrix8::Port::Compose(std::string text, Clock::time_point readyAt) {
-  if (!text.empty() && text.back() == '\n') text.pop_back();
-  composed_ += (composing_ ? ";" : "") + text;
-  composing_ = true;
-  composedReady_ = std::max(composedReady_, readyAt);
-}
-
-void Zentrix8::Port::FinishMessage() {
-  if (!composing_) return;
-  composing_ = false;
-  std::string answer = std::move(composed_) + "\n";
-  composed_.clear();
-  const auto ready = std::exchange(composedReady_, Clock::time_point{});
-  Push(std::move(answer), ready);
-}
-
-// --- ports: output --------------------------------------------------------------------
-
-void Zentrix8::Port::Push(std::string text, Clock::time_point readyAt) {
-  std::lock_guard lock(mutex_);
-  if (!output_.empty() && queued_ + text.size() > kMaxQueuedBytes) {
-    unit_->QueueError(-350, "Queue overflow");  // a client that does not read loses answers, not memory
-    return;
-  }
-  queued_ += text.size();
-  output_.push_back({std::move(text), readyAt});
-}
-
-void Zentrix8::Port::AppendOutput(std::string& out, std::size_t max) {
-  const std::size_t split = unit_->faults_.splitAnswersAt;
-  if (split > 0) max = std::min(max, split);
-  const std::size_t start = out.size();
-  max += start;
-  const auto now = Clock::now();
-  while (!output_.empty() && out.size() < max && output_.front().readyAt <= now) {
-    const std::string& front = output_.front().text;
-    const std::size_t n = std::min(max - out.size(), front.size() - outputRead_);
-    out.append(front, outputRead_, n);
-    outputRead_ += n;
-    if (outputRead_ == front.size()) {
-      queued_ -= front.size();
-      output_.pop_front();
-      outputRead_ = 0;
-    }
-  }
-  if (out.size() == start && output_.empty() && !stream_.empty())
-    while (out.size() < max) out.append(stream_, 0, std::min(stream_.size(), max - out.size()));
-}
-
-std::string Zentrix8::Port::Read(std::size_t max) {
-  std::string out;
-  ReadInto(out, max, false);
-  return out;
-}
-
-std::string Zentrix8::Port::ReadAnswer(std::size_t max) {
-  std::string out;
-  ReadInto(out, max, true);
-  return out;
-}
-
-std::size_t Zentrix8::Port::ReadInto(std::string& out, std::size_t max, bool oneAnswer) {
-  if (unit_->Rebooting() || unit_->ConnectionDropped()) return 0;
-  std::lock_guard lock(mutex_);
-  if (oneAnswer && !output_.empty()) {
-    const std::string& front = output_.front().text;
-    const std::size_t lf = front.find('\n', outputRead_);
-    if (lf != std::string::npos) max = std::min(max, lf + 1 - outputRead_);
-  }
-  const std::size_t before = out.size();
-  AppendOutput(out, max);
-  return out.size() - before;
-}
-
-std::optional<Zentrix8::Clock::time_point> Zentrix8::Port::AnswerReadyAt() const {
-  if (unit_->Rebooting() || unit_->ConnectionDropped()) return std::nullopt;
-  std::lock_guard lock(mutex_);
-  if (!output_.empty()) return output_.front().readyAt;
-  if (!stream_.empty()) return Clock::now();
-  return std::nullopt;
-}
-
-void Zentrix8::Port::Clear() {
-  std::lock_guard lock(mutex_);
-  input_.clear();
-  output_.clear();
-  outputRead_ = queued_ = 0;
-  stream_.clear();
-  block_ = {};
-}
-
-std::size_t Zentrix8::Port::QueuedBytes() const {
-  std::lock_guard lock(mutex_);
-  return queued_;
-}
+// --- state, for tests and demos ---------------------------------------------------
 
 bool Zentrix8::Rebooting() const {
   std::lock_guard lock(mutex_);
@@ -533,72 +280,6 @@ std::vector<std::string> Zentrix8::commandLog() const {
 long Zentrix8::firmwareUploads() const {
   std::lock_guard lock(mutex_);
   return firmwareUploads_;
-}
-
-// --- operations ------------------------------------------------------------------------
-
-void Zentrix8::StartOperation(Operation::Kind kind, int channel, double seconds) {
-  op_.kind = kind;
-  op_.channel = channel;
-  op_.due = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds * timeScale_));
-}
-
-void Zentrix8::CompleteIfDue() {
-  if (op_.kind == Operation::kNone || faults_.neverComplete || Clock::now() < op_.due) return;
-  op_ = {};
-  if (opcArmed_) esr_ |= 1;
-  opcArmed_ = false;
-}
-
-double Zentrix8::SampleRate(const Sensor& s) const {
-  const double clock = clock_ == "C252" ? 252e6 : 250e6;
-  return clock / std::max(1L, s.dividerFast) / std::max(1L, s.dividerSlow);
-}
-
-std::vector<int> Zentrix8::SumMembers() const {
-  std::vector<int> members;
-  for (int s = 1; s <= 8; ++s)
-    if (sensors_[static_cast<std::size_t>(s)].meas == "SUM") members.push_back(s);
-  return members;
-}
-
-void Zentrix8::Measure(const std::vector<int>& channels) {
-  ++measurements_;
-  std::set<int> overRange;
-  std::vector<int> sensors;
-  for (int c : channels) {
-    if (c == 0) {
-      for (int m : SumMembers()) sensors.push_back(m);
-    } else {
-      sensors.push_back(c);
-    }
-  }
-  std::sort(sensors.begin(), sensors.end());
-  sensors.erase(std::unique(sensors.begin(), sensors.end()), sensors.end());
-  for (int s : sensors) {
-    const auto i = static_cast<std::size_t>(s);
-    if (RecordSensor(results_[i], scenario_.sensors[i], sensors_[i], SampleRate(sensors_[i]), scenario_.overRangeDbm,
-                     NoiseSeed(scenario_.seed, s, measurements_)))
-      overRange.insert(s);
-  }
-  if (std::find(channels.begin(), channels.end(), 0) != channels.end()) {
-    std::vector<const Result*> members;
-    for (int m : SumMembers()) members.push_back(&results_[static_cast<std::size_t>(m)]);
-    RecordSum(results_[0], members, beamformingGain_);
-  }
-  if (!overRange.empty()) {
-    std::string ports;
-    for (int s : overRange) ports += (ports.empty() ? "" : ";") + std::to_string(s);
-    QueueError(-222, "Data out of range in trace(s);" + ports);
-    esr_ |= 16;  // an execution error during the operation
-  }
-}
-
-void Zentrix8::SearchBursts(int channel) {
-  const Sensor& set = sensors_[static_cast<std::size_t>(channel)];
-  // The sum's samples come at its first member's rate.
-  const Sensor& timing = channel == 0 && !SumMembers().empty() ? sensors_[static_cast<std::size_t>(SumMembers().front())] : set;
-  FindBursts(results_[static_cast<std::size_t>(channel)], set.burstSearchLevel, SampleRate(timing));
 }
 
 }  // namespace sim

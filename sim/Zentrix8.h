@@ -69,79 +69,16 @@ class QUORVEL_API Zentrix8 {
   // A new unit under that name, replacing the one there was (for tests).
   static std::shared_ptr<Zentrix8> Replace(const std::string& name, Scenario scenario = {});
 
-  // One client's way in: its own input and its own answers (a socket
-  // connection, a VXI-11 link, an in-process session).  The unit's state is
-  // shared by all, as a real instrument's is; answers reach only the port
-  // whose query made them.
-  class QUORVEL_API Port {
-   public:
-    // Answers waiting beyond this many bytes are dropped with -350 "Queue
-    // overflow" (one answer larger than this still fits an empty queue).
-    static constexpr std::size_t kMaxQueuedBytes = 4u << 20;
-
-    explicit Port(std::shared_ptr<Zentrix8> unit);
-    explicit Port(Zentrix8& unit) : unit_(&unit) {}  // the unit's own port
-    Port(const Port&) = delete;
-    Port& operator=(const Port&) = delete;
-
-    // One message from the controller; `end` marks its end (VISA END, or a
-    // line feed on a socket).  A firmware block may come in several writes.
-    void Write(std::string_view bytes, bool end = true);
-    // Up to `max` bytes of the answers that are ready.
-    std::string Read(std::size_t max);
-    // The same, stopping after the first line feed (the end of one answer).
-    std::string ReadAnswer(std::size_t max);
-    // Appends to `out` instead (a server keeps its buffer); returns the bytes added.
-    std::size_t ReadInto(std::string& out, std::size_t max, bool oneAnswer);
-    // When the next answer byte will be ready (nullopt: none is queued).
-    std::optional<Clock::time_point> AnswerReadyAt() const;
-    // A device clear of this port: its input, answers and stream are dropped.
-    void Clear();
-    std::size_t QueuedBytes() const;
-    Zentrix8& unit() const { return *unit_; }
-
-   private:
-    friend class Zentrix8;
-    void Push(std::string text, Clock::time_point readyAt);  // with the unit's lock held
-    // One response message per message: its answers joined by ";" (unit's lock held).
-    void Compose(std::string text, Clock::time_point readyAt);
-    void FinishMessage();
-    std::string composed_;
-    bool composing_ = false;
-    // A firmware block is counted as it streams in, never kept whole.
-    struct Block {
-      bool active = false;
-      std::size_t length = 0, got = 0;
-      bool tailOk = true;    // what came beyond the promised length is only line ends
-      bool tooLarge = false;
-    } block_;
-    void Consume(std::string_view bytes);
-    Clock::time_point composedReady_{};
-    void AppendOutput(std::string& out, std::size_t max);     // with this port's lock held
-
-    Zentrix8* unit_;
-    std::shared_ptr<Zentrix8> keep_;
-    mutable std::mutex mutex_;
-    std::string input_;
-    struct Pending {
-      std::string text;
-      Clock::time_point readyAt;
-    };
-    std::deque<Pending> output_;
-    std::size_t outputRead_ = 0;
-    std::size_t queued_ = 0;  // bytes in output_
-    std::string stream_;      // an answer that never ends
-  };
+  // One client's way in, with its own input and answers (sim/Port.h).
+  class Port;
 
   // The unit's own port, for tests and single-client use.
-  void Write(std::string_view bytes, bool end = true) { port_->Write(bytes, end); }
-  std::string Read(std::size_t max) { return port_->Read(max); }
-  std::string ReadAnswer(std::size_t max) { return port_->ReadAnswer(max); }
-  std::size_t ReadInto(std::string& out, std::size_t max, bool oneAnswer) {
-    return port_->ReadInto(out, max, oneAnswer);
-  }
-  std::optional<Clock::time_point> AnswerReadyAt() const { return port_->AnswerReadyAt(); }
-  void Clear() { port_->Clear(); }
+  void Write(std::string_view bytes, bool end = true);
+  std::string Read(std::size_t max);
+  std::string ReadAnswer(std::size_t max);
+  std::size_t ReadInto(std::string& out, std::size_t max, bool oneAnswer);
+  std::optional<Clock::time_point> AnswerReadyAt() const;
+  void Clear();
   // The unit does not answer while it restarts after a firmware update.
   bool Rebooting() const;
   // After the drop-after fault fired, until the controller reconnects.
@@ -238,3 +175,5 @@ class QUORVEL_API Zentrix8 {
 };
 
 }  // namespace sim
+
+#include "sim/Port.h"  // the unit comes with its ports

@@ -6,7 +6,9 @@
 
 #include "sim/Zentrix8.h"
 
-#include "sim/Detail.h"
+#include "sim/Command.h"
+#include "sim/ModelChoices.h"
+#include "sim/ScpiParsing.h"
 
 namespace sim {
 

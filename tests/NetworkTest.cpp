@@ -7,7 +7,7 @@
 #include "Errors.h"
 #include "Probe.h"
 #include "TempDir.h"
-#include "sim/Servers.h"
+#include "sim/server/Servers.h"
 #include "sim/Zentrix8.h"
 #include "visa/Network.h"
 

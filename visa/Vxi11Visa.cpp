@@ -1,11 +1,12 @@
 // VXI-11 over ONC RPC: the portmapper gives the core channel, create_link a
 // link; device_write and device_read carry the messages; destroy_link ends it.
-#include <unistd.h>
 
 #include <deque>
 
 #include "core/Vb.h"
 #include "visa/Network.h"
+#include "net/Vxi11.h"
+#include "platform/System.h"
 #include "net/Xdr.h"
 
 namespace visa {
@@ -13,23 +14,24 @@ namespace visa {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+namespace vxi11 = net::vxi11;
 
 std::string Vxi11ErrorText(std::int32_t code) {
   switch (code) {
-    case 1: return "syntax error";
-    case 3: return "device not accessible";
-    case 4: return "invalid link identifier";
-    case 5: return "parameter error";
-    case 6: return "channel not established";
-    case 8: return "operation not supported";
-    case 9: return "out of resources";
-    case 11: return "device locked by another link";
-    case 12: return "no lock held by this link";
-    case 15: return "I/O timeout";
-    case 17: return "I/O error";
-    case 21: return "invalid address";
-    case 23: return "abort";
-    case 29: return "channel already established";
+    case vxi11::kSyntaxError: return "syntax error";
+    case vxi11::kDeviceNotAccessible: return "device not accessible";
+    case vxi11::kInvalidLinkIdentifier: return "invalid link identifier";
+    case vxi11::kParameterError: return "parameter error";
+    case vxi11::kChannelNotEstablished: return "channel not established";
+    case vxi11::kOperationNotSupported: return "operation not supported";
+    case vxi11::kOutOfResources: return "out of resources";
+    case vxi11::kDeviceLockedByAnotherLink: return "device locked by another link";
+    case vxi11::kNoLockHeldByThisLink: return "no lock held by this link";
+    case vxi11::kIoTimeout: return "I/O timeout";
+    case vxi11::kIoError: return "I/O error";
+    case vxi11::kInvalidAddress: return "invalid address";
+    case vxi11::kAbort: return "abort";
+    case vxi11::kChannelAlreadyEstablished: return "channel already established";
     default: return "error " + std::to_string(code);
   }
 }
@@ -47,7 +49,7 @@ class Vxi11Visa : public visa::VisaSessionBase {
     if (port == 0 && !AskPortmapper(r.host, port, error)) return Refuse(error);
     if (!core_.Connect(r.host, port, options_.openTimeout)) return Refuse(core_.Error());
     rpc::Writer args;
-    args.I32(static_cast<std::int32_t>(::getpid())).U32(0).U32(0).Opaque(r.device);
+    args.I32(static_cast<std::int32_t>(platform::ProcessId())).U32(0).U32(0).Opaque(r.device);
     rpc::Reader reply("");
     if (!Call(rpc::kCreateLink, args, reply, options_.timeout)) return Refuse(error_);
     const std::int32_t err = reply.I32();
@@ -55,7 +57,7 @@ class Vxi11Visa : public visa::VisaSessionBase {
     abortPort_ = static_cast<std::uint16_t>(reply.U32());
     host_ = r.host;
     maxRecvSize_ = std::max<std::uint32_t>(1024, reply.U32());
-    if (!reply.ok() || err != 0) {
+    if (!reply.ok() || err != vxi11::kNoError) {
       core_.Close();
       return Refuse("the unit refused the link to '" + r.device + "': " + Vxi11ErrorText(err));
     }
@@ -140,8 +142,8 @@ class Vxi11Visa : public visa::VisaSessionBase {
       const std::int32_t reason = reply.I32();
       const std::string_view data = reply.Opaque();
       if (!reply.ok()) return Broken("a garbled read reply from the unit"), std::string();
-      if (err != 0) {
-        Fail(err == 15 ? visa::kVisaErrorTimeout : visa::kVisaErrorIo, "the unit's read failed: " + Vxi11ErrorText(err));
+      if (err != vxi11::kNoError) {
+        Fail(err == vxi11::kIoTimeout ? visa::kVisaErrorTimeout : visa::kVisaErrorIo, "the unit's read failed: " + Vxi11ErrorText(err));
         return {};
       }
       const std::size_t take = std::min(data.size(), max - out.size());
@@ -224,9 +226,9 @@ class Vxi11Visa : public visa::VisaSessionBase {
         return false;
       }
       const std::int32_t err = reply.I32();
-      if (!reply.ok() || err != 0) {
+      if (!reply.ok() || err != vxi11::kNoError) {
         inFlight_.clear();
-        Fail(err == 15 ? visa::kVisaErrorTimeout : visa::kVisaErrorIo, "the unit's write failed: " + Vxi11ErrorText(err));
+        Fail(err == vxi11::kIoTimeout ? visa::kVisaErrorTimeout : visa::kVisaErrorIo, "the unit's write failed: " + Vxi11ErrorText(err));
         return false;
       }
     }
@@ -259,8 +261,8 @@ class Vxi11Visa : public visa::VisaSessionBase {
       rpc::Reader reply("");
       if (!Call(rpc::kDeviceWrite, writeArgs_, reply, options_.timeout + Millis(1000))) return;
       const std::int32_t err = reply.I32();
-      if (!reply.ok() || err != 0) {
-        Fail(err == 15 ? visa::kVisaErrorTimeout : visa::kVisaErrorIo, "the unit's write failed: " + Vxi11ErrorText(err));
+      if (!reply.ok() || err != vxi11::kNoError) {
+        Fail(err == vxi11::kIoTimeout ? visa::kVisaErrorTimeout : visa::kVisaErrorIo, "the unit's write failed: " + Vxi11ErrorText(err));
         return;
       }
     } while (!data.empty());

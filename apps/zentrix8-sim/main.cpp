@@ -1,12 +1,6 @@
 // zentrix8-sim: the simulated Zentrix8 on the network, over VXI-11 (with a
 // portmapper of its own) and a raw SCPI socket.
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netinet/in.h>
-
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <vector>
 #include <cstdlib>
@@ -14,7 +8,9 @@
 #include <mutex>
 #include <string>
 
-#include "sim/Servers.h"
+#include "net/Interfaces.h"
+#include "net/Signals.h"
+#include "sim/server/Servers.h"
 #include "sim/Zentrix8.h"
 
 namespace {
@@ -47,15 +43,9 @@ constexpr const char* kUsage =
 // The IPv4 addresses of this machine's interfaces that are up, loopback last.
 std::vector<std::string> LocalAddresses() {
   std::vector<std::string> out, loopback;
-  ifaddrs* list = nullptr;
-  if (::getifaddrs(&list) != 0) return {"127.0.0.1"};
-  for (ifaddrs* i = list; i; i = i->ifa_next) {
-    if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !(i->ifa_flags & IFF_UP)) continue;
-    char ip[INET_ADDRSTRLEN] = "";
-    ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr, ip, sizeof ip);
-    ((i->ifa_flags & IFF_LOOPBACK) ? loopback : out).push_back(ip);
-  }
-  ::freeifaddrs(list);
+  const auto interfaces = net::UpIpv4Interfaces();
+  if (!interfaces) return {"127.0.0.1"};
+  for (const net::Ipv4Interface& i : *interfaces) (i.loopback ? loopback : out).push_back(net::Ipv4Text(i.address));
   out.insert(out.end(), loopback.begin(), loopback.end());
   return out;
 }
@@ -133,12 +123,8 @@ int main(int argc, char** argv) {
     };
 
   // Signals are taken by this thread only: the servers stop cleanly on them.
-  sigset_t stop;
-  sigemptyset(&stop);
-  sigaddset(&stop, SIGINT);
-  sigaddset(&stop, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stop, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
+  net::HoldStopRequests();
+  net::IgnoreBrokenPipes();
 
   sim::Servers servers;
   std::string error;
@@ -162,8 +148,7 @@ int main(int argc, char** argv) {
   if (servers.RegisteredWithSystemPortmapper()) std::cout << "  VXI-11 registered with the system's portmapper on 111\n";
   else if (servers.PortmapperPort()) std::cout << "  portmapper on " << servers.PortmapperPort() << "\n";
   std::cout << std::flush;
-  int signal = 0;
-  sigwait(&stop, &signal);
+  net::WaitForStopRequest();
   std::cerr << "zentrix8-sim: stopping\n";
   servers.Stop();
   return 0;

@@ -1,6 +1,9 @@
-#include "sim/Servers.h"
+#include "sim/server/Servers.h"
 
-#include "sim/ServerParts.h"
+#include "sim/server/Acceptor.h"
+#include "sim/server/Portmapper.h"
+#include "sim/server/SocketServer.h"
+#include "sim/server/Vxi11Server.h"
 
 namespace sim {
 

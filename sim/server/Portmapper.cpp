@@ -1,7 +1,8 @@
-#include <sys/socket.h>
+#include "sim/server/Portmapper.h"
 
+#include "net/Udp.h"
 #include "net/Xdr.h"
-#include "sim/ServerParts.h"
+#include "sim/server/RpcService.h"
 
 namespace sim::detail {
 
@@ -12,37 +13,37 @@ std::string PortmapperReply(std::string_view bytes, Vxi11Ports ports) {
   const rpc::CallHeader h = rpc::ReadCall(call);
   if (!call.ok() || !h.IsCall()) return {};
   rpc::Writer reply;
-  if (h.prog != rpc::kPortmapper) return reply.Reply(h.xid, 1).Bytes();  // program unavailable
-  if (h.vers != rpc::kPortmapperVersion)
-    return reply.Reply(h.xid, 2).U32(rpc::kPortmapperVersion).U32(rpc::kPortmapperVersion).Bytes();  // 2..2 only
+  if (h.prog != rpc::kPortmapper) return reply.Reply(h.xid, rpc::kProgramUnavailable).Bytes();
+  if (h.vers != rpc::kPortmapperVersion)  // 2..2 only
+    return reply.Reply(h.xid, rpc::kProgramMismatch).U32(rpc::kPortmapperVersion).U32(rpc::kPortmapperVersion).Bytes();
   // What this portmapper knows: itself and the two VXI-11 channels.
   struct Mapping {
     std::uint32_t prog, vers, prot, port;
   };
-  const Mapping mappings[] = {{rpc::kPortmapper, rpc::kPortmapperVersion, 6, ports.portmapper},
-                              {rpc::kPortmapper, rpc::kPortmapperVersion, 17, ports.portmapper},
-                              {rpc::kDeviceCore, rpc::kVxiVersion, 6, ports.core},
-                              {rpc::kDeviceAsync, rpc::kVxiVersion, 6, ports.abort}};
+  const Mapping mappings[] = {{rpc::kPortmapper, rpc::kPortmapperVersion, rpc::kProtocolTcp, ports.portmapper},
+                              {rpc::kPortmapper, rpc::kPortmapperVersion, rpc::kProtocolUdp, ports.portmapper},
+                              {rpc::kDeviceCore, rpc::kVxiVersion, rpc::kProtocolTcp, ports.core},
+                              {rpc::kDeviceAsync, rpc::kVxiVersion, rpc::kProtocolTcp, ports.abort}};
   switch (h.proc) {
-    case 0:  // NULL
+    case rpc::kPortmapperNull:
       return reply.Reply(h.xid).Bytes();
     case rpc::kGetPort: {
       const std::uint32_t wantedProg = call.U32(), wantedVers = call.U32(), protocol = call.U32();
       call.U32();  // the port field of the mapping, unused in a query
-      if (!call.ok()) return reply.Reply(h.xid, 4).Bytes();  // garbage arguments
+      if (!call.ok()) return reply.Reply(h.xid, rpc::kGarbageArguments).Bytes();
       std::uint32_t port = 0;
       for (const Mapping& m : mappings)
         if (m.prog == wantedProg && m.vers == wantedVers && m.prot == protocol && m.port != 0) port = m.port;
       return reply.Reply(h.xid).U32(port).Bytes();
     }
-    case 4: {  // DUMP: the list of mappings
+    case rpc::kPortmapperDump: {  // the list of mappings
       reply.Reply(h.xid);
       for (const Mapping& m : mappings)
         if (m.port != 0) reply.U32(1).U32(m.prog).U32(m.vers).U32(m.prot).U32(m.port);
       return reply.U32(0).Bytes();
     }
     default:  // SET, UNSET and CALLIT are not offered
-      return reply.Reply(h.xid, 3).Bytes();
+      return reply.Reply(h.xid, rpc::kProcedureUnavailable).Bytes();
   }
 }
 
@@ -51,15 +52,13 @@ void ServePortmapper(const Acceptor& acceptor, Vxi11Ports ports, net::TcpConnect
 }
 
 void ServeUdpPortmapper(const Acceptor& acceptor, Vxi11Ports ports, int fd, int replyFd) {
-  char buf[1500];
+  std::string call;
   while (!acceptor.Stopping() && acceptor.WaitReadable(fd, -1)) {
-    sockaddr_storage from{};
-    socklen_t len = sizeof from;
-    const ssize_t n = ::recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
-    if (n <= 0) continue;
-    const std::string reply = PortmapperReply(std::string_view(buf, static_cast<std::size_t>(n)), ports);
+    net::Ipv4Endpoint from;
+    if (!net::ReceiveDatagram(fd, call, from)) continue;
+    const std::string reply = PortmapperReply(call, ports);
     // A broadcast is answered from the server's own address, where its channels listen.
-    if (!reply.empty()) ::sendto(replyFd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+    if (!reply.empty()) net::SendDatagram(replyFd, reply, from);
   }
 }
 
@@ -71,8 +70,9 @@ bool RegisterWithPortmapper(const std::string& host, Vxi11Ports ports, bool set,
       return false;
     }
     rpc::Writer call;
-    call.Call(static_cast<std::uint32_t>(prog + (set ? 0 : 7)), rpc::kPortmapper, rpc::kPortmapperVersion, set ? 1 : 2)
-        .U32(prog).U32(rpc::kVxiVersion).U32(6).U32(set ? port : 0);
+    call.Call(static_cast<std::uint32_t>(prog + (set ? 0 : 7)), rpc::kPortmapper, rpc::kPortmapperVersion,
+              set ? rpc::kPortmapperSet : rpc::kPortmapperUnset)
+        .U32(prog).U32(rpc::kVxiVersion).U32(rpc::kProtocolTcp).U32(set ? port : 0);
     std::string record;
     if (pm.SendAll(rpc::Record(call.Bytes()), net::Millis(1000)) != net::TcpConnection::Result::kOk ||
         rpc::ReceiveRecord(pm, record, net::Millis(1000)) != net::TcpConnection::Result::kOk) {

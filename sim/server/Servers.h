@@ -46,7 +46,7 @@ class Servers {
   long Connections() const;
 
  private:
-  struct Parts;  // the acceptor and the protocol servers, in sim/ServerParts.h
+  struct Parts;  // the acceptor and the protocol servers
   std::unique_ptr<Parts> parts_;
   std::uint16_t socketPort_ = 0, vxi11Port_ = 0, abortPort_ = 0, portmapperPort_ = 0;
   std::string registeredHost_;  // where the channels are mapped at the system's portmapper

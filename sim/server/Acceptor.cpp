@@ -1,17 +1,7 @@
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "sim/server/Acceptor.h"
 
-#include <cerrno>
 #include <algorithm>
-#include <cstring>
 #include <system_error>
-
-#include "net/Xdr.h"
-#include "sim/ServerParts.h"
 
 namespace sim::detail {
 
@@ -19,14 +9,7 @@ bool Acceptor::Open(std::function<void(const std::string&)> log, std::string& er
   log_ = std::move(log);
   limits_ = limits;
   stopping_ = false;
-  int pipe[2];
-  if (::pipe2(pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-    error = std::string("pipe: ") + std::strerror(errno);
-    return false;
-  }
-  stopRead_ = net::Fd(pipe[0]);
-  stopWrite_ = net::Fd(pipe[1]);
-  return true;
+  return stop_.Open(error);
 }
 
 int Acceptor::Listen(const std::string& host, std::uint16_t port, bool udp, std::uint16_t& bound, std::string& error) {
@@ -40,14 +23,11 @@ int Acceptor::Listen(const std::string& host, std::uint16_t port, bool udp, std:
 void Acceptor::Stop() {
   std::lock_guard stopLock(stopMutex_);
   stopping_ = true;
-  if (stopWrite_) {
-    const char b = 1;
-    [[maybe_unused]] const ssize_t n = ::write(stopWrite_.get(), &b, 1);
-  }
+  stop_.Fire();
   {
     // A client that trickles bytes must not hold its thread past the stop.
     std::lock_guard lock(clientsMutex_);
-    for (int fd : clients_) ::shutdown(fd, SHUT_RDWR);
+    for (int fd : clients_) net::ShutDown(fd);
   }
   std::vector<Worker> threads;
   {
@@ -57,8 +37,7 @@ void Acceptor::Stop() {
   for (auto& w : threads)
     if (w.thread.joinable()) w.thread.join();
   listeners_.clear();
-  stopRead_.Reset();
-  stopWrite_.Reset();
+  stop_.Close();
 }
 
 bool Acceptor::Spawn(std::function<void()> work) {
@@ -87,9 +66,7 @@ bool Acceptor::Spawn(std::function<void()> work) {
 }
 
 bool Acceptor::Pause(int ms) const {
-  pollfd p{stopRead_.get(), POLLIN, 0};
-  while (::poll(&p, 1, ms) < 0 && errno == EINTR) {
-  }
+  stop_.WaitReadable(-1, ms);
   return !stopping_;
 }
 
@@ -98,13 +75,8 @@ void Acceptor::Log(const std::string& line) const {
 }
 
 bool Acceptor::WaitReadable(int fd, int timeoutMs) const {
-  pollfd p[2] = {{fd, POLLIN, 0}, {stopRead_.get(), POLLIN, 0}};
-  for (;;) {
-    const int r = ::poll(p, 2, timeoutMs);
-    if (r < 0 && errno == EINTR) continue;
-    if (stopping_ || (p[1].revents & POLLIN)) return false;
-    return r > 0;
-  }
+  const net::WakeUp::Event e = stop_.WaitReadable(fd, timeoutMs);
+  return !stopping_ && e == net::WakeUp::Event::kReadable;
 }
 
 void Acceptor::Accept(int listenFd, Serve serve) {
@@ -114,20 +86,17 @@ void Acceptor::Accept(int listenFd, Serve serve) {
 void Acceptor::AcceptLoop(int listenFd, const Serve& serve) {
   while (!Stopping()) {
     if (!WaitReadable(listenFd, -1)) return;
-    sockaddr_in peer{};
-    socklen_t len = sizeof peer;
-    net::Fd fd(::accept4(listenFd, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC));
-    if (!fd) {
-      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+    net::Accepted accepted = net::Accept(listenFd);
+    if (!accepted.fd) {
+      if (accepted.outOfResources) {
         // Out of descriptors: the client waits in the backlog until one is free.
-        Log(std::string("accept: ") + std::strerror(errno) + "; waiting");
+        Log("accept: " + accepted.error + "; waiting");
         if (!Pause(200)) return;
       }
       continue;
     }
-    char ip[INET_ADDRSTRLEN] = "?";
-    ::inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);
-    const std::string name = std::string(ip) + ":" + std::to_string(ntohs(peer.sin_port));
+    net::Fd fd = std::move(accepted.fd);
+    const std::string name = std::move(accepted.peer);
     {
       std::lock_guard lock(clientsMutex_);
       if (clients_.size() >= limits_.maxClients) {
@@ -150,15 +119,6 @@ void Acceptor::AcceptLoop(int listenFd, const Serve& serve) {
           untrack();
         }))
       untrack();
-  }
-}
-
-void ServeRpc(const Acceptor& acceptor, net::TcpConnection& c, const std::function<std::string(std::string_view)>& answer) {
-  std::string record;
-  while (!acceptor.Stopping() && (c.Buffered() || acceptor.WaitReadable(c.Descriptor(), acceptor.IdleMs()))) {
-    if (net::rpc::ReceiveRecord(c, record, net::Millis(5000)) != net::TcpConnection::Result::kOk) return;
-    const std::string reply = answer(record);
-    if (reply.empty() || c.SendAll(net::rpc::Record(reply), kSendTimeout) != net::TcpConnection::Result::kOk) return;
   }
 }
 

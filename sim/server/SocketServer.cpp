@@ -1,8 +1,9 @@
+#include "sim/server/SocketServer.h"
+
 #include <algorithm>
 #include <chrono>
 
-#include "sim/Detail.h"
-#include "sim/ServerParts.h"
+#include "sim/FirmwareBlock.h"
 #include "sim/Zentrix8.h"
 
 namespace sim::detail {

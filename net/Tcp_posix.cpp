@@ -198,4 +198,22 @@ Fd Listen(const std::string& host, std::uint16_t port, std::string& error, std::
   return s;
 }
 
+Accepted Accept(int listenFd) {
+  Accepted a;
+  sockaddr_in peer{};
+  socklen_t len = sizeof peer;
+  a.fd = Fd(::accept4(listenFd, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC));
+  if (!a.fd) {
+    a.outOfResources = errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM;
+    a.error = std::strerror(errno);
+    return a;
+  }
+  char ip[INET_ADDRSTRLEN] = "?";
+  ::inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);
+  a.peer = std::string(ip) + ":" + std::to_string(ntohs(peer.sin_port));
+  return a;
+}
+
+void ShutDown(int fd) { ::shutdown(fd, SHUT_RDWR); }
+
 }  // namespace net

@@ -1,0 +1,310 @@
+#include "sim/server/Vxi11Server.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "net/Vxi11.h"
+#include "net/Xdr.h"
+#include "sim/server/RpcService.h"
+#include "sim/Zentrix8.h"
+
+namespace sim::detail {
+
+namespace {
+namespace rpc = net::rpc;
+namespace vxi11 = net::vxi11;
+constexpr std::uint32_t kMaxRecvSize = 1u << 20;  // what one device_write may carry
+}  // namespace
+
+struct Vxi11Server::Link {
+  int id = 0;
+  Zentrix8::Port port;
+  std::atomic<bool> reading{false};
+  std::atomic<bool> aborted{false};
+  explicit Link(std::shared_ptr<Zentrix8> unit) : port(std::move(unit)) {}
+};
+
+std::shared_ptr<Vxi11Server::Link> Vxi11Server::NewLink(const std::string& unit) {
+  auto link = std::make_shared<Link>(Zentrix8::Instance(unit));
+  std::lock_guard lock(linksMutex_);
+  link->id = nextLink_++;
+  links_.push_back(link);
+  return link;
+}
+
+void Vxi11Server::DropLink(int id) {
+  std::lock_guard lock(linksMutex_);
+  links_.erase(std::remove_if(links_.begin(), links_.end(), [id](const auto& l) { return l->id == id; }), links_.end());
+}
+
+bool Vxi11Server::Abort(int id) {
+  std::lock_guard lock(linksMutex_);
+  for (const auto& l : links_)
+    if (l->id == id) {
+      if (l->reading) l->aborted = true;
+      return true;
+    }
+  return false;
+}
+
+class Vxi11Server::CoreChannel {
+ public:
+  CoreChannel(Vxi11Server& server, net::TcpConnection& c, const std::string& unitName, std::uint16_t abortPort)
+      : server_(server), acceptor_(server.acceptor_), c_(c), unitName_(unitName), abortPort_(abortPort) {
+    acceptor_.Log("VXI-11 client " + c_.Peer() + " connected");
+    unit_ = Zentrix8::Instance(unitName_);
+  }
+  // The connection's links end with it.
+  ~CoreChannel() {
+    for (const auto& l : links_) server_.DropLink(l->id);
+  }
+  CoreChannel(const CoreChannel&) = delete;
+  CoreChannel& operator=(const CoreChannel&) = delete;
+
+  void Serve();
+
+ private:
+  // After a call: its reply goes out, or the connection ends at once
+  // (with the reply sent already, when it needed one).
+  enum class Next { kReply, kClose };
+  // Each reads its call's arguments and writes its results after the reply header.
+  using Procedure = Next (CoreChannel::*)(std::uint32_t xid, rpc::Reader& call);
+  Next Dispatch(std::uint32_t proc, std::uint32_t xid, rpc::Reader& call);
+
+  Next Null(std::uint32_t xid, rpc::Reader& call);
+  Next CreateLink(std::uint32_t xid, rpc::Reader& call);
+  Next DeviceWrite(std::uint32_t xid, rpc::Reader& call);
+  Next DeviceRead(std::uint32_t xid, rpc::Reader& call);
+  Next DeviceReadStb(std::uint32_t xid, rpc::Reader& call);
+  Next DeviceClear(std::uint32_t xid, rpc::Reader& call);
+  Next DestroyLink(std::uint32_t xid, rpc::Reader& call);
+  Next Acknowledge(std::uint32_t xid, rpc::Reader& call);
+  Next NotSupported(std::uint32_t xid, rpc::Reader& call);
+
+  Link* Find(std::int32_t lid) const {
+    for (const auto& l : links_)
+      if (l->id == lid) return l.get();
+    return nullptr;
+  }
+
+  Vxi11Server& server_;
+  Acceptor& acceptor_;
+  net::TcpConnection& c_;
+  const std::string& unitName_;
+  const std::uint16_t abortPort_;
+  std::shared_ptr<Zentrix8> unit_;
+  std::vector<std::shared_ptr<Link>> links_;  // this connection's
+  std::string record_, data_;
+  rpc::Writer reply_;  // kept: a large answer does not allocate anew for every read
+};
+
+void Vxi11Server::CoreChannel::Serve() {
+  while (!acceptor_.Stopping()) {
+    if (!c_.Buffered() && !acceptor_.WaitReadable(c_.Descriptor(), acceptor_.IdleMs())) break;
+    // One record within a deadline, however its fragments trickle in.
+    if (rpc::ReceiveRecord(c_, record_, net::Millis(5000)) != net::TcpConnection::Result::kOk) break;
+    rpc::Reader call(record_);
+    const rpc::CallHeader h = rpc::ReadCall(call);
+    reply_.StartRecord();
+    if (!call.ok() || !h.IsCall()) {
+      acceptor_.Log("VXI-11 client " + c_.Peer() + " sent garbage; closing");
+      break;
+    }
+    if (h.prog != rpc::kDeviceCore || h.vers != rpc::kVxiVersion) {
+      reply_.Reply(h.xid, h.prog != rpc::kDeviceCore ? rpc::kProgramUnavailable : rpc::kProgramMismatch);
+      if (h.prog == rpc::kDeviceCore) reply_.U32(rpc::kVxiVersion).U32(rpc::kVxiVersion);
+    } else {
+      reply_.Reply(h.xid);
+      if (Dispatch(h.proc, h.xid, call) == Next::kClose) return;
+    }
+    if (c_.SendAll(reply_.FinishRecord(), kSendTimeout) != net::TcpConnection::Result::kOk) break;
+  }
+  acceptor_.Log("VXI-11 client " + c_.Peer() + " gone");
+}
+
+Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::Dispatch(std::uint32_t proc, std::uint32_t xid, rpc::Reader& call) {
+  static constexpr struct {
+    std::uint32_t number;
+    Procedure run;
+  } kProcedures[] = {
+      {vxi11::kNullProcedure, &CoreChannel::Null},
+      {vxi11::kCreateLink, &CoreChannel::CreateLink},
+      {vxi11::kDeviceWrite, &CoreChannel::DeviceWrite},
+      {vxi11::kDeviceRead, &CoreChannel::DeviceRead},
+      {vxi11::kDeviceReadStb, &CoreChannel::DeviceReadStb},
+      {vxi11::kDeviceTrigger, &CoreChannel::Acknowledge},
+      {vxi11::kDeviceClear, &CoreChannel::DeviceClear},
+      {vxi11::kDeviceRemote, &CoreChannel::Acknowledge},
+      {vxi11::kDeviceLocal, &CoreChannel::Acknowledge},
+      {vxi11::kDeviceLock, &CoreChannel::Acknowledge},
+      {vxi11::kDeviceUnlock, &CoreChannel::Acknowledge},
+      {vxi11::kDestroyLink, &CoreChannel::DestroyLink},
+  };
+  for (const auto& p : kProcedures)
+    if (p.number == proc) return (this->*p.run)(xid, call);
+  return NotSupported(xid, call);
+}
+
+// The channel is there; no results.
+Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::Null(std::uint32_t, rpc::Reader&) { return Next::kReply; }
+
+Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::CreateLink(std::uint32_t xid, rpc::Reader& call) {
+  call.I32();  // client id
+  call.U32();  // lock device
+  call.U32();  // lock timeout
+  const std::string device(call.Opaque(256));
+  if (!call.ok()) {
+    reply_.StartRecord().Reply(xid, rpc::kGarbageArguments);
+    return Next::kReply;
+  }
+  if (device.empty() || device.find('\0') != std::string::npos) {
+    reply_.I32(vxi11::kDeviceNotAccessible).I32(0).U32(0).U32(0);  // no such device
+    return Next::kReply;
+  }
+  if (links_.size() >= kMaxLinksPerConnection) {
+    reply_.I32(vxi11::kOutOfResources).I32(0).U32(0).U32(0);
+    return Next::kReply;
+  }
+  links_.push_back(server_.NewLink(unitName_));
+  unit_->Reconnect();
+  const int lid = links_.back()->id;
+  acceptor_.Log(c_.Peer() + " linked to " + device + " as link " + std::to_string(lid));
+  reply_.I32(vxi11::kNoError).I32(lid).U32(abortPort_).U32(kMaxRecvSize);
+  return Next::kReply;
+}
+
+Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::DeviceWrite(std::uint32_t, rpc::Reader& call) {
+  const std::int32_t lid = call.I32();
+  call.U32();  // io timeout
+  call.U32();  // lock timeout
+  const std::int32_t flags = call.I32();
+  const std::string_view data = call.Opaque(kMaxRecvSize);
+  Link* link = call.ok() ? Find(lid) : nullptr;
+  if (!link) {
+    reply_.I32(call.ok() ? vxi11::kInvalidLinkIdentifier : vxi11::kParameterError).U32(0);
+    return Next::kReply;
+  }
+  // The link's port takes the pieces of a message as they come (a
+  // firmware block is counted, not kept) and the message at END.
+  if (data.size() <= 200) acceptor_.Log(c_.Peer() + " > " + Shown(data));
+  link->port.Write(data, (flags & rpc::kFlagEnd) != 0);
+  if (unit_->ConnectionDropped()) {
+    acceptor_.Log("dropping " + c_.Peer() + " as the fault knob asks");
+    return Next::kClose;
+  }
+  reply_.I32(vxi11::kNoError).U32(static_cast<std::uint32_t>(data.size()));
+  if (unit_->Rebooting()) {
+    // The write that completed the firmware is acknowledged; then the unit restarts.
+    c_.SendAll(reply_.FinishRecord(), kSendTimeout);
+    acceptor_.Log("the unit restarts after the firmware update; closing " + c_.Peer());
+    return Next::kClose;
+  }
+  return Next::kReply;
+}
+
+Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::DeviceRead(std::uint32_t, rpc::Reader& call) {
+  using Clock = Zentrix8::Clock;
+  const std::int32_t lid = call.I32();
+  const std::uint32_t requestSize = call.U32(), ioTimeout = call.U32();
+  call.U32();  // lock timeout
+  const std::int32_t flags = call.I32();
+  call.U32();  // term char
+  Link* link = call.ok() ? Find(lid) : nullptr;
+  if (!link) {
+    reply_.I32(call.ok() ? vxi11::kInvalidLinkIdentifier : vxi11::kParameterError).I32(0).Opaque("");
+    return Next::kReply;
+  }
+  // Wait for an answer up to the client's time-out, unless the link is aborted.
+  const auto deadline = Clock::now() + std::chrono::milliseconds(std::min<std::uint32_t>(ioTimeout, 3600000));
+  link->aborted = false;
+  link->reading = true;
+  bool aborted = false;
+  for (;;) {
+    aborted = link->aborted.exchange(false);
+    const auto ready = link->port.AnswerReadyAt();
+    if (aborted || (ready && *ready <= Clock::now()) || Clock::now() >= deadline || acceptor_.Stopping()) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  link->reading = false;
+  if (aborted) {
+    reply_.I32(vxi11::kAbort).I32(0).Opaque("");
+    return Next::kReply;
+  }
+  const std::size_t size = std::min<std::size_t>(requestSize, kMaxRecvSize);
+  data_.clear();
+  link->port.ReadInto(data_, size, (flags & rpc::kFlagTermChar) != 0);
+  if (data_.empty()) {
+    reply_.I32(vxi11::kIoTimeout).I32(0).Opaque("");
+    return Next::kReply;
+  }
+  acceptor_.Log(c_.Peer() + " < " + Shown(data_));
+  std::int32_t reason = 0;
+  if (data_.back() == '\n') reason |= rpc::kReasonEnd | ((flags & rpc::kFlagTermChar) ? rpc::kReasonChr : 0);
+  else if (data_.size() == size) reason |= rpc::kReasonReqCnt;
+  reply_.I32(vxi11::kNoError).I32(reason).Opaque(data_);
+  return Next::kReply;
+}
+
+// No service request is ever raised here: the status byte answered is 0.
+Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::DeviceReadStb(std::uint32_t, rpc::Reader&) {
+  reply_.I32(vxi11::kNoError).U32(0);
+  return Next::kReply;
+}
+
+Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::DeviceClear(std::uint32_t, rpc::Reader& call) {
+  Link* link = Find(call.I32());
+  if (!link) {
+    reply_.I32(vxi11::kInvalidLinkIdentifier);
+    return Next::kReply;
+  }
+  link->port.Clear();  // this link's input and answers only
+  reply_.I32(vxi11::kNoError);
+  return Next::kReply;
+}
+
+Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::DestroyLink(std::uint32_t, rpc::Reader& call) {
+  const std::int32_t lid = call.I32();
+  if (!Find(lid)) {
+    reply_.I32(vxi11::kInvalidLinkIdentifier);
+    return Next::kReply;
+  }
+  links_.erase(std::remove_if(links_.begin(), links_.end(), [lid](const auto& l) { return l->id == lid; }), links_.end());
+  server_.DropLink(lid);
+  reply_.I32(vxi11::kNoError);
+  return Next::kReply;
+}
+
+// Trigger, remote, local, lock and unlock: the unit has nothing they change.
+Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::Acknowledge(std::uint32_t, rpc::Reader&) {
+  reply_.I32(vxi11::kNoError);
+  return Next::kReply;
+}
+
+Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::NotSupported(std::uint32_t, rpc::Reader&) {
+  reply_.I32(vxi11::kOperationNotSupported);
+  return Next::kReply;
+}
+
+void Vxi11Server::ServeCore(net::TcpConnection& c, const std::string& unitName, std::uint16_t abortPort) {
+  CoreChannel(*this, c, unitName, abortPort).Serve();
+}
+
+void Vxi11Server::ServeAbort(net::TcpConnection& c) {
+  ServeRpc(acceptor_, c, [this](std::string_view record) -> std::string {
+    rpc::Reader call(record);
+    const rpc::CallHeader h = rpc::ReadCall(call);
+    if (!call.ok() || !h.IsCall()) return {};
+    rpc::Writer reply;
+    if (h.prog == rpc::kDeviceAsync && h.proc == vxi11::kNullProcedure) return reply.Reply(h.xid).Bytes();
+    if (h.prog != rpc::kDeviceAsync || h.proc != vxi11::kDeviceAbort)
+      return reply.Reply(h.xid, h.prog != rpc::kDeviceAsync ? rpc::kProgramUnavailable : rpc::kProcedureUnavailable).Bytes();
+    const std::int32_t lid = call.I32();
+    if (!call.ok() || !Abort(lid)) return reply.Reply(h.xid).I32(vxi11::kInvalidLinkIdentifier).Bytes();
+    acceptor_.Log("abort of link " + std::to_string(lid));
+    return reply.Reply(h.xid).I32(vxi11::kNoError).Bytes();
+  });
+}
+
+}  // namespace sim::detail
