@@ -53,8 +53,11 @@ TEST(Firmware, TheFileGoesOutInChunksWithProgressAndOnlyTheLastWriteEndsIt) {
     for (std::size_t b : c.blocks) fx.visa->ExpectBlock(b);
     std::vector<long> pointerDuring;
     fx.form->onFirmwareStatus = [&](const std::string&) { pointerDuring.push_back(fx.platform.mouse->Get()); };
+    std::vector<std::string> told;  // the same progress as a number, for a caller without the form
+    fx.unit->SetFirmwareProgress([&](double percent) { told.push_back(vb::Format(percent, "0")); });
     const std::string content = Firmware(c.bytes);
     EXPECT_EQ(fx.unit->Transfer_FirmwareFile(fx.File(content)), 1);
+    EXPECT_EQ(told, c.percents);
     EXPECT_EQ(fx.visa->Problems(), "");
     std::vector<std::string> progress;
     for (const auto& p : c.percents) progress.push_back("Upload in progress ... " + p + "%");
