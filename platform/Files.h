@@ -37,6 +37,6 @@ QUORVEL_API void WriteFile(const std::string& path, std::string_view text, const
 // Writes `text` as a new file at `path` with the user's default
 // permissions, whole or not at all; an existing file is never replaced
 // (raises 58, "<what> exists already: <path>").  Other failures raise 75.
-QUORVEL_API void CreateFile(const std::string& path, std::string_view text, const char* source, const char* what);
+QUORVEL_API void CreateNewFile(const std::string& path, std::string_view text, const char* source, const char* what);
 
 }  // namespace platform::files

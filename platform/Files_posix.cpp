@@ -138,7 +138,7 @@ void WriteFile(const std::string& path, std::string_view text, const char* sourc
   }
 }
 
-void CreateFile(const std::string& path, std::string_view text, const char* source, const char* what) {
+void CreateNewFile(const std::string& path, std::string_view text, const char* source, const char* what) {
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
   std::string tmp = path + ".tmp-XXXXXX";

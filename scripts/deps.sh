@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build needs on Debian 12, when it is missing
-# ("--test": and what the tests need besides; "--panel": the desktop window; "--python": the interpreter).
+# ("--test": and what the tests need besides; "--panel": the desktop window; "--python": the interpreter;
+# "--windows": the MinGW-w64 cross compilers and Wine).
 set -euo pipefail
 packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev)
 # The service panel's window (Qt 6 Widgets and Charts, with its platform plugins).
@@ -11,6 +12,11 @@ qt=(qt6-base-dev qt6-charts-dev qt6-qpa-plugins fonts-dejavu-core)
 [ "${1:-}" = "--fuzz" ] && packages+=(clang libclang-rt-14-dev llvm)
 # The tests also talk to peers no one here wrote (PyVISA, the lxi tool, rpcinfo) and run the panel offscreen.
 [ "${1:-}" = "--test" ] && packages+=(python3-pyvisa python3-pyvisa-py lxi-tools iproute2 tshark rpcbind "${qt[@]}")
+# The Windows build: MinGW-w64 for both architectures, and Wine to run the
+# 64-bit programs it makes.  (32-bit ones need Wine's i386 loader, wine32:i386,
+# and a kernel that runs 32-bit x86 programs; scripts/windows.sh says when
+# they cannot run.)
+[ "${1:-}" = "--windows" ] && packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools wine wine64)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -22,5 +28,5 @@ if [ ${#missing[@]} -gt 0 ]; then
   # tshark asks whether non-root users may capture: no.
   echo "wireshark-common wireshark-common/install-setuid boolean false" | $SUDO debconf-set-selections 2>/dev/null || true
   $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -22,3 +22,11 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 echo "== fuzzers (short runs; bash scripts/fuzz.sh 3600 for a long one)"
 bash scripts/fuzz.sh 10
+
+# The same floors cross-built for Windows (MinGW-w64) and tested under Wine;
+# QUORVEL_SKIP_WINDOWS=1 leaves it out when only Linux parts changed.
+if [ "${QUORVEL_SKIP_WINDOWS:-0}" = 1 ]; then
+  echo "== Windows build: skipped (QUORVEL_SKIP_WINDOWS=1)"
+else
+  bash scripts/windows.sh
+fi

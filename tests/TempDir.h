@@ -3,15 +3,20 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <stdexcept>
 #include <sstream>
 #include <string>
 
 class TempDir {
  public:
   TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "quorvel-test-XXXXXX").string();
-    if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl;
+    std::random_device random;
+    for (int tries = 0; tries < 100 && path_.empty(); ++tries) {
+      auto candidate = std::filesystem::temp_directory_path() / ("quorvel-test-" + std::to_string(random()));
+      if (std::filesystem::create_directory(candidate)) path_ = candidate;  // false: it was there already
+    }
+    if (path_.empty()) throw std::runtime_error("no temporary folder could be made");
   }
   ~TempDir() {
     std::error_code ec;

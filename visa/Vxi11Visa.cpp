@@ -2,6 +2,7 @@
 // link; device_write and device_read carry the messages; destroy_link ends it.
 
 #include <deque>
+#include <thread>
 
 #include "core/Vb.h"
 #include "visa/Network.h"
@@ -169,7 +170,7 @@ class Vxi11Visa : public visa::VisaSessionBase {
     return false;
   }
 
-  static void Pause(Millis ms) { ::usleep(static_cast<useconds_t>(ms.count() * 1000)); }
+  static void Pause(Millis ms) { std::this_thread::sleep_for(ms); }
 
   // One RPC on the core channel, within one deadline; replies to earlier
   // calls that timed out are dropped (and do not buy more time).

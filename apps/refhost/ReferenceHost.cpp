@@ -95,7 +95,7 @@ class CsvDataSet : public IDataSet {
   void Store(bool) override {
     std::string text = "Frequency (Hz),Attenuation (dB)\n";
     for (const auto& r : rows_) text += CsvNumber(r[0]) + "," + CsvNumber(r[1]) + "\n";
-    platform::files::CreateFile(path_, text, kSource, "data set");
+    platform::files::CreateNewFile(path_, text, kSource, "data set");
     ++*stored_;
   }
 
