@@ -138,9 +138,9 @@ void WriteFile(const std::string& path, std::string_view text, const char* sourc
   if (st.kind == FileStatus::Kind::kRegular) {
     // A link stays a link: its target is the file replaced.
     Handle h(OpenExisting(path, 0));
-    wchar_t final[32768];
-    const DWORD n = h ? ::GetFinalPathNameByHandleW(h.get(), final, 32768, FILE_NAME_NORMALIZED) : 0;
-    if (n > 0 && n < 32768) target = win32::Utf8(std::wstring(final, n));
+    std::wstring final(32768, L'\0');
+    const DWORD n = h ? ::GetFinalPathNameByHandleW(h.get(), final.data(), 32768, FILE_NAME_NORMALIZED) : 0;
+    if (n > 0 && n < 32768) target = win32::Utf8(final.substr(0, n));
   }
   const std::string tmp = WriteTemporary(target, text, source, path);
   const std::wstring from = Wide(tmp), to = Wide(target);
