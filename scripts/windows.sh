@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Cross-builds the component's floors, the simulator and the test suite for
+# Cross-builds the component's floors, the simulator (program too) and the test suite for
 # Windows, 64-bit (build/windows/x64/) and 32-bit (build/windows/x86/), with
 # MinGW-w64, and runs the suite of each under Wine.  The 32-bit suite runs
 # only where Wine's i386 loader is installed (wine32:i386) and the kernel runs
@@ -31,6 +31,47 @@ wineserver -p </dev/null >/dev/null 2>&1 || true
 wineboot </dev/null >/dev/null 2>&1 || true
 trap 'wineserver -k 2>/dev/null || true' EXIT
 
+# The Windows simulator under Wine, asked by the Linux quorvel tool (the test
+# command's build) over the raw socket and over VXI-11 on loopback.
+interop() {
+  local dir=$1 linux=build/test/apps/quorvel
+  if [ ! -x "$linux" ]; then
+    echo "== Windows simulator with the Linux tool: not run (no $linux; bash scripts/test.sh builds it)"
+    return 0
+  fi
+  echo "== Windows simulator under Wine, asked by the Linux quorvel tool"
+  local out="$dir/sim.log"
+  wine "$dir/apps/zentrix8-sim.exe" --socket-port 0 --vxi11-port 0 --portmapper-port -1 </dev/null >"$out" 2>&1 &
+  local sim=$!
+  local socket="" vxi=""
+  for _ in $(seq 1 100); do
+    socket=$(grep -o 'TCPIP::127.0.0.1::[0-9]*::SOCKET' "$out" | head -1 || true)
+    vxi=$(grep -o 'TCPIP::127.0.0.1,[0-9]*::inst0::INSTR' "$out" | head -1 || true)
+    [ -n "$socket" ] && [ -n "$vxi" ] && break
+    sleep 0.2
+  done
+  local failed=0
+  if [ -z "$socket" ] || [ -z "$vxi" ]; then
+    echo "the Windows simulator did not start:" >&2
+    cat "$out" >&2
+    failed=1
+  else
+    for resource in "$socket" "$vxi"; do
+      if "$linux" --address "$resource" --timeout 20 burst-search --sum 2,3 --meas-time 0.02 --json >"$dir/answer.json" 2>&1 &&
+        grep -q '"count":2' "$dir/answer.json"; then
+        echo "   $resource: burst search answered"
+      else
+        echo "   $resource: no right answer:" >&2
+        cat "$dir/answer.json" >&2
+        failed=1
+      fi
+    done
+  fi
+  kill "$sim" 2>/dev/null || true
+  wait "$sim" 2>/dev/null || true
+  [ "$failed" = 0 ] || exit 1
+}
+
 # From the suite's output: its totals, and whatever failed.
 summary='\[(==========|  PASSED  |  FAILED  |  SKIPPED )\]|: Failure|tests passed|tests failed'
 for a in "${arches[@]}"; do
@@ -50,4 +91,5 @@ for a in "${arches[@]}"; do
   ctest --test-dir "$dir" --output-on-failure -V </dev/null >"$log" 2>&1 || status=$?
   grep -E "$summary" "$log" || true
   [ "$status" = 0 ] || { echo "Windows $a: the tests under Wine failed (whole output: $log)" >&2; exit 1; }
+  interop "$dir"
 done
