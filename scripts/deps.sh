@@ -16,7 +16,12 @@ qt=(qt6-base-dev qt6-charts-dev qt6-qpa-plugins fonts-dejavu-core)
 # 64-bit programs it makes.  (32-bit ones need Wine's i386 loader, wine32:i386,
 # and a kernel that runs 32-bit x86 programs; scripts/windows.sh says when
 # they cannot run.)
-[ "${1:-}" = "--windows" ] && packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools wine wine64)
+# Wine's recommended extras (fonts, sound, printing) are not needed here.
+apt_options=()
+if [ "${1:-}" = "--windows" ]; then
+  packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools wine wine64)
+  apt_options+=(--no-install-recommends)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -28,5 +33,5 @@ if [ ${#missing[@]} -gt 0 ]; then
   # tshark asks whether non-root users may capture: no.
   echo "wireshark-common wireshark-common/install-setuid boolean false" | $SUDO debconf-set-selections 2>/dev/null || true
   $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${apt_options[@]}" "${missing[@]}"
 fi
