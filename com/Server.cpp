@@ -113,7 +113,9 @@ HRESULT UnitInvoke(IDispatch* d, int32_t dispid, const GUID*, uint32_t, uint16_t
     m->call(*Self(d)->unit, d, args, result);
     return S_OK;
   } catch (const DispatchFault& f) {
-    if (f.argument >= 0 && argErr) *argErr = params->cArgs - 1 - static_cast<uint32_t>(f.argument);
+    // Only an argument the caller gave has a place in its list to point at.
+    if (f.argument >= 0 && static_cast<uint32_t>(f.argument) < params->cArgs && argErr)
+      *argErr = params->cArgs - 1 - static_cast<uint32_t>(f.argument);
     return f.hr;
   } catch (const vb::Error& e) {
     FillException(excep, e.Number(), e.Source(), e.Description());

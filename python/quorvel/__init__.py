@@ -463,7 +463,11 @@ class Dispatch:
             result, excep, arg_err = A.VARIANT(), A.EXCEPINFO(), C.c_uint32()
             hr = A.vtbl(self._pointer, A.IDispatchVtbl).Invoke(self._pointer, dispid, None, 0, flags, C.byref(dp),
                                                                 C.byref(result), C.byref(excep), C.byref(arg_err))
-            if hr in (A.DISP_E_TYPEMISMATCH, A.DISP_E_OVERFLOW, A.DISP_E_PARAMNOTOPTIONAL):
+            if hr == A.DISP_E_PARAMNOTOPTIONAL:
+                # Left out: the first required parameter after those given.
+                missing = [p[0] for p in params[n:] if not p[1] & A.PARAMFLAG_FOPT]
+                _check(hr, name="%s, %s" % (name, missing[0] if missing else "argument %d" % (n + 1)))
+            if hr in (A.DISP_E_TYPEMISMATCH, A.DISP_E_OVERFLOW):
                 k = n - 1 - arg_err.value
                 label = params[k][0] if 0 <= k < len(params) else "argument %d" % (k + 1)
                 _check(hr, name="%s, %s" % (name, label))

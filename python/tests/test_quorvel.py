@@ -87,9 +87,12 @@ class Dispatching(unittest.TestCase):
             self.u.Frequency(9)
         self.assertEqual(e.exception.number, 9)
         self.assertTrue(e.exception.description)
-        with self.assertRaises(quorvel.QuorvelError) as e:
-            self.u.GetMeasTime(1)
-        self.assertEqual(e.exception.number, 449)
+        # A required argument left out is named.
+        for call, missing in ((lambda: self.u.GetMeasTime(1), "fromDevice"), (self.u.GetBurstCount, "port")):
+            with self.assertRaises(quorvel.QuorvelError) as e:
+                call()
+            self.assertEqual(e.exception.number, 449)
+            self.assertTrue(e.exception.description.endswith(", " + missing), e.exception.description)
 
     def test_enumerations_come_from_the_type_library(self):
         self.assertEqual(quorvel.QuorvelPowerPort.ppSum, -1)
