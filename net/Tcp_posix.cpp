@@ -35,24 +35,9 @@ int WaitFor(int fd, short events, Clock::time_point deadline) {
 
 }  // namespace
 
-Fd& Fd::operator=(Fd&& o) noexcept {
-  if (this != &o) {
-    Reset();
-    fd_ = o.fd_;
-    o.fd_ = -1;
-  }
-  return *this;
-}
-
 void Fd::Reset() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
-}
-
-TcpConnection::Result TcpConnection::Fail(Result r, const std::string& why) {
-  error_ = why;
-  if (r != Result::kTimeout) fd_.Reset();
-  return r;
 }
 
 bool TcpConnection::Connect(const std::string& host, std::uint16_t port, Millis timeout) {
@@ -161,16 +146,6 @@ TcpConnection::Result TcpConnection::ReceiveSome(std::string& out, std::size_t m
     if (w == 0) return Fail(Result::kTimeout, "no answer from " + peer_ + " within " + std::to_string(timeout.count()) + " ms");
     if (w < 0) return Fail(Result::kError, std::string("receive from ") + peer_ + " failed: " + std::strerror(errno));
   }
-}
-
-TcpConnection::Result TcpConnection::ReceiveExactly(std::string& out, std::size_t n, Millis timeout) {
-  const auto deadline = Clock::now() + timeout;
-  const std::size_t target = out.size() + n;
-  while (out.size() < target) {
-    const Result r = ReceiveSome(out, target - out.size(), std::max(Millis(0), std::chrono::duration_cast<Millis>(deadline - Clock::now())));
-    if (r != Result::kOk) return r;
-  }
-  return Result::kOk;
 }
 
 Fd Listen(const std::string& host, std::uint16_t port, std::string& error, std::uint16_t& bound, bool udp) {
