@@ -1,100 +1,64 @@
-// Variants to the driver's C++ types and back, as an automation host
-// coerces them: numbers convert among themselves (a Double rounds half to
-// even into a Long, overflow is an error), Empty is 0, "" or an empty
-// list, a text is never a number.
+// The portable boundary's variants as a call frame: numbers convert among
+// themselves as an automation host coerces them (a Double rounds half to
+// even into a Long, overflow is an error), Empty is 0, "" or an empty list,
+// a text is never a number.
 #pragma once
 
-#include <memory>
 #include <string>
-#include <string_view>
-#include <vector>
 
 #include "com/ComTypes.h"
-#include "core/Vb.h"
-#include "driver/Types.h"
-#include "host/Settings.h"
+#include "com/Frame.h"
 
 namespace com {
 
-// A call that cannot go ahead: the result code and, for an argument's
-// fault, that argument's position (0 = first).
-struct DispatchFault {
-  HRESULT hr;
-  int argument = -1;
+class VariantFrame final : public Frame {
+ public:
+  // `result` may be null (the caller wants none); `self` is the object's
+  // dispatch interface, handed out by ReturnSelf.
+  VariantFrame(const DISPPARAMS& params, VARIANT* result, IDispatch* self);
+
+  std::size_t Count() const override { return count_; }
+  bool Given(std::size_t i) const override;
+  void Read(std::size_t i, vb::Long& out) const override;
+  void Read(std::size_t i, double& out) const override;
+  void Read(std::size_t i, bool& out) const override;
+  void Read(std::size_t i, std::string& out) const override;
+  void Read(std::size_t i, std::vector<double>& out) const override;
+  void Read(std::size_t i, std::vector<vb::Long>& out) const override;
+  void Read(std::size_t i, AttTableProp& out) const override;
+  void Read(std::size_t i, std::shared_ptr<host::ISettings>& out) const override;
+  void WriteBack(std::size_t i, const std::string& value) override;
+  void WriteBack(std::size_t i, const std::vector<double>& value) override;
+  void WriteBack(std::size_t i, const std::vector<vb::Long>& value) override;
+  void WriteBack(std::size_t i, const AttTableProp& value) override;
+  void Return(vb::Long value) override;
+  void Return(double value) override;
+  void Return(bool value) override;
+  void Return(const std::string& value) override;
+  void Return(const std::vector<double>& value) override;
+  void Return(const std::vector<vb::Long>& value) override;
+  void Return(const AttTableProp& value) override;
+  void Return(const DeviceInfo& value) override;
+  void Return(const MeasuredValue& value) override;
+  void ReturnSelf() override;
+
+ private:
+  // The value of argument i (behind a by-reference variant).
+  const VARIANT& At(std::size_t i) const;
+  // The caller's variant behind a by-reference argument i, or nullptr.
+  VARIANT* ByRef(std::size_t i) const;
+  template <class T>
+  void Out(const T& value);
+  template <class T>
+  void Back(std::size_t i, const T& value);
+
+  const DISPPARAMS& params_;
+  std::size_t count_;
+  VARIANT* result_;
+  IDispatch* self_;
 };
 
-template <class T>
-struct Conv;
-
-template <>
-struct Conv<vb::Long> {
-  static constexpr uint16_t vt = VT_I4;
-  static vb::Long From(const VARIANT& v);
-  static void To(vb::Long x, VARIANT& v);
-  static vb::Long Parse(std::string_view text);
-};
-template <>
-struct Conv<double> {
-  static constexpr uint16_t vt = VT_R8;
-  static double From(const VARIANT& v);
-  static void To(double x, VARIANT& v);
-  static double Parse(std::string_view text);
-};
-template <>
-struct Conv<bool> {
-  static constexpr uint16_t vt = VT_BOOL;
-  static bool From(const VARIANT& v);
-  static void To(bool x, VARIANT& v);
-  static bool Parse(std::string_view text) { return text == "True"; }
-};
-template <>
-struct Conv<std::string> {
-  static constexpr uint16_t vt = VT_BSTR;
-  static std::string From(const VARIANT& v);
-  static void To(const std::string& x, VARIANT& v);
-  static std::string Parse(std::string_view) { return {}; }
-};
-template <>
-struct Conv<std::vector<double>> {
-  static constexpr uint16_t vt = VT_ARRAY | VT_R8;
-  static std::vector<double> From(const VARIANT& v);
-  static void To(const std::vector<double>& x, VARIANT& v);
-};
-template <>
-struct Conv<std::vector<vb::Long>> {
-  static constexpr uint16_t vt = VT_ARRAY | VT_I4;
-  static std::vector<vb::Long> From(const VARIANT& v);
-  static void To(const std::vector<vb::Long>& x, VARIANT& v);
-};
-template <>
-struct Conv<AttTableProp> {
-  static constexpr uint16_t vt = VT_RECORD;
-  static constexpr const char* record = "AttTableProp";
-  static AttTableProp From(const VARIANT& v);
-  static void To(const AttTableProp& x, VARIANT& v);
-};
-template <>
-struct Conv<DeviceInfo> {
-  static constexpr uint16_t vt = VT_RECORD;
-  static constexpr const char* record = "DeviceInfo";
-  static void To(const DeviceInfo& x, VARIANT& v);
-};
-template <>
-struct Conv<MeasuredValue> {
-  static constexpr uint16_t vt = VT_RECORD;
-  static constexpr const char* record = "MeasuredValue";
-  static void To(const MeasuredValue& x, VARIANT& v);
-};
-// A host settings object: only Nothing can cross the boundary; the driver
-// then works without one, as it does before the host hands it one.
-template <>
-struct Conv<std::shared_ptr<host::ISettings>> {
-  static constexpr uint16_t vt = VT_DISPATCH;
-  static std::shared_ptr<host::ISettings> From(const VARIANT& v);
-};
-
-// A variant holding a run-time error for the host: scode 0x800A0000 | number.
-HRESULT ErrorScode(long number);
+// The exception a failed call hands back: source, description, scode.
 void FillException(EXCEPINFO* e, long number, const std::string& source, const std::string& description);
 
 }  // namespace com

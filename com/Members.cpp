@@ -1,34 +1,15 @@
 #include "com/Members.h"
 
 #include <functional>
+#include <optional>
+#include <string_view>
 #include <tuple>
 #include <type_traits>
 #include <utility>
 
-#include "com/Convert.h"
 #include "driver/clsQuorvelUnit.h"
 
 namespace com {
-
-Args::Args(const DISPPARAMS& p) : p_(p), count_(p.rgvarg ? p.cArgs : 0) {}
-
-const VARIANT* Args::At(std::size_t i) const {
-  if (i >= count_) return nullptr;
-  const VARIANT* v = &p_.rgvarg[count_ - 1 - i];  // the last argument comes first
-  if (v->vt == (VT_BYREF | VT_VARIANT)) {
-    if (!v->u.pvarVal) throw DispatchFault{E_POINTER, static_cast<int>(i)};
-    v = v->u.pvarVal;
-  }
-  // An argument left out comes as the error "parameter not found".
-  if (v->vt == VT_ERROR && v->u.scode == DISP_E_PARAMNOTFOUND) return nullptr;
-  return v;
-}
-
-VARIANT* Args::ByRef(std::size_t i) const {
-  if (i >= count_) return nullptr;
-  VARIANT* v = &p_.rgvarg[count_ - 1 - i];
-  return v->vt == (VT_BYREF | VT_VARIANT) ? v->u.pvarVal : nullptr;
-}
 
 namespace {
 
@@ -54,26 +35,82 @@ using Plain = std::remove_cvref_t<T>;
 template <class A>
 constexpr bool kByRef = std::is_lvalue_reference_v<A> && !std::is_const_v<std::remove_reference_t<A>>;
 
+// What the type library says of a C++ parameter or result type.
+template <class T>
+struct Describe;
+template <>
+struct Describe<vb::Long> {
+  static constexpr uint16_t vt = vt::I4;
+};
+template <>
+struct Describe<double> {
+  static constexpr uint16_t vt = vt::R8;
+};
+template <>
+struct Describe<bool> {
+  static constexpr uint16_t vt = vt::Bool;
+};
+template <>
+struct Describe<std::string> {
+  static constexpr uint16_t vt = vt::Bstr;
+};
+template <>
+struct Describe<std::vector<double>> {
+  static constexpr uint16_t vt = vt::Array | vt::R8;
+};
+template <>
+struct Describe<std::vector<vb::Long>> {
+  static constexpr uint16_t vt = vt::Array | vt::I4;
+};
+template <>
+struct Describe<std::shared_ptr<host::ISettings>> {
+  static constexpr uint16_t vt = vt::Dispatch;
+};
+template <>
+struct Describe<AttTableProp> {
+  static constexpr uint16_t vt = vt::Record;
+  static constexpr const char* record = "AttTableProp";
+};
+template <>
+struct Describe<DeviceInfo> {
+  static constexpr uint16_t vt = vt::Record;
+  static constexpr const char* record = "DeviceInfo";
+};
+template <>
+struct Describe<MeasuredValue> {
+  static constexpr uint16_t vt = vt::Record;
+  static constexpr const char* record = "MeasuredValue";
+};
+
 template <class T>
 constexpr const char* RecordName() {
-  if constexpr (requires { Conv<T>::record; }) return Conv<T>::record;
+  if constexpr (requires { Describe<T>::record; }) return Describe<T>::record;
   else return "";
 }
 
+// An optional parameter's default, from its text in the table.
 template <class T>
-T Fetch(const Args& a, std::size_t i, const Param& p) {
-  const VARIANT* v = a.At(i);
-  if (!v) {
-    if (!p.optional) throw DispatchFault{DISP_E_PARAMNOTOPTIONAL, static_cast<int>(i)};
-    if constexpr (requires { Conv<T>::Parse(std::string_view{}); }) return Conv<T>::Parse(p.defaultValue);
-    else return T{};
+T Default(const std::string& text) {
+  if constexpr (std::is_same_v<T, vb::Long>) return static_cast<vb::Long>(std::stol(text));
+  else if constexpr (std::is_same_v<T, double>) return std::stod(text);
+  else if constexpr (std::is_same_v<T, bool>) return text == "True";
+  else return T{};
+}
+
+template <class T>
+T Fetch(const Frame& f, std::size_t i, const Param& p) {
+  if (i >= f.Count() || !f.Given(i)) {
+    if (!p.optional) throw DispatchFault{hr::ParamNotOptional, static_cast<int>(i)};
+    return Default<T>(p.defaultValue);
   }
+  T value{};
   try {
-    return Conv<T>::From(*v);
-  } catch (DispatchFault& f) {
-    f.argument = static_cast<int>(i);
+    f.Read(i, value);
+  } catch (DispatchFault& fault) {
+    fault.argument = static_cast<int>(i);
     throw;
   }
+  return value;
 }
 
 // "name", "name:Type", "name=default" or "name:Type=default"; a default makes it optional.
@@ -81,7 +118,7 @@ Param ParseParam(std::string_view text) {
   Param p;
   if (const auto eq = text.find('='); eq != std::string_view::npos) {
     p.optional = true;
-    p.flags |= PARAMFLAG_FOPT;
+    p.flags |= param::Optional;
     p.defaultValue = text.substr(eq + 1);
     text = text.substr(0, eq);
   }
@@ -102,40 +139,32 @@ struct Binder<F, R(A...)> {
     for (const char* s : params) m.params.push_back(ParseParam(s));
     m.params.resize(sizeof...(A));
     std::size_t i = 0;
-    ((m.params[i].vt = Conv<Plain<A>>::vt,
-      m.params[i].flags |= kByRef<A> ? PARAMFLAG_FOUT : 0,
+    ((m.params[i].vt = Describe<Plain<A>>::vt,
+      m.params[i].flags |= kByRef<A> ? param::Out : 0,
       m.params[i].typeName = *RecordName<Plain<A>>() ? RecordName<Plain<A>>() : m.params[i].typeName, ++i),
      ...);
     if constexpr (!std::is_void_v<R>) {
-      m.vtResult = Conv<Plain<R>>::vt;
+      m.vtResult = Describe<Plain<R>>::vt;
       m.resultType = RecordName<Plain<R>>();
     }
-    m.call = [f, params = m.params](C& unit, IDispatch*, const Args& a, VARIANT* result) {
-      if (a.Count() > sizeof...(A)) throw DispatchFault{DISP_E_BADPARAMCOUNT};
+    m.call = [f, params = m.params](C& unit, Frame& frame) {
+      if (frame.Count() > sizeof...(A)) throw DispatchFault{hr::BadParamCount};
       [&]<std::size_t... I>(std::index_sequence<I...>) {
-        std::tuple<Plain<A>...> values{Fetch<Plain<A>>(a, I, params[I])...};
+        std::tuple<Plain<A>...> values{Fetch<Plain<A>>(frame, I, params[I])...};
         if constexpr (std::is_void_v<R>) {
           std::invoke(f, unit, std::get<I>(values)...);
         } else {
-          VARIANT out;
-          VariantInit(&out);
-          Conv<Plain<R>>::To(std::invoke(f, unit, std::get<I>(values)...), out);
-          if (result) {
-            VariantClear(result);
-            *result = out;
-          } else {
-            VariantClear(&out);
-          }
+          frame.Return(std::invoke(f, unit, std::get<I>(values)...));
         }
-        (WriteBack<A>(a, I, std::get<I>(values)), ...);
+        (WriteBack<A>(frame, I, std::get<I>(values)), ...);
       }(std::index_sequence_for<A...>{});
     };
   }
 
   template <class T>
-  static void WriteBack(const Args& a, std::size_t i, const Plain<T>& value) {
-    if constexpr (kByRef<T> && requires(VARIANT& v) { Conv<Plain<T>>::To(value, v); })
-      if (VARIANT* target = a.ByRef(i)) Conv<Plain<T>>::To(value, *target);
+  static void WriteBack(Frame& frame, std::size_t i, const Plain<T>& value) {
+    if constexpr (kByRef<T> && requires { frame.WriteBack(i, value); })
+      if (i < frame.Count() && frame.Given(i)) frame.WriteBack(i, value);
   }
 };
 
@@ -143,15 +172,15 @@ class Table {
  public:
   template <class F>
   Table& Method(const char* name, F f, std::initializer_list<const char*> params = {}) {
-    return Add(name, DISPATCH_METHOD, f, params);
+    return Add(name, kind::Method, f, params);
   }
   template <class F>
   Table& Get(const char* name, F f, std::initializer_list<const char*> params = {}) {
-    return Add(name, DISPATCH_PROPERTYGET, f, params);
+    return Add(name, kind::Get, f, params);
   }
   template <class F>
   Table& Put(const char* name, F f, std::initializer_list<const char*> params) {
-    return Add(name, DISPATCH_PROPERTYPUT, f, params);
+    return Add(name, kind::Put, f, params);
   }
   Table& Raw(Member m) {
     m.dispid = DispidFor(m.name);
@@ -188,16 +217,12 @@ std::vector<Member> Build() {
       .Put("Frequency", +[](C& u, L port, double frq) { u.Frequency(port, frq); }, {"port:QuorvelPowerPort", "frq"});
   Member device;
   device.name = "Device";
-  device.kind = DISPATCH_PROPERTYGET;
-  device.vtResult = VT_DISPATCH;
+  device.kind = kind::Get;
+  device.vtResult = vt::Dispatch;
   device.resultType = "clsDevice";
-  device.call = [](C&, IDispatch* self, const Args& a, VARIANT* result) {
-    if (a.Count() > 0) throw DispatchFault{DISP_E_BADPARAMCOUNT};
-    if (!result) return;
-    VariantClear(result);
-    self->lpVtbl->AddRef(self);
-    result->vt = VT_DISPATCH;
-    result->u.pdispVal = self;
+  device.call = [](C&, Frame& frame) {
+    if (frame.Count() > 0) throw DispatchFault{hr::BadParamCount};
+    frame.ReturnSelf();
   };
   t.Raw(std::move(device));
   t.Method("ResetQuorvelUnit", &C::ResetQuorvelUnit)
@@ -319,6 +344,30 @@ std::vector<Member> Build() {
 }
 
 }  // namespace
+
+const Member* FindMember(int32_t dispid, uint16_t flags) {
+  const Member* found = nullptr;
+  for (const Member& m : Members()) {
+    if (m.dispid != dispid) continue;
+    if (flags & kind::Put) {
+      if (m.kind == kind::Put) return &m;
+    } else if (flags & (kind::Method | kind::Get)) {
+      if (m.kind != kind::Put) found = &m;
+    }
+  }
+  return found;
+}
+
+std::optional<int32_t> FindDispid(std::string_view name) {
+  for (const Member& m : Members())
+    if (vb::EqualsNoCase(m.name, name)) return m.dispid;
+  return std::nullopt;
+}
+
+int32_t ErrorScode(long number) {
+  if (number > 0 && number <= 0xFFFF) return static_cast<int32_t>(0x800A0000u | static_cast<uint32_t>(number));
+  return static_cast<int32_t>(number);
+}
 
 const std::vector<Member>& Members() {
   static const std::vector<Member> members = Build();

@@ -5,34 +5,21 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string_view>
 #include <string>
 #include <vector>
 
-#include "com/ComTypes.h"
+#include "com/Frame.h"
 
 class clsQuorvelUnit;
 
 namespace com {
 
-// The arguments of one call in their natural order (first argument first).
-class Args {
- public:
-  explicit Args(const DISPPARAMS& p);
-  std::size_t Count() const { return count_; }
-  // The value of argument i; nullptr when it is left out.
-  const VARIANT* At(std::size_t i) const;
-  // The caller's variant behind a by-reference argument i, or nullptr.
-  VARIANT* ByRef(std::size_t i) const;
-
- private:
-  const DISPPARAMS& p_;
-  std::size_t count_;
-};
-
 struct Param {
   std::string name;
-  uint16_t vt = VT_EMPTY;
-  uint16_t flags = PARAMFLAG_FIN;
+  uint16_t vt = vt::Empty;
+  uint16_t flags = param::In;
   std::string typeName;      // the enumeration or record it names
   std::string defaultValue;  // of an optional parameter
   bool optional = false;
@@ -41,15 +28,20 @@ struct Param {
 struct Member {
   std::string name;
   int32_t dispid = 0;
-  uint16_t kind = DISPATCH_METHOD;  // or DISPATCH_PROPERTYGET / DISPATCH_PROPERTYPUT
-  uint16_t vtResult = VT_EMPTY;
+  uint16_t kind = com::kind::Method;  // or kind::Get / kind::Put
+  uint16_t vtResult = vt::Empty;
   std::string resultType;
   std::vector<Param> params;
-  // Runs the member; `self` is the object's dispatch interface.
-  std::function<void(clsQuorvelUnit& unit, IDispatch* self, const Args& args, VARIANT* result)> call;
+  // Runs the member with the call's arguments, leaving its result in the frame.
+  std::function<void(clsQuorvelUnit& unit, Frame& frame)> call;
 };
 
 // Every member, in slot order; a property's get and put share a dispid.
 const std::vector<Member>& Members();
+// The member a call of `dispid` means: with kind::Put in `flags` the
+// property's put, else its method or get; nullptr when there is none.
+const Member* FindMember(int32_t dispid, uint16_t flags);
+// A member's dispid by name, without regard to case.
+std::optional<int32_t> FindDispid(std::string_view name);
 
 }  // namespace com

@@ -74,26 +74,11 @@ HRESULT UnitIdsOfNames(IDispatch*, const GUID*, const char** names, uint32_t cou
   if (count == 0) return E_INVALIDARG;
   for (uint32_t i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
   if (!names[0]) return E_POINTER;
-  for (const Member& m : Members())
-    if (vb::EqualsNoCase(m.name, names[0])) {
-      ids[0] = m.dispid;
-      // named arguments are not taken: their names stay unknown
-      return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
-    }
-  return DISP_E_UNKNOWNNAME;
-}
-
-const Member* FindMember(int32_t dispid, uint16_t flags) {
-  const Member* found = nullptr;
-  for (const Member& m : Members()) {
-    if (m.dispid != dispid) continue;
-    if (flags & DISPATCH_PROPERTYPUT) {
-      if (m.kind == DISPATCH_PROPERTYPUT) return &m;
-    } else if (flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET)) {
-      if (m.kind != DISPATCH_PROPERTYPUT) found = &m;
-    }
-  }
-  return found;
+  const auto id = FindDispid(names[0]);
+  if (!id) return DISP_E_UNKNOWNNAME;
+  ids[0] = *id;
+  // named arguments are not taken: their names stay unknown
+  return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
 }
 
 HRESULT UnitInvoke(IDispatch* d, int32_t dispid, const GUID*, uint32_t, uint16_t flags, DISPPARAMS* params,
@@ -109,8 +94,8 @@ HRESULT UnitInvoke(IDispatch* d, int32_t dispid, const GUID*, uint32_t, uint16_t
   }
   if (params->cArgs && !params->rgvarg) return E_POINTER;
   try {
-    const Args args(*params);
-    m->call(*Self(d)->unit, d, args, result);
+    VariantFrame frame(*params, result, d);
+    m->call(*Self(d)->unit, frame);
     return S_OK;
   } catch (const DispatchFault& f) {
     // Only an argument the caller gave has a place in its list to point at.
