@@ -26,6 +26,7 @@ std::string StandardText(long number) {
     case err::Overflow: return "Overflow";
     case err::OutOfMemory: return "Out of memory";
     case err::SubscriptOutOfRange: return "Subscript out of range";
+    case err::ArrayFixedOrLocked: return "This array is fixed or temporarily locked";
     case err::DivisionByZero: return "Division by zero";
     case err::InternalError: return "Internal error";
     case err::FileNotFound: return "File not found";

@@ -26,6 +26,7 @@ inline constexpr long InvalidCall = 5;
 inline constexpr long Overflow = 6;
 inline constexpr long OutOfMemory = 7;
 inline constexpr long SubscriptOutOfRange = 9;
+inline constexpr long ArrayFixedOrLocked = 10;
 inline constexpr long DivisionByZero = 11;
 inline constexpr long InternalError = 51;
 inline constexpr long FileNotFound = 53;
