@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <type_traits>
 
 #include "com/win32/Bridge.h"
 #include "platform/Text_win32.h"
@@ -232,9 +233,21 @@ void StoreArray(VARIANT* raw, VARTYPE vt, const std::vector<T>& x) {
   VARIANT* target = Target(raw);
   if (!target) return;
   if (!(target->vt & VT_BYREF)) {
-    SAFEARRAY* made = NewVector(vt, x);
+    // A Variant (a script's variable) gets an array of Variants, the one
+    // kind of array every scripting engine can index.
+    SAFEARRAY* made = ::SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(x.size()));
+    if (!made) NoMemory();
+    {
+      const Access access(made);
+      auto* elements = static_cast<VARIANT*>(access.Data());
+      for (std::size_t i = 0; i < x.size(); ++i) {
+        elements[i].vt = vt;
+        if constexpr (std::is_same_v<T, double>) elements[i].dblVal = x[i];
+        else elements[i].lVal = x[i];
+      }
+    }
     ::VariantClear(target);
-    target->vt = VT_ARRAY | vt;
+    target->vt = VT_ARRAY | VT_VARIANT;
     target->parray = made;
     return;
   }
