@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
-# Cross-builds the component's floors, the simulator (program too) and the test suite for
-# Windows, 64-bit (build/windows/x64/) and 32-bit (build/windows/x86/), with
-# MinGW-w64, and runs the suite of each under Wine.  The 32-bit suite runs
-# only where Wine's i386 loader is installed (wine32:i386) and the kernel runs
-# 32-bit x86 programs; elsewhere the script says that it was built, not run.
+# Cross-builds the component for Windows, 64-bit (build/windows/x64/) and
+# 32-bit (build/windows/x86/), with MinGW-w64: the COM DLL
+# Tavlor_QuorvelUnit.dll with its type library, zentrix8-sim.exe, the test
+# suite and a C++ COM client.  Under Wine it runs the suite, the component as
+# hosts use it (regsvr32, VBScript and JScript suites, the C++ client on the
+# embedded simulator and against the Linux simulator, unregistering) and the
+# Windows simulator against the Linux tool; then it makes the release folder
+# build/windows/release/ (both DLLs, their type libraries, the IDL,
+# register.cmd).  32-bit programs run only where Wine's i386 loader is
+# installed (wine32:i386) and the kernel runs 32-bit x86 programs; elsewhere
+# the script says that they were built, not run.
 #
 #   bash scripts/windows.sh          # both
 #   bash scripts/windows.sh x64      # one
@@ -91,5 +97,36 @@ for a in "${arches[@]}"; do
   ctest --test-dir "$dir" --output-on-failure -V </dev/null >"$log" 2>&1 || status=$?
   grep -E "$summary" "$log" || true
   [ "$status" = 0 ] || { echo "Windows $a: the tests under Wine failed (whole output: $log)" >&2; exit 1; }
+  echo "== Windows $a: the COM component as hosts use it"
+  bash tests/windows/component.sh "$dir" build/test/apps/zentrix8-sim
   interop "$dir"
 done
+
+# The release folder: what a Windows lab installs.
+release=build/windows/release
+rm -rf "$release"
+mkdir -p "$release"
+cp com/win32/Tavlor_QuorvelUnit.idl com/win32/register.cmd "$release/"
+for a in "${arches[@]}"; do
+  dir="build/windows/$a"
+  mkdir -p "$release/$a"
+  prefix=$([ "$a" = x64 ] && echo x86_64 || echo i686)
+  "$prefix-w64-mingw32-strip" -o "$release/$a/Tavlor_QuorvelUnit.dll" "$dir/Tavlor_QuorvelUnit.dll"
+  cp "$dir/com/win32/Tavlor_QuorvelUnit.tlb" "$release/$a/"
+done
+echo "== Windows release folder: $release"
+(cd "$release" && find . -type f | sort | sed 's|^\./|   |')
+
+# register.cmd as a lab runs it, with the x64 client checking the keys.
+client=build/windows/x64/tests/quorvel_com_client.exe
+if [ -f "$client" ] && [ -f "$release/x64/Tavlor_QuorvelUnit.dll" ]; then
+  echo "== Windows release folder: register.cmd and register.cmd /u"
+  cmd=$(echo "Z:$PWD/$release/register.cmd" | tr / '\\')
+  wine cmd /c "$cmd" </dev/null 2>&1 | tr -d '\r' | sed 's/^/   /'
+  wine "$client" --gtest_brief=1 --gtest_filter='Registry.*' </dev/null >"$release.log" 2>&1 ||
+    { cat "$release.log" >&2; echo "register.cmd did not register the x64 DLL" >&2; exit 1; }
+  wine cmd /c "$cmd" /u </dev/null 2>&1 | tr -d '\r' | sed 's/^/   /'
+  wine "$client" --gtest_brief=1 --gtest_filter='Unregistered.*' </dev/null >"$release.log" 2>&1 ||
+    { cat "$release.log" >&2; echo "register.cmd /u left keys" >&2; exit 1; }
+  echo "   registered and unregistered: the keys were there, then none was left"
+fi
