@@ -7,6 +7,7 @@
 #include "SimFixture.h"
 #include "TempDir.h"
 #include "dialog/frmQuorvelUnitTest.h"
+#include "platform/Desktop.h"
 
 namespace {
 
@@ -329,6 +330,17 @@ TEST(DialogFirmware, TheFileChoiceEnablesTheUploadOnlyForFwFiles) {
   EXPECT_EQ(shown[1].fileName, "C:\\fw\\unit.bin");  // the last choice is where the next one starts
   f.cmdSelFirmware.Click();  // cancelled: nothing changes
   EXPECT_EQ(f.lb_fw_filename(1).Caption(), "unit.fw");
+}
+
+// The form's filter as the system's open dialog takes it.
+TEST(DialogFirmware, TheFilterReachesTheSystemDialogNulSeparated) {
+  using namespace std::string_literals;
+  const struct {
+    std::string vb, system;
+  } cases[] = {{"All Files (*.*)|*.*|Zentrix Firmware (*.fw)|*.fw", "All Files (*.*)\0*.*\0Zentrix Firmware (*.fw)\0*.fw\0\0"s},
+               {"Firmware|*.fw|", "Firmware\0*.fw\0\0"s},
+               {"", "\0"s}};
+  for (const auto& c : cases) EXPECT_EQ(platform::NulSeparatedFilter(c.vb), c.system) << c.vb;
 }
 
 // A panel whose user has chosen a small firmware file.

@@ -5,6 +5,7 @@
 
 #include "driver/Defaults.h"
 #include "driver/clsQuorvelUnit.h"
+#include "platform/Desktop.h"
 #include "refhost/ReferenceHost.h"
 #include "sim/InProcessVisa.h"
 #include "visa/Network.h"
@@ -26,7 +27,9 @@ std::string InstallHost(const std::string& config) {
       summary += "; " + name + ": " + listed;
     }
   }
-  platform::Services platform;
+  // The system's message boxes and event pump where it has them (Windows),
+  // else the headless stand-ins.
+  platform::Services platform = platform::DesktopServices();
   platform.visa = [](const std::string& resource) {
     auto control = visa::MakeNetworkVisa(resource);
     return control ? control : sim::MakeInProcessVisa(resource);
