@@ -23,7 +23,10 @@ using platform::win32::Wide;
 class Unit {
  public:
   clsQuorvelUnit driver;
-  std::mutex calls;  // one call at a time, whichever thread makes it
+  // One call at a time from different threads; the same thread may call
+  // again while a call of its own pumps its messages (a Stop button's
+  // MeasurementAbort while a measurement waits), as in a VB component.
+  std::recursive_mutex calls;
 };
 
 void UnitDeleter::operator()(Unit* unit) const noexcept { std::default_delete<Unit>()(unit); }

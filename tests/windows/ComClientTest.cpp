@@ -14,6 +14,8 @@
 #include <olectl.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -201,6 +203,32 @@ void RecordInfo(ITypeLib* lib, const wchar_t* name, IRecordInfo** out) {
     Ptr<ITypeInfo> info;
     if (n.str() == name && SUCCEEDED(lib->GetTypeInfo(i, &info))) ::GetRecordInfoFromTypeInfo(info.get(), out);
   }
+}
+
+// A host that calls one object from two threads (past COM's apartments)
+// gets each call's own answer: the component makes the calls one at a time.
+TEST_F(Component, OneObjectFromTwoThreadsNeverMixesAnswers) {
+  Bstr name(L"Zentrix8");
+  ASSERT_HRESULT_SUCCEEDED(unit->put_clsDevice_Name(name.get()));
+  ASSERT_HRESULT_SUCCEEDED(unit->put_clsDevice_Status(1));
+  ASSERT_HRESULT_SUCCEEDED(unit->clsDevice_Initialize());
+  ASSERT_HRESULT_SUCCEEDED(unit->SetFrequency(1e9, ppDUT1, VARIANT_TRUE));
+  ASSERT_HRESULT_SUCCEEDED(unit->SetFrequency(2e9, ppDUT2, VARIANT_TRUE));
+  std::atomic<int> wrong{0};
+  auto ask = [&](QuorvelPowerPort port, double want) {
+    for (int i = 0; i < 100; ++i) {
+      double got = 0;
+      if (FAILED(unit->GetFrequency(port, VARIANT_TRUE, &got)) || got != want) ++wrong;
+    }
+  };
+  std::thread other([&] {
+    ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    ask(ppDUT2, 2e9);
+    ::CoUninitialize();
+  });
+  ask(ppDUT1, 1e9);
+  other.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 // The path catalogue's numbers, as the component answers them on every system.
