@@ -5,6 +5,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <new>
 
 #include "com/Convert.h"
@@ -27,6 +28,10 @@ struct UnitObject {
   IDispatch iface;  // first: the interface pointer is the object's address
   std::atomic<uint32_t> refs{1};
   std::unique_ptr<clsQuorvelUnit> unit;
+  // One call at a time from different threads, so that no call gets
+  // another's answer; the same thread may call again from inside a call
+  // (a Stop button's MeasurementAbort while a measurement pumps events).
+  std::recursive_mutex calls;
 };
 
 UnitObject* Self(IDispatch* d) { return reinterpret_cast<UnitObject*>(d); }
@@ -95,6 +100,7 @@ HRESULT UnitInvoke(IDispatch* d, int32_t dispid, const GUID*, uint32_t, uint16_t
   if (params->cArgs && !params->rgvarg) return E_POINTER;
   try {
     VariantFrame frame(*params, result, d);
+    const std::lock_guard lock(Self(d)->calls);
     m->call(*Self(d)->unit, frame);
     return S_OK;
   } catch (const DispatchFault& f) {

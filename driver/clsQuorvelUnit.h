@@ -47,6 +47,9 @@ struct PortSettings {
   vb::Long SubSampleRate = 0;   // sub-sampling factor; above 1 takes effect
 };
 
+// One driver object is used by one thread at a time: a C++ host that shares
+// an object between threads makes its calls one after the other (the
+// component's boundary does so for every host that calls by name).
 class QUORVEL_API clsQuorvelUnit : public host::clsDevice, private io::IUnitReports {
  public:
   static constexpr std::string_view kObjectName = "clsQuorvelUnit";

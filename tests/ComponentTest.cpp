@@ -2,13 +2,20 @@
 // registry file, objects made by its class factory, members called by name.
 // This program does not link the component.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "com/Identity.h"
@@ -22,6 +29,34 @@ using comhost::ComError;
 using comhost::Object;
 
 fs::path g_dir;
+pid_t g_sim = -1;
+
+// zentrix8-sim on a free loopback port; its raw-socket resource.
+std::string StartNetworkSimulator() {
+  const fs::path log = g_dir / "sim.log";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  std::vector<std::string> args{ZENTRIX8_SIM, "--socket-port", "0", "--vxi11-port", "-1", "--portmapper-port", "-1"};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const int rc = posix_spawn(&g_sim, ZENTRIX8_SIM, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return {};
+  for (int i = 0; i < 100; ++i) {
+    std::ifstream in(log);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto at = text.find("TCPIP::127.0.0.1::");
+    if (at != std::string::npos) {
+      const auto end = text.find("::SOCKET", at);
+      if (end != std::string::npos) return text.substr(at, end + 8 - at);
+    }
+    ::usleep(50000);
+  }
+  return {};
+}
 
 // Each run registers into a registry of its own and installs the reference
 // host (with the embedded simulator) from a configuration of its own.
@@ -31,14 +66,23 @@ class Environment : public ::testing::Environment {
     g_dir = fs::temp_directory_path() / ("quorvel-com-" + std::to_string(::getpid()));
     fs::create_directories(g_dir);
     ::setenv(com::RegistryFile::kPathVariable, (g_dir / "components.reg").c_str(), 1);
-    std::ofstream(g_dir / "quorvel.ini") << "[Host]\nDataFolder = " << g_dir.string() << "\n[Zentrix8]\n";
+    const std::string remote = StartNetworkSimulator();
+    ASSERT_FALSE(remote.empty()) << "zentrix8-sim did not start";
+    std::ofstream(g_dir / "quorvel.ini") << "[Host]\nDataFolder = " << g_dir.string()
+                                         << "\n[Zentrix8]\n[Remote]\nInterface = 60\nAddress = " << remote << "\n";
     void* host = ::dlopen(QUORVEL_HOST_LIBRARY, RTLD_NOW | RTLD_GLOBAL);
     ASSERT_NE(host, nullptr) << ::dlerror();
     auto install = reinterpret_cast<int (*)(const char*, char*, uint32_t)>(::dlsym(host, "QuorvelHost_Install"));
     char message[512];
     ASSERT_EQ(install((g_dir / "quorvel.ini").c_str(), message, sizeof message), 0) << message;
   }
-  void TearDown() override { fs::remove_all(g_dir); }
+  void TearDown() override {
+    if (g_sim > 0) {
+      ::kill(g_sim, SIGTERM);
+      ::waitpid(g_sim, nullptr, 0);
+    }
+    fs::remove_all(g_dir);
+  }
 };
 const auto* const g_env = ::testing::AddGlobalTestEnvironment(new Environment);
 
@@ -211,6 +255,43 @@ TEST_F(Component, DrivesTheSimulatedUnitByName) {
   const VARIANT& device = Ok("Device", {}, DISPATCH_PROPERTYGET).result;
   ASSERT_EQ(device.vt, VT_DISPATCH);
   EXPECT_EQ(device.u.pdispVal, unit_.dispatch.get());
+}
+
+// A host that shares one object between two threads (a networked unit:
+// each call is a query and its answer) gets each call's own answer.
+TEST_F(Component, OneObjectFromTwoThreadsNeverMixesAnswers) {
+  Put("clsDevice_Name", Text("Remote"));
+  Put("clsDevice_Status", Long(1));
+  Ok("clsDevice_Initialize");
+  Ok("SetFrequency", {Double(1e9), Long(1), Bool(true)});
+  Ok("SetAttenuation", {Double(12), Long(1), Bool(true)});
+  const double frequency = Ok("GetFrequency", {Long(1), Bool(true)}).result.u.dblVal;
+  const double attenuation = Ok("GetAttenuation", {Long(1), Bool(true)}).result.u.dblVal;
+  ASSERT_NE(frequency, attenuation);
+  IDispatch* d = unit_.dispatch.get();
+  auto idOf = [&](const char* name) {
+    int32_t id = 0;
+    EXPECT_EQ(d->lpVtbl->GetIDsOfNames(d, nullptr, &name, 1, 0, &id), S_OK);
+    return id;
+  };
+  const int32_t askFrequency = idOf("GetFrequency"), askAttenuation = idOf("GetAttenuation");
+  std::atomic<int> wrong{0};
+  auto ask = [&](int32_t id, double want) {
+    for (int i = 0; i < 200; ++i) {
+      VARIANT args[2] = {Bool(true), Long(1)};  // fromDevice, port: the last argument first
+      DISPPARAMS p{args, nullptr, 2, 0};
+      VARIANT r{};
+      EXCEPINFO e{};
+      if (d->lpVtbl->Invoke(d, id, nullptr, 0, DISPATCH_METHOD, &p, &r, &e, nullptr) != S_OK || r.vt != VT_R8 ||
+          r.u.dblVal != want)
+        ++wrong;
+      lib_->Clear(r);
+    }
+  };
+  std::thread other(ask, askAttenuation, attenuation);
+  ask(askFrequency, frequency);
+  other.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST_F(Component, FaultsComeBackAsTheHostExpectsThem) {
