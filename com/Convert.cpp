@@ -35,6 +35,9 @@ std::vector<T> Elements(const VARIANT& v, Convert convert) {
   if (v.vt == VT_EMPTY) return {};
   if (!(v.vt & VT_ARRAY) || !v.u.parray) Mismatch();
   const SAFEARRAY& a = *v.u.parray;
+  // The variant and its array must agree on the elements, and elements need data.
+  if ((v.vt & ~VT_ARRAY) != a.vt) Mismatch();
+  if (a.cElements && !a.pvData) throw DispatchFault{hr::Pointer};
   std::vector<T> out;
   out.reserve(a.cElements);
   for (uint32_t i = 0; i < a.cElements; ++i) {
@@ -63,6 +66,7 @@ const VARIANT* Fields(const VARIANT& v, const char* name, uint32_t count) {
   if (v.vt != VT_RECORD || !v.u.rec.pFields || !v.u.rec.pRecName || v.u.rec.pFields->vt != VT_VARIANT ||
       v.u.rec.pFields->cElements != count || !vb::EqualsNoCase(v.u.rec.pRecName, name))
     Mismatch();
+  if (!v.u.rec.pFields->pvData) throw DispatchFault{hr::Pointer};
   return static_cast<const VARIANT*>(v.u.rec.pFields->pvData);
 }
 

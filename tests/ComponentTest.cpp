@@ -303,6 +303,44 @@ TEST_F(Component, FaultsComeBackAsTheHostExpectsThem) {
   EXPECT_EQ(Call(unit_, "GetMeasTime", {Long(1)}).hr, DISP_E_PARAMNOTOPTIONAL);
   EXPECT_EQ(Call(unit_, "SetPart", {Double(1e12), Long(0)}).hr, DISP_E_OVERFLOW);
   EXPECT_EQ(Call(unit_, "GetTAZ", {}, DISPATCH_PROPERTYPUT).hr, DISP_E_MEMBERNOTFOUND);
+
+  // Arrays and records whose memory does not hold what they say are refused,
+  // not read; the caller's own arguments, freed here after the call.
+  IDispatch* d = unit_.dispatch.get();
+  auto raw = [&](const char* name, VARIANT arg) {
+    int32_t id = 0;
+    EXPECT_EQ(d->lpVtbl->GetIDsOfNames(d, nullptr, &name, 1, 0, &id), S_OK);
+    DISPPARAMS p{&arg, nullptr, 1, 0};
+    VARIANT r{};
+    const HRESULT hr = d->lpVtbl->Invoke(d, id, nullptr, 0, DISPATCH_METHOD, &p, &r, nullptr, nullptr);
+    lib_->Clear(r);
+    return hr;
+  };
+  SAFEARRAY* longs = lib_->CreateVector(VT_I4, 2);
+  void* const data = longs->pvData;
+  longs->pvData = nullptr;  // two elements, no data
+  VARIANT ports{};
+  ports.vt = VT_ARRAY | VT_I4;
+  ports.u.parray = longs;
+  EXPECT_EQ(raw("SetSumPorts", ports), E_POINTER);
+  longs->pvData = data;
+  lib_->Clear(ports);
+  VARIANT said{};
+  said.vt = VT_ARRAY | VT_I4;  // says Long, holds Variants
+  said.u.parray = lib_->CreateVector(VT_VARIANT, 2);
+  EXPECT_EQ(raw("SetSumPorts", said), DISP_E_TYPEMISMATCH);
+  said.vt = VT_ARRAY | VT_VARIANT;
+  lib_->Clear(said);
+  VARIANT prop{};
+  prop.vt = VT_RECORD;
+  prop.u.rec.pFields = lib_->CreateVector(VT_VARIANT, 6);
+  prop.u.rec.pRecName = "AttTableProp";
+  void* const fields = prop.u.rec.pFields->pvData;
+  prop.u.rec.pFields->pvData = nullptr;
+  EXPECT_EQ(raw("GetPathNr", prop), E_POINTER);
+  prop.u.rec.pFields->pvData = fields;
+  lib_->Clear(prop);
+
   Outcome& raised = Call(unit_, "Frequency", {Long(9)}, DISPATCH_PROPERTYGET);
   EXPECT_EQ(raised.hr, DISP_E_EXCEPTION);
   EXPECT_EQ(raised.number, 9);
