@@ -12,14 +12,15 @@ qt=(qt6-base-dev qt6-charts-dev qt6-qpa-plugins fonts-dejavu-core)
 [ "${1:-}" = "--fuzz" ] && packages+=(clang libclang-rt-14-dev llvm)
 # The tests also talk to peers no one here wrote (PyVISA, the lxi tool, rpcinfo) and run the panel offscreen.
 [ "${1:-}" = "--test" ] && packages+=(python3-pyvisa python3-pyvisa-py lxi-tools iproute2 tshark rpcbind "${qt[@]}")
-# The Windows build: MinGW-w64 for both architectures, and Wine to run the
-# 64-bit programs it makes.  (32-bit ones need Wine's i386 loader, wine32:i386,
+# The Windows build: MinGW-w64 for both architectures (widl from
+# mingw-w64-tools, the IDL files it imports from libwine-dev), and Wine to run
+# the 64-bit programs it makes (its stdole2.tlb is the one the type library imports).  (32-bit ones need Wine's i386 loader, wine32:i386,
 # and a kernel that runs 32-bit x86 programs; scripts/windows.sh says when
 # they cannot run.)
 # Wine's recommended extras (fonts, sound, printing) are not needed here.
 apt_options=()
 if [ "${1:-}" = "--windows" ]; then
-  packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools wine wine64)
+  packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools libwine-dev wine wine64)
   apt_options+=(--no-install-recommends)
 fi
 missing=()
