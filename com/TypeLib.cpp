@@ -1,6 +1,5 @@
 #include "com/TypeLib.h"
 
-#include <atomic>
 #include <string>
 #include <vector>
 
@@ -11,9 +10,6 @@
 namespace com {
 
 namespace {
-
-std::atomic<long> g_objects{0};
-std::atomic<long> g_locks{0};
 
 ELEMDESC Value(const char* name, int32_t value) { return {name, VT_I4, 0, value, nullptr, nullptr}; }
 ELEMDESC Field(const char* name, uint16_t vt, const char* type = nullptr) { return {name, vt, 0, 0, type, nullptr}; }
@@ -190,15 +186,5 @@ ITypeInfo* InterfaceTypeInfo() {
   return info;
 }
 
-void ObjectCreated() { ++g_objects; }
-void ObjectDestroyed() { --g_objects; }
-void Lock(bool lock) {
-  if (lock) {
-    ++g_locks;
-  } else if (g_locks > 0) {
-    --g_locks;
-  }
-}
-bool InUse() { return g_objects > 0 || g_locks > 0; }
 
 }  // namespace com

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "com/ComTypes.h"
+#include "com/Lifetime.h"
 
 namespace com {
 
@@ -12,11 +13,5 @@ ITypeLib* TypeLibrary();
 // The type information of the dispatch interface, one reference added.
 ITypeInfo* InterfaceTypeInfo();
 
-// Live references that keep the library in use (objects, factories,
-// type information) and server locks.
-void ObjectCreated();
-void ObjectDestroyed();
-void Lock(bool lock);
-bool InUse();
 
 }  // namespace com

@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 
+#include "com/Lifetime.h"
+
 namespace com::win32 {
 
 // The component's own file, and the type library inside it (resource
@@ -20,12 +22,6 @@ std::wstring ModuleFile();
 ITypeLib* TypeLibrary();
 // The record type of that name in the type library, or nullptr.
 IRecordInfo* RecordInfo(const wchar_t* name);
-
-// Objects, class factories and server locks keep the library loaded.
-void ObjectCreated();
-void ObjectDestroyed();
-void Lock(bool lock);
-bool InUse();
 
 // A run-time error as a VB component raises it: the error information for
 // the thread, and the result 0x800A0000 | number.

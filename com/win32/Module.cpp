@@ -1,4 +1,3 @@
-#include <atomic>
 #include <map>
 #include <mutex>
 #include <string>
@@ -8,9 +7,6 @@
 namespace com::win32 {
 
 namespace {
-
-std::atomic<long> g_objects{0};
-std::atomic<long> g_locks{0};
 
 // Releases a COM interface it holds.
 template <class T>
@@ -75,16 +71,6 @@ IRecordInfo* RecordInfo(const wchar_t* name) {
   return held.p;
 }
 
-void ObjectCreated() { ++g_objects; }
-void ObjectDestroyed() { --g_objects; }
-void Lock(bool lock) {
-  if (lock) {
-    ++g_locks;
-  } else if (g_locks > 0) {
-    --g_locks;
-  }
-}
-bool InUse() { return g_objects > 0 || g_locks > 0; }
 
 HRESULT RaiseError(long number, const std::wstring& source, const std::wstring& description) {
   const HRESULT hr = number > 0 && number <= 0xFFFF ? static_cast<HRESULT>(0x800A0000u | static_cast<ULONG>(number))

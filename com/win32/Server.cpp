@@ -268,4 +268,4 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
   return hr;
 }
 
-STDAPI DllCanUnloadNow() { return com::win32::InUse() ? S_FALSE : S_OK; }
+STDAPI DllCanUnloadNow() { return com::InUse() ? S_FALSE : S_OK; }
