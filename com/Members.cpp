@@ -92,7 +92,7 @@ constexpr const char* RecordName() {
 template <class T>
 T Default(const std::string& text) {
   if constexpr (std::is_same_v<T, vb::Long>) return static_cast<vb::Long>(std::stol(text));
-  else if constexpr (std::is_same_v<T, double>) return std::stod(text);
+  else if constexpr (std::is_same_v<T, double>) return vb::ParseNumber(text).value_or(0);
   else if constexpr (std::is_same_v<T, bool>) return text == "True";
   else return T{};
 }

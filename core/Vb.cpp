@@ -93,6 +93,15 @@ constexpr bool IsValBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 }  // namespace
 
+std::optional<double> ParseNumber(std::string_view text) {
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty() || text.front() == '+' || text.front() == ' ') return std::nullopt;
+  double value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
+  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
 double Val(std::string_view text) {
   const char* p = text.data();
   const char* const end = p + text.size();

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -111,6 +112,12 @@ QUORVEL_API double Divide(double a, double b);
 // continue the number.  "" and "abc" give 0.  A number too large for a
 // Double raises Overflow (6).
 QUORVEL_API double Val(std::string_view text);
+
+// A whole text as a number: optional sign, digits with "." as the decimal
+// point whatever the process's locale, an optional exponent; nothing when
+// the text is anything else (or does not fit a Double).  For what a user
+// types or a file holds, where "3,5" must not quietly become 3.
+QUORVEL_API std::optional<double> ParseNumber(std::string_view text);
 
 // Val's quick case, inline for lists of many numbers: a text that is only an
 // optional "-" and up to 15 digits (a trailing line feed allowed) is read

@@ -11,19 +11,9 @@ namespace dialog {
 
 namespace {
 
-// A text the way the method panel reads a number: a numeric text gives its
-// leading number, anything else 0.
-double CheckNumber(const std::string& text) {
-  const std::string t = vb::Trim(text);
-  if (t.empty()) return 0;
-  std::size_t used = 0;
-  try {
-    (void)std::stod(t, &used);
-  } catch (...) {
-    return 0;
-  }
-  return used == t.size() ? vb::Val(t) : 0;
-}
+// A text the way the method panel reads a number: a numeric text (with a
+// point, whatever the locale) gives its number, anything else 0.
+double CheckNumber(const std::string& text) { return vb::ParseNumber(vb::Trim(text)).value_or(0); }
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "CommaLocale.h"
 #include "Errors.h"
 #include "SimFixture.h"
 #include "TempDir.h"
@@ -399,6 +400,12 @@ TEST(DialogMethods, EntriesRunTheirMethodWithExtraAndChannel) {
   EXPECT_EQ(fx.model->sensor(3).gain, 3.5);
   run("SetGain", "abc");
   EXPECT_EQ(fx.model->sensor(3).gain, 0);
+  {
+    const CommaLocale comma;  // a German desktop: the box still takes a point
+    ASSERT_TRUE(comma.Ok()) << CommaLocale::kMissing;
+    run("SetGain", "3.5");
+    EXPECT_EQ(fx.model->sensor(3).gain, 3.5);
+  }
   EXPECT_EQ(run("GetBurstCount"), "0");
   EXPECT_EQ(run("GetFrequency"), "10000000");
   EXPECT_EQ(run("GetSumPorts"), "");

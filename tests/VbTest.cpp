@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "CommaLocale.h"
 #include "Errors.h"
 
 #include <clocale>
@@ -79,14 +80,24 @@ TEST(VbFormat, PatternsOfTheSystem) {
 }
 
 TEST(VbFormat, UsesAPointWhateverTheLocale) {
-  const std::string saved = std::setlocale(LC_ALL, nullptr);
-  if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "fr_FR.UTF-8"))
-    GTEST_SKIP() << "no locale with a decimal comma installed";
-  const std::string text = vb::Format(2.5, "0.#####");
-  const double value = vb::Val("2.5");
-  std::setlocale(LC_ALL, saved.c_str());
-  EXPECT_EQ(text, "2.5");
-  EXPECT_DOUBLE_EQ(value, 2.5);
+  const CommaLocale comma;
+  ASSERT_TRUE(comma.Ok()) << CommaLocale::kMissing;
+  EXPECT_EQ(vb::Format(2.5, "0.#####"), "2.5");
+  EXPECT_DOUBLE_EQ(vb::Val("2.5"), 2.5);
+  EXPECT_EQ(vb::ParseNumber("2.5"), 2.5);
+  EXPECT_EQ(vb::ParseNumber("2,5"), std::nullopt);
+}
+
+// A typed or stored number: the whole text, a point for the decimals.
+TEST(VbParseNumber, TakesAWholeNumberAndNothingElse) {
+  const struct {
+    const char* text;
+    std::optional<double> value;
+  } cases[] = {{"3.5", 3.5},     {"-2e3", -2000},       {"+1", 1},          {".5", 0.5},
+               {"0", 0},         {"3,5", std::nullopt}, {"", std::nullopt}, {"3.5 dB", std::nullopt},
+               {" 3", std::nullopt}, {"++1", std::nullopt}, {"1e400", std::nullopt}, {"inf", std::nullopt},
+               {"nan", std::nullopt}, {"0x10", std::nullopt}, {"-", std::nullopt}};
+  for (const auto& c : cases) EXPECT_EQ(vb::ParseNumber(c.text), c.value) << c.text;
 }
 
 // The texts the host shows; 5 and 91 are pinned with the driver's own errors.

@@ -133,13 +133,8 @@ std::shared_ptr<ReferenceHost> ReferenceHost::Open(const std::string& configPath
 }
 
 namespace {
-// A whole number or a decimal number, nothing else (no trailing text).
-bool IsNumber(const std::string& text) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  const double v = std::strtod(text.c_str(), &end);
-  return end && *end == '\0' && std::isfinite(v);
-}
+// A whole number or a decimal number with a point, nothing else (no trailing text).
+bool IsNumber(const std::string& text) { return vb::ParseNumber(text).has_value(); }
 }  // namespace
 
 std::optional<long> ReferenceHost::TimeoutMs(const std::string& text, std::string* why) {
@@ -150,7 +145,7 @@ std::optional<long> ReferenceHost::TimeoutMs(const std::string& text, std::strin
     say("Timeout = " + text + " is not a number of milliseconds; the transport's default is used");
     return std::nullopt;
   }
-  const double ms = std::strtod(text.c_str(), nullptr);
+  const double ms = *vb::ParseNumber(text);
   if (ms < 1) {
     say("Timeout = " + text + " is below 1 ms; 1 ms is used");
     return 1;

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "core/Vb.h"
 #include "net/Interfaces.h"
 #include "net/Signals.h"
 #include "sim/server/Servers.h"
@@ -51,9 +52,9 @@ std::vector<std::string> LocalAddresses() {
 }
 
 bool Number(const std::string& text, double& out) {
-  char* end = nullptr;
-  out = std::strtod(text.c_str(), &end);
-  return !text.empty() && end && *end == '\0';
+  const auto value = vb::ParseNumber(text);
+  if (value) out = *value;
+  return value.has_value();
 }
 
 }  // namespace
