@@ -244,9 +244,15 @@ void frmQuorvelUnitTest::Form_Unload() {
 void frmQuorvelUnitTest::SetComboDropHeight(ComboBox& combo, vb::Long heightPixels) { combo.SetDropHeight(heightPixels); }
 
 void frmQuorvelUnitTest::FillAttenuationSteps(ComboBox& combo, vb::Long stepDb, vb::Long maxDb) {
+  std::vector<vb::Long> steps{0};
+  for (vb::Long db = stepDb; db <= maxDb; db += stepDb) steps.push_back(db);
+  // The same steps again (Sum or Bypass checked on the same path) keep the
+  // step the user chose: a save must not quietly read the 0 dB row instead.
+  bool same = combo.ListCount() == static_cast<vb::Long>(steps.size()) && combo.ListIndex() >= 0;
+  for (vb::Long i = 0; same && i < combo.ListCount(); ++i) same = combo.ItemData(i) == steps[static_cast<std::size_t>(i)];
+  if (same) return;
   combo.Clear();
-  combo.AddItem("0 dB", 0);
-  for (vb::Long db = stepDb; db <= maxDb; db += stepDb) combo.AddItem(std::to_string(db) + " dB", db);
+  for (vb::Long db : steps) combo.AddItem(std::to_string(db) + " dB", db);
   combo.SetListIndex(0);
 }
 

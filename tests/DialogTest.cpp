@@ -115,7 +115,9 @@ TEST(DialogMeasurement, AttenuationOptionsFollowThePorts) {
   // DUT3 to Analyser/Rx: Direct clears Sum and hides the steps; at most one box is checked.
   f.cboPort1.SetListIndex(2);
   f.cboPort2.SetListIndex(3);
+  f.cboAttenuatorValue(1).SetListIndex(1);  // 10 dB: checking Sum offers the same steps and keeps it
   f.chkSum.Click();
+  EXPECT_EQ(f.cboAttenuatorValue(1).SelectedItemData(), 10);
   f.chkDirect.Click();
   EXPECT_EQ(f.chkSum.Value(), 0);
   EXPECT_EQ(f.chkDirect.Value(), 1);
