@@ -97,6 +97,11 @@ TEST(QuorvelInfo, BadInputGetsAClearErrorAndStatus2) {
       {{"config", "--sample-rate", "3e9"}, 2, "--sample-rate takes whole samples"},
       {{"config", "--sum", "2,x"}, 2, "--sum takes channels"},
       {{"config", "--sum", "0"}, 2, "--sum takes channels"},
+      {{"config", "--sum", "2,2"}, 2, "--sum names channel 2 twice"},
+      {{"burst-search", "--channel", "3", "--sum", "2,3"}, 2, "--channel 3 and --sum 2,3 both say what to measure"},
+      {{"measure", "--channel", "4", "--sum", "2,3"}, 2, "--channel 4 and --sum 2,3 both say what to measure"},
+      {{"trace", "--csv", "/nonexistent/x.csv"}, 2, "--csv /nonexistent/x.csv: there is no folder /nonexistent"},
+      {{"burst-search", "--csv", "/tmp"}, 2, "--csv /tmp is a folder, not a file"},
       {{"config", "--attenuation", "1e999"}, 2, "--attenuation takes a number"},
       {{"path"}, 2, "PATH is required"},
       {{"attenuation", "--from", "DUT1", "--to", "Rx"}, 2, "attenuation needs --frequency"},
@@ -468,9 +473,11 @@ TEST(QuorvelMainJob, BurstSearchAndTraceSaveCsvAndJson) {
   EXPECT_EQ(trace.rfind("index,time_s,level_dBm\n0,0,-", 0), 0u) << trace.substr(0, 80);
   EXPECT_EQ(std::count(trace.begin(), trace.end(), '\n'), 1002);
 
+  // A file that cannot be written is found before the unit is touched (status 2).
   r = RunCli({"trace", "--config", Empty(dir), "--csv", (dir / "missing-folder") + "/t.csv"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("cannot write"), std::string::npos);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("there is no folder"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.find("Trace of channel"), std::string::npos) << r.out;
 }
 
 }  // namespace

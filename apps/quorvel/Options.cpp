@@ -2,7 +2,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <iterator>
 #include <sstream>
 #include <charconv>
@@ -10,6 +12,7 @@
 #include <map>
 
 #include "driver/modMain.h"
+#include "platform/Files.h"
 #include "quorvel/Commands.h"
 
 namespace quorvel {
@@ -136,9 +139,14 @@ void Apply(const Given& g, const Command& c, Options& o) {
     for (const std::string& part : vb::Split(text, ",")) {
       long p = 0;
       if (!ParseLong(part, p) || p < 1 || p > 11) Fail("--sum takes channels 1 to 11 separated by commas, not '" + text + "'");
+      if (std::find(ports.begin(), ports.end(), p) != ports.end())
+        Fail("--sum names channel " + part + " twice ('" + text + "')");
       ports.push_back(static_cast<vb::Long>(p));
     }
     o.sum = ports;
+    // A command that measures one channel measures the sum: a channel beside it would be ignored.
+    if (const std::string* v = g.Get("--channel"); v && c.channel != 0 && o.channel != -1)
+      Fail("--channel " + *v + " and --sum " + text + " both say what to measure: give one (the sum is channel -1)");
   }
   for (const char* flag : {"--from", "--to"})
     if (const std::string* v = g.Get(flag)) {
@@ -153,6 +161,14 @@ void Apply(const Given& g, const Command& c, Options& o) {
   }
   if (const std::string* v = g.Get("--csv")) {
     if (v->empty()) Fail("--csv needs a file name (or - for standard output)");
+    // Checked before the unit is touched, so that no measurement is made for nowhere.
+    if (*v != "-") {
+      using Kind = platform::files::FileStatus::Kind;
+      const std::string folder = std::filesystem::path(*v).parent_path().string();
+      if (platform::files::Status(*v).kind == Kind::kDirectory) Fail("--csv " + *v + " is a folder, not a file");
+      if (platform::files::Status(folder.empty() ? "." : folder).kind != Kind::kDirectory)
+        Fail("--csv " + *v + ": there is no folder " + folder);
+    }
     o.csv = *v;
   }
   if (o.csv == "-" && o.json) Fail("--csv - and --json both want standard output: choose one");
