@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "TempDir.h"
+#include "sim/server/Servers.h"
 #include "quorvel/Cli.h"
 #include "quorvel/Commands.h"
 
@@ -460,7 +461,7 @@ TEST(QuorvelMainJob, BurstSearchAndTraceSaveCsvAndJson) {
   CliResult r = RunCli({"burst-search", "--config", Empty(dir), "--channel", "4", "--json", "--csv",
                         dir / "bursts.csv"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.rfind("{\"channel\":4,\"ports\":[4],", 0), 0u) << r.out;
+  EXPECT_EQ(r.out.rfind("{\"simulator\":true,\"channel\":4,\"ports\":[4],", 0), 0u) << r.out;
   EXPECT_NE(r.out.find("\"count\":5,"), std::string::npos);
   const std::string csv = TempDir::Read(dir / "bursts.csv");
   EXPECT_EQ(csv.rfind("burst,start_ms,on_time_ms,level_dBm,strongest\n1,0.5,2,", 0), 0u) << csv;
@@ -487,6 +488,51 @@ TEST(QuorvelMainJob, BurstSearchAndTraceSaveCsvAndJson) {
 namespace {
 
 // Every command that prints results prints valid JSON with --json; the others refuse it.
+// No simulated value passes for a unit's: the report's first line and every
+// JSON result from the unit say whether the embedded simulator answered.
+TEST(QuorvelConventions, ResultsSayWhetherASimulatorAnswered) {
+  TempDir dir;
+  CliResult r = RunCli({"measure", "--config", Empty(dir)});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("Simulator: the embedded Zentrix8 simulator answers (SIM::Zentrix8::INSTR), not a unit\n", 0), 0u)
+      << r.out;
+  for (const char* command : {"idn", "measure", "errors", "burst-search", "trace"}) {
+    r = RunCli({command, "--json", "--config", Empty(dir)});
+    ASSERT_TRUE(nlohmann::json::accept(r.out)) << command << ": " << r.out;
+    EXPECT_EQ(nlohmann::json::parse(r.out).value("simulator", false), true) << command << ": " << r.out;
+  }
+
+  sim::Servers servers;
+  sim::Servers::Config config;
+  config.socketPort = 0;
+  config.vxi11Port = config.portmapperPort = -1;
+  std::string error;
+  ASSERT_TRUE(servers.Start(config, error)) << error;
+  const std::string unit = "TCPIP::127.0.0.1::" + std::to_string(servers.SocketPort()) + "::SOCKET";
+  r = RunCli({"idn", "--json", "--config", Empty(dir), "--address", unit});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(nlohmann::json::parse(r.out).value("simulator", true), false) << r.out;
+  r = RunCli({"measure", "--config", Empty(dir), "--address", unit});
+  EXPECT_EQ(r.out.find("Simulator:"), std::string::npos) << r.out;
+
+  // Asked to, a device without a unit is an error, not the simulator.
+  r = RunCli({"--no-sim", "idn", "--config", Empty(dir)});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("no unit configured for Zentrix8"), std::string::npos) << r.err;
+  ::setenv("QUORVEL_NO_SIM", "1", 1);
+  r = RunCli({"measure", "--config", Empty(dir)});
+  ::unsetenv("QUORVEL_NO_SIM");
+  EXPECT_EQ(r.status, 3);
+  EXPECT_TRUE(r.out.empty()) << r.out;
+
+  // A configuration named by $QUORVEL_CONFIG must be there, as one named by --config.
+  ::setenv("QUORVEL_CONFIG", (dir / "missing.ini").c_str(), 1);
+  r = RunCli({"idn"});
+  ::unsetenv("QUORVEL_CONFIG");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("missing.ini (named by $QUORVEL_CONFIG) does not exist"), std::string::npos) << r.err;
+}
+
 TEST(QuorvelConventions, JsonFromEveryCommandThatPrintsResults) {
   TempDir dir;
   const std::vector<std::vector<std::string>> commands = {

@@ -117,6 +117,8 @@ constexpr OptionInfo kOptions[] = {
      kGlobal},
     {"--timeout", "SECONDS", "give the whole command up after this long (exit status 124)", kGlobal},
     {"-v", "", "log every command and answer with its time to stderr (--verbose)", kGlobal},
+    {"--no-sim", "", "a device without a unit is an error (status 3), not the embedded simulator (also QUORVEL_NO_SIM=1)",
+     kGlobal},
     {"--channel", "N", "channel the settings and the measurement address: -1 sum, 0 every sensor, 1-8 DUT, 9 generator, "
                        "10 companion, 11 video",
      kChannel},

@@ -1,5 +1,6 @@
 // The commands of the quorvel tool.
 #include "quorvel/Commands.h"
+#include "quorvel/JsonResult.h"
 
 
 #include <algorithm>
@@ -263,11 +264,10 @@ int Idn(Session& s) {
   if (!s.Connect()) return kNoUnit;
   const DeviceInfo info = s.unit().clsDevice_Info();
   if (s.options().json) {
-    s.out() << Json{{"device", s.unit().clsDevice_Name()},
-                    {"address", s.unit().AddressText()},
-                    {"serial", info.SerialNumber},
-                    {"firmware", FirmwareVersion(info)}}
-                   .dump()
+    s.out() << JsonResult(s, Json{{"device", s.unit().clsDevice_Name()},
+                                  {"address", s.unit().AddressText()},
+                                  {"serial", info.SerialNumber},
+                                  {"firmware", FirmwareVersion(info)}})
             << "\n";
     return kOk;
   }
@@ -289,7 +289,7 @@ int Measure(Session& s) {
   const double max = unit.GetTraceMax(channel);
   const double min = unit.GetTraceMin(channel);
   if (s.options().json)
-    s.out() << Json{{"channel", channel}, {"rms", rms.Value}, {"traceMax", max}, {"traceMin", min}}.dump() << "\n";
+    s.out() << JsonResult(s, Json{{"channel", channel}, {"rms", rms.Value}, {"traceMax", max}, {"traceMin", min}}) << "\n";
   else
     s.out() << "Channel      " << channel << "\n"
             << "RMS          " << Dbm(rms.Value) << "\n"
@@ -307,7 +307,7 @@ int Errors(Session& s) {
   const bool clean = !queue.empty() && queue[0] == '0';
   s.KeepOutputOnError();  // the errors are this command's result
   if (s.options().json)
-    s.out() << Json{{"unitErrors", queue}, {"errorStatus", status}, {"errorStatusText", description}}.dump() << "\n";
+    s.out() << JsonResult(s, Json{{"unitErrors", queue}, {"errorStatus", status}, {"errorStatusText", description}}) << "\n";
   else
     s.out() << "Unit errors  " << queue << "\n"
             << "Error status " << status << (description.empty() ? "" : " (" + description + ")") << "\n";
@@ -369,7 +369,7 @@ int Attenuation(Session& s) {
     return kUnitErrors;
   }
   if (s.options().json)
-    s.out() << Json{{"path", path}, {"frequency", frq}, {"attenuation", att}}.dump() << "\n";
+    s.out() << JsonResult(s, Json{{"path", path}, {"frequency", frq}, {"attenuation", att}}) << "\n";
   else
     s.out() << "Path         " << path << "\n"
             << "Frequency    " << Hz(frq) << "\n"

@@ -10,6 +10,7 @@
 
 #include "driver/BurstSearch.h"
 #include "quorvel/Commands.h"
+#include "quorvel/JsonResult.h"
 #include "quorvel/Session.h"
 #include "platform/Files.h"
 
@@ -224,7 +225,7 @@ int RunJob(Session& s) {
     Json j = {{"unit", IdentityJson(s)}, {"burstSearch", ToJson(search)}};
     if (!search.cancelled)
       j["measurement"] = {{"channel", m.channel}, {"rms", m.rms}, {"traceMax", m.traceMax}, {"traceMin", m.traceMin}};
-    s.out() << j.dump() << "\n";
+    s.out() << JsonResult(s, j) << "\n";
   } else {
     PrintIdentity(s);
     PrintBurstSearch(s, search);
@@ -244,7 +245,7 @@ int BurstSearchJob(Session& s) {
   if (r.verdict != kOk) return r.verdict;
   const bool csvOnly = s.options().csv == "-";  // standard output carries the CSV alone
   if (s.options().json && !csvOnly)
-    s.out() << ToJson(r).dump() << "\n";
+    s.out() << JsonResult(s, ToJson(r)) << "\n";
   else if (!csvOnly)
     PrintBurstSearch(s, r);
   if (s.options().csv && !r.cancelled) {
@@ -282,7 +283,7 @@ int TraceJob(Session& s) {
   if (o.csv == "-") {
     // standard output carries the CSV alone
   } else if (o.json) {
-    s.out() << Json{{"channel", channel}, {"sampleRate", rate}, {"values", trace}}.dump() << "\n";
+    s.out() << JsonResult(s, Json{{"channel", channel}, {"sampleRate", rate}, {"values", trace}}) << "\n";
   } else {
     s.out() << "Trace of channel " << channel << ": " << trace.size() << " values at " << rate << " samples/s\n"
             << "  Max            " << Dbm(hi) << "\n"

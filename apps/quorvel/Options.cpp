@@ -262,6 +262,7 @@ bool Parse(const std::vector<std::string>& argsIn, Options& o, std::string& erro
   for (const OptionInfo& info : OptionInfos()) {
     if (info.group != kGlobal) continue;
     if (info.flag == "-v") app.add_flag("-v,--verbose", o.verbose, std::string(info.help));
+    else if (info.flag == "--no-sim") app.add_flag("--no-sim", o.noSim, std::string(info.help));
     else if (info.flag == "--config") app.add_option("--config", o.config, std::string(info.help));
     else if (info.flag == "--device") app.add_option("--device", o.device, std::string(info.help));
     else given.Add(&app, std::string(info.flag), std::string(info.value), std::string(info.help));

@@ -27,6 +27,7 @@ struct Options {
   std::string command = "run";
   std::vector<std::string> arguments;  // positional arguments of the command
   bool verbose = false;                // -v: the SCPI exchange on stderr
+  bool noSim = false;                  // --no-sim or QUORVEL_NO_SIM=1: no embedded simulator for a device without a unit
   std::optional<double> timeout;       // --timeout: seconds for the whole command
   bool force = false;                  // firmware: skip the block header check
   double wait = 60;                    // firmware: seconds for the unit to come back

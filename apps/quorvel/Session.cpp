@@ -30,10 +30,14 @@ Session::~Session() = default;
 
 bool Session::Open(int& status) {
   const bool desktop = desktop_.platform.events != nullptr;
-  // A configuration named on the command line must be there: no silent defaults.
-  if (!o_.config.empty()) {
-    if (platform::files::Status(o_.config).kind == platform::files::FileStatus::Kind::kMissing) {
-      err_ << "quorvel: the configuration " << o_.config << " does not exist\n";
+  // A configuration named on the command line or by $QUORVEL_CONFIG must be
+  // there: no silent defaults (and no simulator answering for a unit).
+  const std::string fromEnvironment = platform::Environment(host::ReferenceHost::kConfigVariable);
+  if (!o_.config.empty() || !fromEnvironment.empty()) {
+    const std::string named = o_.config.empty() ? fromEnvironment : o_.config;
+    if (platform::files::Status(named).kind == platform::files::FileStatus::Kind::kMissing) {
+      err_ << "quorvel: the configuration " << named << (o_.config.empty() ? " (named by $QUORVEL_CONFIG)" : "")
+           << " does not exist\n";
       status = kUsage;
       return false;
     }
@@ -63,10 +67,21 @@ bool Session::Open(int& status) {
     // No unit given: the embedded simulator answers, and the tool says so.
     const std::string listed = host_->Address(name);
     if (listed.empty() || listed == clsQuorvelUnit::kDefaultAddress) {
+      if (o_.connects && (o_.noSim || platform::Environment("QUORVEL_NO_SIM") == "1")) {
+        err_ << "quorvel: no unit configured for " << name << " in " << host_->ConfigFile()
+             << ": give --address or the device's Address (--no-sim leaves the embedded simulator out)\n";
+        status = kNoUnit;
+        return false;
+      }
       address = sim::kDefaultResource;
       if (o_.connects) err_ << "quorvel: no unit given for " << name << "; the embedded Zentrix8 simulator answers (" << address << ")\n";
     }
   }
+  const std::string resource = address.empty() ? host_->Address(name) : address;
+  simulated_ = vb::StartsWithNoCase(resource, "SIM::");
+  // Where results are, say that a simulator made them: the report's first line.
+  if (simulated_ && o_.connects && !o_.json && o_.csv != "-")
+    buffer_ << "Simulator: the embedded Zentrix8 simulator answers (" << resource << "), not a unit\n";
   if (const std::string listed = host_->Address(name);
       o_.address.empty() && !listed.empty() && listed != clsQuorvelUnit::kDefaultAddress) {
     if (const std::string why = CheckResource(listed); !why.empty()) {

@@ -53,6 +53,8 @@ class Session {
   std::ostream& out() { return buffer_; }
   std::ostream& err() { return err_; }
   const Options& options() const { return o_; }
+  // Whether the embedded simulator answers rather than a unit.
+  bool Simulated() const { return simulated_; }
   // Whether standard error is a terminal (progress bars only there).
   bool Interactive() const { return interactive_; }
   void SetInteractive(bool on) { interactive_ = on; }
@@ -67,6 +69,7 @@ class Session {
   std::ostringstream buffer_;
   bool keepOnError_ = false;
   bool interactive_ = false;
+  bool simulated_ = false;
   std::shared_ptr<VisaWatch> watch_ = std::make_shared<VisaWatch>();
   platform::HeadlessPlatform platform_;
   Desktop desktop_;
