@@ -303,14 +303,10 @@ TEST(DialogBurstSearch, NoBurstsAbortAndSimulation) {
 TEST(DialogBurstSearch, LinesAndValuesAlwaysUseAPoint) {
   EXPECT_EQ(frmQuorvelUnitTest::BurstLine(3, 0.0125, 0.0005, -12.3456, true), "00003:\t12.5000\t0.5000\t-12.346 -> Max");
   EXPECT_EQ(frmQuorvelUnitTest::BurstLine(1, 1e99, 0.001, 2e99, false), "00001:\t--\t1.0000\t--");
-  std::locale previous;
-  try {
-    std::locale::global(std::locale("de_DE.UTF-8"));
-  } catch (const std::runtime_error&) {
-  }
+  const CommaLocale comma;
+  ASSERT_TRUE(comma.Ok()) << CommaLocale::kMissing;
   EXPECT_EQ(frmQuorvelUnitTest::FormatValue(1.5, 3), "1.500");
   EXPECT_EQ(frmQuorvelUnitTest::FormatValue(7, "00000"), "00007");
-  std::locale::global(previous);
 }
 
 // --- firmware update ------------------------------------------------------------------
