@@ -183,7 +183,7 @@ std::string Methods(const std::vector<const TYPEDESC*>& types) {
       if (f.vtResult != VT_EMPTY) {
         const bool record = f.vtResult == VT_RECORD;
         params.push_back(TypeName(f.vtResult, record ? f.resultTypeName : nullptr, true) + "* pRet");
-        result = record ? std::string("OutRec(pRet, L\"") + f.resultTypeName + "\")" : "Out(pRet)";
+        result = record ? "OutRec(pRet)" : "Out(pRet)";  // the record's type comes with the result
       }
       o << "STDMETHODIMP " << MethodName(f) << "(";
       for (std::size_t k = 0; k < params.size(); ++k) o << (k ? ", " : "") << params[k];

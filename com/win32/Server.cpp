@@ -137,7 +137,7 @@ class UnitObject final : public _clsQuorvelUnit, public ISupportErrorInfo {
   static Sink Out(BSTR* p) { return {VT_BSTR, p}; }
   static Sink Out(IDispatch** p) { return {VT_DISPATCH, p}; }
   static Sink Out(SAFEARRAY** p) { return {VT_ARRAY, p}; }
-  static Sink OutRec(void* p, const wchar_t*) { return {VT_RECORD, p}; }
+  static Sink OutRec(void* p) { return {VT_RECORD, p}; }
 
   // Moves a call's result into the vtable's [out, retval] place.
   static HRESULT Take(VARIANT& r, const Sink& s) {
