@@ -1,4 +1,7 @@
 // Measurement control: start, abort and read a measurement.
+#include <algorithm>
+#include <cmath>
+
 #include "driver/clsQuorvelUnit.h"
 #include "driver/modMain.h"
 
@@ -12,10 +15,23 @@ void clsQuorvelUnit::MeasurementAbort() {
   });
 }
 
+double clsQuorvelUnit::MeasuringSeconds() const {
+  double seconds = 0;
+  for (vb::Long s = 1; s <= 8; ++s) {
+    const PortSettings& p = m_Port(s);
+    if (p.ExtTrigger) return io::kUnknownDuration;  // the trigger comes when it comes
+    // The offset is held in samples.
+    const double offset = p.SampleRate > 0 ? std::abs(p.TriggerOffset) / static_cast<double>(p.SampleRate) : 0;
+    seconds = std::max(seconds, std::max(0.0, p.MeasTime) + offset);
+  }
+  return seconds;
+}
+
 void clsQuorvelUnit::MeasurementInit(vb::Long port) {
   Traced("MeasurementInit", [&](io::ErrorFrame& f) {
     m_Link.BeginOperation();
     m_SysErrOverflow = 0;
+    m_Link.ExpectOperation(MeasuringSeconds());
     f.Step([&] { WriteCmd(BuildCmd(modMain::cmdMeasurementInit, modMain::ckSetting, ChannelToSensor(port))); });
   });
 }

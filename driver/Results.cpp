@@ -65,6 +65,7 @@ double clsQuorvelUnit::GetCalMaxVideoLevel() { return ValueQuery("GetCalMaxVideo
 
 double clsQuorvelUnit::GetRMS(vb::Long port) {
   return Traced("GetRMS", [&](io::ErrorFrame& f) {
+    m_Link.ExpectOperation(MeasuringSeconds());
     f.Step([&] { WriteCmd(BuildCmd(modMain::cmdRmsInit, ckSetting, ChannelToSensor(port))); });
     // The query waits for the RMS measurement to complete.
     return f.Step([&] { return RequestCmdValue(BuildCmd(modMain::cmdRms, ckQuery, ChannelToSensor(port))); });

@@ -224,6 +224,8 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice, private io::IUnitRepo
   // --- diagnostics (not part of the component's interface) ----------------
   // The stored settings of sensor 1..8 and of attenuator 1..10, as they are.
   const PortSettings& StoredPortSettings(vb::Long sensor) const { return m_Port(sensor); }
+  // The 100 ms polls the last completion wait was allowed.
+  long CompletionWaitPolls() const { return m_Link.CompletionPollBudget(); }
   double StoredAttenuator(vb::Long attenuator) const { return m_Attenuator(attenuator); }
   std::string AddressText() const { return m_Link.ResourceName(); }
   vb::Long StoredSumPortMask() const { return m_SumPortMask; }
@@ -302,6 +304,10 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice, private io::IUnitRepo
   void LogCommandError(const std::string& cmd, const std::string& error);
   // The flags every fresh start of the unit clears.
   void ClearUnitFlags();
+  // How long a measurement with the stored settings takes at the unit, in s:
+  // the longest measuring time and trigger offset of the sensors, unknown
+  // when one waits for an external trigger.
+  double MeasuringSeconds() const;
 
   // A catalogue command with the host's no-value marker.
   std::string BuildCmd(vb::Long index, vb::Long kind, vb::Long port, double value = 4e10, std::string_view mode = {});

@@ -108,6 +108,10 @@ void ScpiLink::WriteCmd(const std::string& cmd) {
         if (!fr.Step([&] { return WaitForCompletion(); })) return;  // dropped
         opcPending_ = tracked;
         opcDone_ = !tracked;
+        if (tracked) {
+          pollBudget_ = PollBudget(expectedS_);
+          expectedS_ = 0;
+        }
         fr.Step([&] { Send(cmd); });
       },
       FrameOptions{[&] { status_ = 0; }, {}});  // any error in here marks the unit as gone
@@ -259,6 +263,13 @@ vb::Long ScpiLink::ReadEventStatus() {
   }
 }
 
+long ScpiLink::PollBudget(double expectedS) const {
+  if (!(expectedS >= 0)) return kMaxCompletionPolls;  // unknown (or not a number)
+  const double timeoutS = (timeoutMs_ > 0 ? timeoutMs_ : visa::kDefaultTimeoutMs) / 1000.0;
+  const double polls = std::ceil((expectedS + kOperationAllowanceS + timeoutS) * 1000 / kCompletionPollMs);
+  return polls < 1e9 ? static_cast<long>(polls) : 1000000000L;
+}
+
 bool ScpiLink::WaitForCompletion() {
   auto stopOrAbort = [&] { return host::Require(host_.utility).StopRequested() || abort_; };
   if (!opcPending_) {
@@ -299,12 +310,13 @@ bool ScpiLink::WaitForCompletion() {
       if (reports_) reports_->OperationComplete(*this);
       continue;
     }
-    host::Require(host_.time).Wait(100);
+    host::Require(host_.time).Wait(static_cast<float>(kCompletionPollMs));
     if (platform_.events) platform_.events->DoEvents();
     ++polls;
     if (polls >= 4 && mouse && mouse->Get() != kBusyPointer) mouse->Set(kBusyPointer);
-    if (polls > kMaxCompletionPolls) {
-      // The unit never reported completion: give the operation up.
+    if (polls > pollBudget_) {
+      // The unit did not report completion in the time the operation needs
+      // (or another station's *CLS took its completion): give it up.
       errStatus_ |= kStatusTimeout;
       opcDone_ = opcPending_ = false;
       result = false;

@@ -32,8 +32,14 @@ inline constexpr vb::Long kStatusExecutionError = 16;  // the unit reported an e
 
 // The host interface code of instruments reached over VISA.
 inline constexpr vb::Long kInterfaceVisa = 60;
-// Polls of the completion wait before it gives up (about ten minutes).
+// The completion wait polls every 100 ms.  It gives up when the operation
+// has had its expected duration, the unit's allowance and the session's
+// time-out; an operation of unknown length (one that waits for an external
+// trigger) has about ten minutes.
+inline constexpr long kCompletionPollMs = 100;
 inline constexpr long kMaxCompletionPolls = 6000;
+inline constexpr double kOperationAllowanceS = 5;  // set-up, processing, a reset
+inline constexpr double kUnknownDuration = -1;
 // A list answer longer than this is taken as corrupt: far above the largest
 // real answer (a trace of 200 000 values, a few MB).
 inline constexpr std::size_t kMaxListAnswerBytes = 64u * 1024u * 1024u;
@@ -117,6 +123,12 @@ class QUORVEL_API ScpiLink {
   bool OpcDone() const { return opcDone_; }
   bool AbortRequested() const { return abort_; }
   void SetAbort(bool abort) { abort_ = abort; }
+  // How long the next tracked command's operation takes at the unit, in s
+  // (kUnknownDuration when nobody can say); the wait for it is bounded by
+  // that, the allowance and the session's time-out.  Used once.
+  void ExpectOperation(double seconds) { expectedS_ = seconds; }
+  // Polls the wait for the running operation may take before it gives up.
+  long CompletionPollBudget() const { return pollBudget_; }
   // Nothing to wait for, nothing seen: after a reset, at identification.
   void ForgetOperation() { opcPending_ = opcDone_ = false; }
 
@@ -173,6 +185,8 @@ class QUORVEL_API ScpiLink {
   void Send(const std::string& text);
   // The control with the resource name and time-out set, ready to open.
   visa::IVisaControl& PrepareOpen();
+  // Polls for an operation expected to take `expectedS` seconds.
+  long PollBudget(double expectedS) const;
 
   host::Services host_;
   platform::Services platform_;
@@ -186,6 +200,8 @@ class QUORVEL_API ScpiLink {
   vb::Long interface_ = kInterfaceVisa;
   bool opcDone_ = false;
   bool opcPending_ = false;
+  double expectedS_ = 0;                   // the next tracked operation's duration
+  long pollBudget_ = kMaxCompletionPolls;  // the running operation's
   bool abort_ = false;
   vb::Long errStatus_ = 0;
   std::string listAnswer_;  // the last list answer's buffer, kept for the next

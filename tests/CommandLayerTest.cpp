@@ -169,12 +169,45 @@ TEST(CompletionWait, TheBusyPointerShowsFromTheFourthPollAndIsRestored) {
   EXPECT_EQ(fx.platform.mouse->Get(), platform::vbHourglass);
 }
 
+// The wait for an operation the unit never reports complete lasts what the
+// operation needs, the allowance and the session's time-out, in 100 ms polls.
+TEST(CompletionWait, GivesUpAfterWhatTheOperationNeedsPlusTheSessionTimeout) {
+  struct Case {
+    double expectedS;
+    long timeoutMs;
+    long polls;
+  };
+  const Case cases[] = {
+      {0, 0, 70},                             // nothing said: allowance 5 s + the session's default 2 s
+      {2.5, 1000, 85},                        // a 2.5 s measurement with a 1 s time-out
+      {0.001, 2000, 71},                      // a part of a poll counts as a poll
+      {io::kUnknownDuration, 2000, io::kMaxCompletionPolls},  // waits for a trigger: about ten minutes
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "expected " << c.expectedS << " s, time-out " << c.timeoutMs << " ms");
+    Link fx;
+    fx.link.SetTimeout(c.timeoutMs);
+    fx.link.ExpectOperation(c.expectedS);
+    fx.Running();
+    EXPECT_EQ(fx.link.CompletionPollBudget(), c.polls);
+    for (long i = 0; i <= c.polls; ++i) fx.visa->Expect("*ESR?", {"0\n"});
+    EXPECT_EQ(fx.link.RequestCmd(":SENS1:RMS?"), "");  // not sent
+    EXPECT_EQ(fx.host->waits.size(), static_cast<std::size_t>(c.polls + 1));
+    EXPECT_EQ(fx.link.ErrorStatus() & io::kStatusTimeout, io::kStatusTimeout);
+    EXPECT_EQ(fx.visa->Problems(), "");
+    // The expectation served one operation: the next has only the allowance.
+    fx.Running();
+    EXPECT_EQ(fx.link.CompletionPollBudget(), (c.timeoutMs > 0 ? c.timeoutMs : 2000) / 100 + 50);
+  }
+}
+
 TEST(CompletionWait, AUnitThatNeverCompletesTimesOutInsteadOfHoldingTheCaller) {
   Link fx;
   fx.Running();
-  for (long i = 0; i <= io::kMaxCompletionPolls; ++i) fx.visa->Expect("*ESR?", {"0\n"});
+  const long polls = fx.link.CompletionPollBudget();
+  for (long i = 0; i <= polls; ++i) fx.visa->Expect("*ESR?", {"0\n"});
   EXPECT_EQ(fx.link.RequestCmd(":SENS1:RMS?"), "");  // not sent
-  EXPECT_EQ(fx.host->waits.size(), static_cast<std::size_t>(io::kMaxCompletionPolls + 1));
+  EXPECT_EQ(fx.host->waits.size(), static_cast<std::size_t>(polls + 1));
   EXPECT_EQ(fx.link.ErrorStatus() & io::kStatusTimeout, io::kStatusTimeout);
   EXPECT_FALSE(fx.link.OpcPending());
   // The time-out bit blocks queries until the status is cleared; then they go out again, without waiting.

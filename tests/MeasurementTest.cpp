@@ -1,6 +1,8 @@
 // Measurement control and result retrieval against the scripted double.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "Errors.h"
 #include "Probe.h"
 
@@ -36,6 +38,45 @@ TEST(MeasurementStarts, SendExactlyTheCommandAndClearTheStatus) {
     EXPECT_EQ(P::SysErrOverflow(*fx.unit), c.init ? 0 : 6);  // only a measurement start clears the port mask
     EXPECT_EQ(P::Link(*fx.unit).OpcPending(), *c.command != 0);
     EXPECT_EQ(fx.host->TraceStatuses(method), (std::vector<std::string>{"start", "end"}));
+  }
+}
+
+// A measurement's completion wait lasts what the stored settings make it
+// take: the longest measuring time and trigger offset, plus the allowance
+// and the session's time-out (2 s here); with an external trigger nobody
+// can say, and the wait has its ten minutes.
+TEST(MeasurementStarts, BoundTheirCompletionWaitByTheMeasuringTime) {
+  const struct {
+    const char* what;
+    std::function<void(clsQuorvelUnit&)> set;
+    long polls;
+  } cases[] = {
+      {"defaults (1 ms)", [](clsQuorvelUnit&) {}, 71},
+      {"3 s on sensor 4", [](clsQuorvelUnit& u) { u.SetMeasTime(3, ppDUT4); }, 100},
+      {"3 s and a 1.5 s trigger offset", [](clsQuorvelUnit& u) {
+         u.SetSampleRate(1000000, ppDUT4);
+         u.SetMeasTime(3, ppDUT4);
+         u.SetTriggerOffset(1.5, ppDUT4);  // held as 1 500 000 samples
+       }, 115},
+      {"an external trigger", [](clsQuorvelUnit& u) { u.SetExtTrigger(true, ppDUT7); }, io::kMaxCompletionPolls},
+  };
+  for (const auto& c : cases) {
+    for (const bool rms : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (rms ? ", GetRMS" : ", MeasurementInit"));
+      ConnectedDriver fx;
+      c.set(*fx.unit);
+      fx.visa->Expect(rms ? "*CLS;:SENS1:RMS:INIT;*OPC" : "*CLS;:INIT:IMM;*OPC");
+      if (rms) {
+        for (long i = 0; i <= c.polls; ++i) fx.visa->Expect("*ESR?", {"0\n"});
+        EXPECT_EQ(fx.unit->GetRMS(ppDUT1), 0);
+        EXPECT_EQ(fx.unit->GetErrorStatus() & esTIMEOUT, esTIMEOUT);
+        EXPECT_EQ(fx.host->waits.size(), static_cast<std::size_t>(c.polls + 1));
+      } else {
+        fx.unit->MeasurementInit(ppDUT1);
+        EXPECT_EQ(P::Link(*fx.unit).CompletionPollBudget(), c.polls);
+      }
+      EXPECT_EQ(fx.visa->Problems(), "");
+    }
   }
 }
 

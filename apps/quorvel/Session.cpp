@@ -144,6 +144,9 @@ bool Session::UnitRefused() {
 std::string Session::Explain(const vb::Error& e) const {
   if (e.Number() == 4011) {
     // The driver raises it without words: say what came instead of an identity, or why nothing did.
+    if (unit_->GetErrorStatus() & esTIMEOUT)
+      return "error 4011: the unit did not report its reset (*CLS;*RST;*OPC) complete within " + CompletionWaitText() +
+             ", so *IDN? was not asked";
     if (watch_->lastAnswer.empty() && !watch_->lastFailure.empty())
       return "error 4011: no answer to *IDN?: " + watch_->lastFailure + " (in " +
              (e.Procedures().empty() ? std::string("clsDevice_Initialize") : e.Procedures().back()) + ")";
@@ -168,8 +171,15 @@ int Session::ErrorStatusVerdict() {
   }
   const vb::Long status = unit_->GetErrorStatus();
   if (status == esNONE) return kOk;
-  err_ << "quorvel: the unit's error status is " << status << " (" << unit_->GetErrorDescription(status) << ")\n";
+  err_ << "quorvel: the unit's error status is " << status << " (" << unit_->GetErrorDescription(status) << ")";
+  if (status & esTIMEOUT) err_ << ": the unit did not report the operation complete within " << CompletionWaitText();
+  err_ << "\n";
   return kUnitErrors;
+}
+
+std::string Session::CompletionWaitText() const {
+  const double s = static_cast<double>(unit_->CompletionWaitPolls()) * io::kCompletionPollMs / 1000;
+  return Num(s) + " s (the operation's own time, " + Num(io::kOperationAllowanceS) + " s allowance and the session's time-out)";
 }
 
 std::string Readable(const vb::Error& e) {

@@ -39,6 +39,8 @@ class Session {
   bool Connect();
   // The exit status for the error status the unit left; says so when it is not clean.
   int ErrorStatusVerdict();
+  // How long the last completion wait was allowed, in words.
+  std::string CompletionWaitText() const;
   // After settings were sent and before measuring: true (the unit's errors
   // shown) when the unit's error queue holds an error.
   bool UnitRefused();

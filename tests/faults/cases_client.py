@@ -19,6 +19,8 @@ import socket
 import struct
 import subprocess
 import sys
+import threading
+import time
 
 import hostile
 from procs import Watched
@@ -197,3 +199,58 @@ def config_timeout(ctx):
             warning = [l for l in run.err.splitlines() if "timeout" in l.lower()][0]
             ctx.m.note("%s: exit %d, %s" % (value, run.rc, short(warning.replace(ctx.tmp + "/", ""), 70)))
     require(not problems, "; ".join(problems))
+
+
+# --- operations the unit never reports complete ------------------------------------
+
+# The completion wait lasts the operation's own time, 5 s allowance and the
+# session's time-out; a run makes at most two such waits (the reset, then the
+# measurement) before it gives up.
+COMPLETION_BOUND = 2 * (5 + TIMEOUT_MS / 1000) + TIMEOUT_MS / 1000 + 1.5
+
+
+def measure_gives_up(ctx, port, what):
+    run = ctx.quorvel(["--address", socket_resource(port), "measure"], COMPLETION_BOUND + 1.5,
+                      config=ctx.config(TIMEOUT_MS))
+    ctx.m.time(run.seconds)
+    ctx.m.memory(run.peak_mb)
+    require(not run.timed_out, "%s: %s (the wait is not bounded by the operation)" % (what, run.describe()))
+    if run.rc == 0:
+        return "%s: completed anyway after %.1f s" % (what, run.seconds)
+    require(0 < run.rc < 128, "%s: %s" % (what, run.describe()))
+    require("did not report" in run.err, "%s: exit %d without saying the unit did not complete: %s" % (
+        what, run.rc, run.last_err_line()))
+    require(run.seconds <= COMPLETION_BOUND, "%s: gave up after %.1f s (bound %.1f s)" % (what, run.seconds, COMPLETION_BOUND))
+    return "%s: exit %d after %.1f s" % (what, run.rc, run.seconds)
+
+
+@case("never-complete", "operations never complete; another station steals every completion bit with *ESR?")
+def never_complete(ctx):
+    sim = ctx.sim("--never-complete", vxi11=False, portmapper=False)
+    try:
+        ctx.m.note(measure_gives_up(ctx, sim.socket_port, "--never-complete"))
+    finally:
+        sim.end()
+    sim = ctx.sim(vxi11=False, portmapper=False)
+    stop = threading.Event()
+
+    def thief():
+        from suite import ScpiClient
+        c = ScpiClient(sim.socket_port)
+        try:
+            while not stop.is_set():
+                c.query("*ESR?")
+                time.sleep(0.002)
+        except OSError:
+            pass
+        finally:
+            c.close()
+
+    t = threading.Thread(target=thief, daemon=True)
+    t.start()
+    try:
+        ctx.m.note(measure_gives_up(ctx, sim.socket_port, "a station polling *ESR?"))
+    finally:
+        stop.set()
+        t.join(5)
+        sim.end()
