@@ -6,6 +6,7 @@
 
 #include "Errors.h"
 #include "Probe.h"
+#include "SimFixture.h"
 #include "TempDir.h"
 #include "sim/server/Servers.h"
 #include "sim/Zentrix8.h"
@@ -125,6 +126,32 @@ TEST_P(OverTheNetwork, FaultsEndIn4012AndSimulationWithinTheTimeOut) {
     EXPECT_EQ(fx.unit->clsDevice_Status(), 0);
     fx.servers.Stop();
   }
+}
+
+// The same refused settings and odd numbers, sent to the embedded simulator
+// and over the network, leave the same error queue: one model, one parser.
+TEST_P(OverTheNetwork, RefusedSettingsLeaveTheSameQueueAsTheEmbeddedSimulator) {
+  const auto send = [](clsQuorvelUnit& u) {
+    u.SetFrequency(1e15, 2);
+    u.SetMeasTime(-1, 3);
+    u.SetBurstSearchLevel(500, 4);
+    u.SetAttenuation(1e9, 5);
+    u.SendAllSettings();
+    std::string queues = u.GetSystemError() + "\n";
+    for (const char* text : {":SENS2:FREQ 1,5E9", ":SENS2:FREQ 0x10", ":SENS2:FREQ nan", ":SENS2:FREQ 2.4e9Hz",
+                             ":SENS2:FREQ +.5e+10", ":SENS2:FREQ 1e400", ":SENS2:FREQ ", ":SENS9:FREQ 1e9"}) {
+      io::ScpiLink& link = clsQuorvelUnitProbe::Link(u);
+      link.WriteCmd(text);
+      queues += std::string(text) + " -> " + u.GetSystemError() + " / " + link.RequestCmd(":SENS2:FREQ?") + "\n";
+    }
+    return queues;
+  };
+  SimulatedUnit embedded;
+  NetworkUnit network(GetParam());
+  ASSERT_EQ(network.unit->clsDevice_Status(), 1);
+  const std::string here = send(*embedded.unit);
+  EXPECT_NE(here.find("-222"), std::string::npos) << here;  // something was refused
+  EXPECT_EQ(send(*network.unit), here);
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, OverTheNetwork,

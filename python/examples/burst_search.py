@@ -21,6 +21,9 @@ u.SetFrequency(2.4e9, P.ppDUTAll)
 u.SetMeasTime(0.05, P.ppDUTAll)
 u.SetBurstSearchLevel(20, P.ppDUTAll)
 u.SendAllSettings()
+errors = u.GetSystemError()        # sending does not read the unit's error queue: a refused
+if not errors.startswith("0,"):    # setting shows here, not in GetErrorStatus
+    raise SystemExit("the unit refused the settings: " + errors)
 u.MeasurementInit(P.ppDUT1)
 time.sleep(0.05)                   # the measuring time
 u.BurstSearchInit(P.ppDUT1)

@@ -4,8 +4,13 @@
     u = quorvel.Dispatch("Tavlor_QuorvelUnit.clsQuorvelUnit")
     u.clsDevice_Name = "Zentrix8"
     u.SetFrequency(2.4e9, quorvel.QuorvelPowerPort.ppDUT1, True)
+    print(u.GetSystemError())       # "0,'No error'", or what the unit refused
     levels = []
     u.GetBurstLevel(1, levels)      # the list is filled in place
+
+Setters store what they are given and sending does not read the unit's
+error queue: a setting the unit refused shows in GetSystemError (read it
+after SendAllSettings or a send), not in GetErrorStatus.
 
 Members are found by name (without regard to case) and called through the
 component's dispatch interface; nothing here is compiled.  The component

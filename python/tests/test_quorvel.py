@@ -49,6 +49,33 @@ class BurstSearch(unittest.TestCase):
         self.assertEqual(len([line for line in out.stdout.splitlines() if " dBm" in line]), 5)
 
 
+class ReadmeExample(unittest.TestCase):
+    """The README's Python example runs as printed, and the check it teaches catches a refused setting."""
+
+    def block(self):
+        with open(os.path.join(os.path.dirname(os.path.dirname(HERE)), "README.md")) as f:
+            text = f.read()
+        start = text.index("```python\n", text.index("## Scripting from Python")) + len("```python\n")
+        return text[start:text.index("```", start)]
+
+    def run_block(self, code):
+        env = dict(os.environ, PYTHONPATH=os.path.dirname(HERE))
+        return subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, timeout=60)
+
+    def test_runs_as_printed(self):
+        out = self.run_block(self.block())
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertRegex(out.stdout, r"^5 \[")
+        self.assertIn("9 ", out.stdout)
+
+    def test_a_refused_setting_stops_it_with_the_units_words(self):
+        code = self.block().replace("u.SetFrequency(2.4e9, P.ppDUTAll)", "u.SetFrequency(1e15, P.ppDUT2)")
+        self.assertIn("1e15", code)
+        out = self.run_block(code)
+        self.assertNotEqual(out.returncode, 0)
+        self.assertIn("the unit refused: -222,'Data out of range'", out.stderr)
+
+
 class Dispatching(unittest.TestCase):
     def setUp(self):
         self.u = quorvel.Dispatch("Tavlor_QuorvelUnit.clsQuorvelUnit")
