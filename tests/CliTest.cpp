@@ -188,9 +188,9 @@ TEST(QuorvelUnitCommands, MeasureShowsRmsAndTraceExtremesOrAnUncleanErrorStatus)
       continue;
     }
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("RMS          -10.500 dBm"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("Trace max    -3.250 dBm"), std::string::npos);
-    EXPECT_NE(r.out.find("Trace min    -40.000 dBm"), std::string::npos);
+    EXPECT_NE(r.out.find("RMS          -10.50 dBm"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Trace max    -3.25 dBm"), std::string::npos);
+    EXPECT_NE(r.out.find("Trace min    -40.00 dBm"), std::string::npos);
   }
 }
 
@@ -588,6 +588,71 @@ TEST(QuorvelConventions, TimeoutEndsACommandTheUnitNeverCompletes) {
   EXPECT_EQ(r.status, 124);
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("gave up after 0.5 s (--timeout)"), std::string::npos) << r.err;
+}
+
+}  // namespace
+
+#include "quorvel/Session.h"
+
+namespace {
+
+TEST(QuorvelNumbers, AtTheUnitsResolution) {
+  const struct {
+    double value, expected;
+  } levels[] = {{-2.3449999999999998, -2.34}, {-2.345000001, -2.35}, {-40, -40}, {999, 999}, {0.005, 0.01}};
+  for (const auto& c : levels) EXPECT_EQ(quorvel::Hundredths(c.value), c.expected) << c.value;
+  const struct {
+    double time, rate, unit, expected;
+  } times[] = {
+      {2001 * 1e-6 * 1000, 1e6, 1e-3, 2.001},      // 2.0010000000000003 ms at 1 µs
+      {3 * 4e-9, 250e6, 1, 1.2e-8},                // 4 ns: the 9th decimal of a second
+      {0.1 + 0.2, 10, 1, 0.3},                     // 0.1 s period: one decimal
+      {1.0 / 3, 3e6, 1e-3, 0.3333},                // 333 ns is 0.000333 ms: four decimals in ms
+      {5, 0, 1, 5},                                // no rate: as it is
+  };
+  for (const auto& c : times) EXPECT_EQ(quorvel::AtSamplePeriod(c.time, c.rate, c.unit), c.expected) << c.time;
+  EXPECT_EQ(quorvel::Shortest(quorvel::AtSamplePeriod(2001 * 1e-6 * 1000, 1e6, 1e-3)), "2.001");
+}
+
+// Every number in the CSV and JSON outputs has at most the digits the unit
+// gives: hundredths of a dB, and a time at its sample period.
+TEST(QuorvelNumbers, CsvAndJsonShowNoDigitsTheUnitNeverGave) {
+  const auto decimals = [](const std::string& cell) {
+    const auto point = cell.find('.');
+    if (point == std::string::npos || cell.find_first_of("eE") != std::string::npos) return cell.find_first_of("eE") == std::string::npos ? 0 : 99;
+    return static_cast<int>(cell.size() - point - 1);
+  };
+  TempDir dir;
+  for (const char* rate : {"1000000", "250000000"}) {
+    SCOPED_TRACE(rate);
+    const int timeDecimals = std::string(rate) == "1000000" ? 3 : 6;  // in ms
+    CliResult r = RunCli({"burst-search", "--config", Empty(dir), "--sample-rate", rate, "--meas-time", "0.0001",
+                          "--json", "--csv", dir / "b.csv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream csv(TempDir::Read(dir / "b.csv"));
+    std::string line;
+    std::getline(csv, line);  // the header
+    int rows = 0;
+    while (std::getline(csv, line)) {
+      std::vector<std::string> cells;
+      std::istringstream split(line);
+      for (std::string cell; std::getline(split, cell, ',');) cells.push_back(cell);
+      ASSERT_EQ(cells.size(), 5u) << line;
+      EXPECT_LE(decimals(cells[1]), timeDecimals) << line;
+      EXPECT_LE(decimals(cells[2]), timeDecimals) << line;
+      EXPECT_LE(decimals(cells[3]), 2) << line;
+      ++rows;
+    }
+    EXPECT_GT(rows, 0);
+    const auto j = nlohmann::json::parse(r.out);
+    for (const auto& b : j["bursts"]) {
+      EXPECT_EQ(b["level"].get<double>(), quorvel::Hundredths(b["level"].get<double>()));
+      EXPECT_LE(decimals(b["start"].dump()), timeDecimals + 3) << b.dump();
+    }
+  }
+  CliResult r = RunCli({"trace", "--config", Empty(dir), "--meas-time", "0.003", "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const auto& v : nlohmann::json::parse(r.out)["values"]) EXPECT_LE(decimals(v.dump()), 2) << v.dump();
 }
 
 }  // namespace

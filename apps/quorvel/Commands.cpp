@@ -289,7 +289,11 @@ int Measure(Session& s) {
   const double max = unit.GetTraceMax(channel);
   const double min = unit.GetTraceMin(channel);
   if (s.options().json)
-    s.out() << JsonResult(s, Json{{"channel", channel}, {"rms", rms.Value}, {"traceMax", max}, {"traceMin", min}}) << "\n";
+    s.out() << JsonResult(s, Json{{"channel", channel},
+                                  {"rms", Hundredths(rms.Value)},
+                                  {"traceMax", Hundredths(max)},
+                                  {"traceMin", Hundredths(min)}})
+            << "\n";
   else
     s.out() << "Channel      " << channel << "\n"
             << "RMS          " << Dbm(rms.Value) << "\n"
@@ -369,11 +373,11 @@ int Attenuation(Session& s) {
     return kUnitErrors;
   }
   if (s.options().json)
-    s.out() << JsonResult(s, Json{{"path", path}, {"frequency", frq}, {"attenuation", att}}) << "\n";
+    s.out() << JsonResult(s, Json{{"path", path}, {"frequency", frq}, {"attenuation", Hundredths(att)}}) << "\n";
   else
     s.out() << "Path         " << path << "\n"
             << "Frequency    " << Hz(frq) << "\n"
-            << "Attenuation  " << vb::Format(att, "0.000") << " dB\n";
+            << "Attenuation  " << vb::Format(Hundredths(att), "0.00") << " dB\n";
   return s.ErrorStatusVerdict();
 }
 

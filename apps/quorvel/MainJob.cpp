@@ -147,26 +147,20 @@ Json ToJson(const BurstSearch& r) {
   j["count"] = r.count;
   j["dutyCycle"] = r.dutyCycle;
   j["mediumUtilization"] = r.mediumUtilization;
-  j["rms"] = r.rms;
-  j["traceMax"] = r.traceMax;
-  j["traceMin"] = r.traceMin;
+  j["rms"] = Hundredths(r.rms);
+  j["traceMax"] = Hundredths(r.traceMax);
+  j["traceMin"] = Hundredths(r.traceMin);
   j["errorStatus"] = r.errorStatus;
   j["bursts"] = Json::array();
   if (r.Listed())
     for (std::size_t i = 0; i < r.start.size(); ++i)
-      j["bursts"].push_back({{"start", r.start[i]},
-                             {"onTime", r.onTime[i]},
-                             {"level", r.level[i]},
+      j["bursts"].push_back({{"start", AtSamplePeriod(r.start[i], r.plan.sampleRate, 1)},
+                             {"onTime", AtSamplePeriod(r.onTime[i], r.plan.sampleRate, 1)},
+                             {"level", Hundredths(r.level[i])},
                              {"strongest", static_cast<long>(i) + 1 == r.strongest}});
   return j;
 }
 
-// A number in a CSV file: every digit it has (a sample time at 1 MHz is 1e-06, not 0).
-std::string CsvNum(double v) {
-  char buf[32];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
-}
 
 // Writes the CSV: "-" is standard output; a file is replaced whole or not at
 // all (a link's target is written, a FIFO or device written in place).
@@ -224,7 +218,10 @@ int RunJob(Session& s) {
   if (o.json) {
     Json j = {{"unit", IdentityJson(s)}, {"burstSearch", ToJson(search)}};
     if (!search.cancelled)
-      j["measurement"] = {{"channel", m.channel}, {"rms", m.rms}, {"traceMax", m.traceMax}, {"traceMin", m.traceMin}};
+      j["measurement"] = {{"channel", m.channel},
+                          {"rms", Hundredths(m.rms)},
+                          {"traceMax", Hundredths(m.traceMax)},
+                          {"traceMin", Hundredths(m.traceMin)}};
     s.out() << JsonResult(s, j) << "\n";
   } else {
     PrintIdentity(s);
@@ -253,7 +250,9 @@ int BurstSearchJob(Session& s) {
     if (r.Listed())
       for (long i = 0; i < r.count; ++i) {
         const auto k = static_cast<std::size_t>(i);
-        csv += std::to_string(i + 1) + "," + CsvNum(r.start[k] * 1000) + "," + CsvNum(r.onTime[k] * 1000) + "," + CsvNum(r.level[k]) +
+        const double rate = r.plan.sampleRate;
+        csv += std::to_string(i + 1) + "," + Shortest(AtSamplePeriod(r.start[k] * 1000, rate, 1e-3)) + "," +
+               Shortest(AtSamplePeriod(r.onTime[k] * 1000, rate, 1e-3)) + "," + Shortest(Hundredths(r.level[k])) +
                "," + (i + 1 == r.strongest ? "yes" : "no") + "\n";
       }
     if (!WriteCsv(s, *s.options().csv, csv)) return kFailed;
@@ -283,7 +282,9 @@ int TraceJob(Session& s) {
   if (o.csv == "-") {
     // standard output carries the CSV alone
   } else if (o.json) {
-    s.out() << JsonResult(s, Json{{"channel", channel}, {"sampleRate", rate}, {"values", trace}}) << "\n";
+    Json values = Json::array();
+    for (const double v : trace) values.push_back(Hundredths(v));
+    s.out() << JsonResult(s, Json{{"channel", channel}, {"sampleRate", rate}, {"values", std::move(values)}}) << "\n";
   } else {
     s.out() << "Trace of channel " << channel << ": " << trace.size() << " values at " << rate << " samples/s\n"
             << "  Max            " << Dbm(hi) << "\n"
@@ -292,7 +293,8 @@ int TraceJob(Session& s) {
   if (o.csv) {
     std::string csv = "index,time_s,level_dBm\n";
     for (std::size_t i = 0; i < trace.size(); ++i)
-      csv += std::to_string(i) + "," + CsvNum(static_cast<double>(i) / rate) + "," + CsvNum(trace[i]) + "\n";
+      csv += std::to_string(i) + "," + Shortest(AtSamplePeriod(static_cast<double>(i) / rate, rate, 1)) + "," +
+             Shortest(Hundredths(trace[i])) + "\n";
     if (!WriteCsv(s, *o.csv, csv)) return kFailed;
   }
   return verdict;

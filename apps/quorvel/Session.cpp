@@ -1,6 +1,9 @@
 #include "quorvel/Session.h"
 
+#include <algorithm>
 #include <cctype>
+#include <charconv>
+#include <cmath>
 
 
 #include "driver/modMain.h"
@@ -205,6 +208,30 @@ std::string FirmwareVersion(const DeviceInfo& info) {
   return fw;
 }
 
-std::string Dbm(double v) { return vb::Format(v, "0.000") + " dBm"; }
+std::string Dbm(double v) { return vb::Format(Hundredths(v), "0.00") + " dBm"; }
+
+namespace {
+double AtDecimals(double v, int decimals) {
+  if (!std::isfinite(v) || decimals < 0 || decimals > 15) return v;
+  const double scale = std::pow(10.0, decimals);
+  const double scaled = std::round(v * scale);
+  // An exact whole number over an exact power of ten: the double nearest the decimal.
+  return std::abs(scaled) < 9e15 ? scaled / scale : v;
+}
+}  // namespace
+
+double Hundredths(double dB) { return AtDecimals(dB, 2); }
+
+double AtSamplePeriod(double time, double rate, double unit) {
+  if (!(rate > 0) || !(unit > 0)) return time;
+  const double period = 1 / rate / unit;
+  return AtDecimals(time, std::max(0, static_cast<int>(std::ceil(-std::log10(period) - 1e-9))));
+}
+
+std::string Shortest(double v) {
+  char buf[32];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
+}
 
 }  // namespace quorvel

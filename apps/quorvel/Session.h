@@ -84,6 +84,15 @@ class Session {
 std::string Num(double v);
 std::string Hz(double f);
 std::string Dbm(double v);
+// Values at the resolution the unit has, so that no output shows digits the
+// unit never gave (2.0010000000000003 ms, -2.3449999999999998 dB).
+// A level or attenuation: the unit's hundredths of a dB.
+double Hundredths(double dB);
+// A time in units of `unit` seconds (1e-3 for ms), at the first digit of the
+// sample period of `rate` samples per second.
+double AtSamplePeriod(double time, double rate, double unit);
+// The shortest text that reads back as the value (CSV cells).
+std::string Shortest(double v);
 // The firmware version of an identity, without the line end the driver keeps.
 std::string FirmwareVersion(const DeviceInfo& info);
 // A driver error as a person reads it: what went wrong, then where
