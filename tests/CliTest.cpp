@@ -567,12 +567,63 @@ TEST(QuorvelConventions, HelpVersionManCompletionAndTheExchangeLog) {
     EXPECT_NE(completion.find("    " + std::string(c.name) + ") "), std::string::npos) << c.name;
   }
   EXPECT_NE(completion.find("complete -F _quorvel quorvel"), std::string::npos);
+  // Every paragraph of the manual ends with a full stop.
+  std::istringstream lines(man);
+  std::string line, before;
+  for (std::string previous; std::getline(lines, line); before = previous, previous = line)
+    if (before == ".TP" && previous.rfind(".B ", 0) == 0) {
+      EXPECT_EQ(line.back(), '.') << previous << "\n" << line;
+    }
 
   const CliResult v = RunCli({"idn", "-v", "--config=" + Empty(dir)});
   ASSERT_EQ(v.status, 0) << v.err;
   EXPECT_NE(v.err.find(" s > *IDN?\\n"), std::string::npos) << v.err;
   EXPECT_NE(v.err.find(" s < Tavlor,Zentrix8"), std::string::npos) << v.err;
   EXPECT_NE(v.err.find("*CLS;*RST;*OPC   (not sent"), std::string::npos) << v.err;  // idn leaves the unit alone
+}
+
+// The completion offers what fits where the cursor is: path names after
+// path, ports after --from/--to, files after --config (also --config=), and
+// a value the user types is never taken for the command.
+TEST(QuorvelConventions, CompletionOffersWhatFitsWhereTheCursorIs) {
+  TempDir dir;
+  TempDir::Write(dir / "comp.sh", RunCli({"completion"}).out);
+  TempDir::Write(dir / "lab.ini", "");
+  const struct {
+    const char* words;  // what is typed, the last word being completed
+    const char* offered;
+  } cases[] = {
+      {"quorvel path DUT5R", "DUT5Rx DUT5RxSum DUT5Rx18G"},
+      {"quorvel path ptDUT1R", "ptDUT1Rx ptDUT1RxSum ptDUT1Rx18G"},
+      {"quorvel attenuation --from V", "VGEN"},
+      {"quorvel save-table --to A", "ANT"},
+      {"quorvel --config la", "lab.ini"},
+      {"quorvel --config = la", "lab.ini"},
+      {"quorvel --device trace --j", ""},            // trace is the device's name here
+      {"quorvel --device X trace --j", "--json"},
+      {"quorvel measure --sum 2,3 --j", "--json"},  // --sum LIST takes a value here ...
+      {"quorvel attenuation --sum --fr", "--frequency --from"},  // ... and none here
+      {"quorvel measure --sum x", ""},
+      {"quorvel --timeout x", ""},
+      {"quorvel bur", "burst-search"},
+  };
+  std::string script = "source comp.sh\nt() { COMP_WORDS=($1); [[ $1 == *' ' ]] && COMP_WORDS+=('');"
+                       " COMP_CWORD=$(( ${#COMP_WORDS[@]} - 1 )); COMPREPLY=(); _quorvel; echo \"${COMPREPLY[*]}\"; }\n";
+  for (const auto& c : cases) script += std::string("t '") + c.words + "'\n";
+  TempDir::Write(dir / "run.sh", script);
+  const std::string command = "cd '" + dir.path().string() + "' && bash run.sh 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string got;
+  char buf[4096];
+  for (std::size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;) got.append(buf, n);
+  EXPECT_EQ(pclose(pipe), 0) << got;
+  std::istringstream out(got);
+  for (const auto& c : cases) {
+    std::string line;
+    std::getline(out, line);
+    EXPECT_EQ(line, c.offered) << c.words;
+  }
 }
 
 // --timeout bounds a whole command, even one whose unit never completes.

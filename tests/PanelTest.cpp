@@ -29,6 +29,7 @@ struct Window {
     TempDir::Write(dir / "none.ini", "");
     options.config = dir / "none.ini";
     options.address = address;
+    options.program = "quorvel-panel";  // as its main() names it
     window = std::make_unique<panel::PanelWindow>(options, out, err);
     status = window->Start();
   }
@@ -39,6 +40,16 @@ struct Window {
     return *w;
   }
 };
+
+// Every line the panel writes to its log says it came from the panel.
+TEST(Panel, LogLinesNameThePanel) {
+  Window w("TCPIP::127.0.0.1::1::SOCKET");  // nothing listens there
+  EXPECT_EQ(w.status, quorvel::kNoUnit);
+  std::istringstream lines(w.err.str());
+  int count = 0;
+  for (std::string line; std::getline(lines, line); ++count) EXPECT_EQ(line.rfind("quorvel-panel: ", 0), 0u) << line;
+  EXPECT_GT(count, 0);
+}
 
 TEST(Panel, TheBurstSearchRunsFromTheWidgetsAndPlotsItsTrace) {
   Window w;

@@ -60,6 +60,7 @@ int main(int argc, char** argv) {
       return 0;
     }
   Arguments a;
+  a.options.program = "quorvel-panel";
   if (!Parse(argc, argv, a)) return quorvel::kUsage;
   QApplication app(argc, argv);
   panel::PanelWindow window(a.options, std::cout, std::cerr);

@@ -41,13 +41,13 @@ vb::Long SensorOf(clsQuorvelUnit& u, long channel) {
 int CheckSampling(Session& s, vb::Long sensor, std::optional<vb::Long> asked) {
   const PortSettings& p = s.unit().StoredPortSettings(sensor);
   if (asked && p.SampleRate != *asked) {
-    s.err() << "quorvel: --sample-rate " << *asked << " is not a rate the sampler makes ("
+    s.Say() << "--sample-rate " << *asked << " is not a rate the sampler makes ("
             << zentrix8::kClock250 / 1000000 << " or " << zentrix8::kClock252 / 1000000
             << " MHz divided by a whole number); the nearest it makes is " << p.SampleRate << "\n";
     return kUsage;
   }
   if (p.SampleCount > kMaxSamples) {
-    s.err() << "quorvel: " << Num(p.MeasTime) << " s at " << p.SampleRate << " samples/s takes " << p.SampleCount
+    s.Say() << Num(p.MeasTime) << " s at " << p.SampleRate << " samples/s takes " << p.SampleCount
             << " samples; the unit records at most " << kMaxSamples << " (shorten --meas-time or lower --sample-rate)\n";
     return kUsage;
   }
@@ -65,7 +65,7 @@ int ApplySettings(Session& s) {
   }
   const long ch = o.Channel();
   if (ch == ppSum && u.StoredSumPortMask() == 0) {
-    s.err() << "quorvel: --channel -1 is the sum, and no sum is set: give --sum LIST\n";
+    s.Say() << "--channel -1 is the sum, and no sum is set: give --sum LIST\n";
     return kUsage;
   }
   const vb::Long sensor = SensorOf(u, ch);
@@ -114,7 +114,7 @@ AttTableProp PathOf(const Options& o) {
 // The path as given, or why it is not one the unit has.
 bool CheckPath(Session& s, const AttTableProp& prop) {
   if (clsQuorvelUnit::GetPathNr(prop) == 0) {
-    s.err() << "quorvel: the unit has no path from " << modMain::PortShortName(prop.FromPort) << " to "
+    s.Say() << "the unit has no path from " << modMain::PortShortName(prop.FromPort) << " to "
             << modMain::PortShortName(prop.ToPort) << (prop.Rx18 ? " through the 18 GHz receiver" : "")
             << (prop.Sum ? " through the summing network" : "") << (prop.ByPass ? " through the bypass" : "") << "\n";
     return false;
@@ -125,7 +125,7 @@ bool CheckPath(Session& s, const AttTableProp& prop) {
     AttTableProp next = rounded;
     next.Attenuator = rounded.Attenuator + (prop.Attenuator - rounded.Attenuator) * 2;
     clsQuorvelUnit::RoundAttenuatorStep(next);
-    s.err() << "quorvel: --att " << prop.Attenuator << " is not a setting of this path's attenuator; it goes in steps ("
+    s.Say() << "--att " << prop.Attenuator << " is not a setting of this path's attenuator; it goes in steps ("
             << rounded.Attenuator << (next.Attenuator != rounded.Attenuator ? " or " + std::to_string(next.Attenuator) : "")
             << ")\n";
     return false;
@@ -346,7 +346,7 @@ int Path(Session& s) {
   const std::string& text = s.options().arguments.front();
   const long path = PathFromText(text);
   if (path < 0) {
-    s.err() << "quorvel: no path '" << text << "': give 0 to " << modMain::kPathCount - 1
+    s.Say() << "no path '" << text << "': give 0 to " << modMain::kPathCount - 1
             << " or a name such as ptDUT5RxSum or DUT5RxSum (quorvel paths lists them)\n";
     return kUsage;
   }
@@ -365,11 +365,11 @@ int Attenuation(Session& s) {
   const double att = s.unit().GetPathAttenuation(frq, prop, s.options().logarithmic ? 1 : 0);
   const std::string path = s.unit().GetPathAttenuationFilename(prop).substr(8);  // without "Zentrix "
   if (att == 1000) {
-    s.err() << "quorvel: no attenuation for " << path << " at " << Hz(frq) << " (the frequency is outside its row)\n";
+    s.Say() << "no attenuation for " << path << " at " << Hz(frq) << " (the frequency is outside its row)\n";
     return kFailed;
   }
   if (att == -137) {
-    s.err() << "quorvel: the unit delivered no attenuation for " << path << " at " << Hz(frq) << "\n";
+    s.Say() << "the unit delivered no attenuation for " << path << " at " << Hz(frq) << "\n";
     return kUnitErrors;
   }
   if (s.options().json)
@@ -393,7 +393,7 @@ int SaveTable(Session& s) {
   s.unit().SavePathAttenuationTable(prop, folder);
   // The data set is created exclusively: only the run that wrote it says Saved.
   if (s.host().StoredDataSets() == stored) {
-    s.err() << "quorvel: " << file << " exists already; it was left as it was\n";
+    s.Say() << file << " exists already; it was left as it was\n";
     return kFailed;
   }
   s.out() << "Saved        " << file << "\n";
@@ -437,21 +437,21 @@ int Firmware(Session& s) {
   using Kind = platform::files::FileStatus::Kind;
   const platform::files::FileStatus st = platform::files::Status(file);
   if (st.kind == Kind::kMissing) {
-    s.err() << "quorvel: file not found: " << file << " (" << (st.error.empty() ? "No such file or directory" : st.error)
+    s.Say() << "file not found: " << file << " (" << (st.error.empty() ? "No such file or directory" : st.error)
             << ")\n";
     return kUsage;
   }
   if (st.kind == Kind::kDirectory) {
-    s.err() << "quorvel: " << file << " is a directory, not a firmware file\n";
+    s.Say() << file << " is a directory, not a firmware file\n";
     return kUsage;
   }
   if (st.kind != Kind::kRegular) {
-    s.err() << "quorvel: " << file << " is not a regular file (a FIFO, device or socket); nothing was sent\n";
+    s.Say() << file << " is not a regular file (a FIFO, device or socket); nothing was sent\n";
     return kUsage;
   }
   const std::uintmax_t size = st.size;
   if (size > kMaxFirmwareBytes) {
-    s.err() << "quorvel: " << file << " is " << size << " bytes; the unit takes at most " << kMaxFirmwareBytes
+    s.Say() << file << " is " << size << " bytes; the unit takes at most " << kMaxFirmwareBytes
             << " bytes of firmware\n";
     return kUsage;
   }
@@ -460,7 +460,7 @@ int Firmware(Session& s) {
     const std::uintmax_t held = size > h.dataStart ? size - h.dataStart : 0;
     // The block may end with a line feed after its data.
     if (h.found && held != h.length && held != h.length + 1) {
-      s.err() << "quorvel: " << file << ": its block header promises " << h.length << " bytes of firmware but the file "
+      s.Say() << file << ": its block header promises " << h.length << " bytes of firmware but the file "
               << "holds " << held << " after it; nothing was sent (--force sends it anyway)\n";
       return kUsage;
     }
@@ -483,11 +483,11 @@ int Firmware(Session& s) {
   const int result = s.unit().Transfer_FirmwareFile(file);
   s.unit().SetFirmwareProgress({});
   if (result == 0) {
-    s.err() << "quorvel: " << file << " is empty; nothing was sent\n";
+    s.Say() << file << " is empty; nothing was sent\n";
     return kUsage;
   }
   if (result != 1) {
-    s.err() << "quorvel: " << file << " is not a firmware file (no \"SYSTEM:FWUPDATE #\" in its first 32 bytes); "
+    s.Say() << file << " is not a firmware file (no \"SYSTEM:FWUPDATE #\" in its first 32 bytes); "
             << "nothing was sent\n";
     return kUsage;
   }
@@ -501,7 +501,7 @@ int Firmware(Session& s) {
     const auto waited = std::chrono::steady_clock::now() - start;
     if (s.host().StopRequested()) return kInterrupted;
     if (waited >= limit) {
-      s.err() << "quorvel: the unit did not come back within " << Num(s.options().wait)
+      s.Say() << "the unit did not come back within " << Num(s.options().wait)
               << " s after the upload (--wait); check it before using it\n";
       return kNoUnit;
     }
@@ -566,14 +566,14 @@ void DumpControl(std::ostream& out, const dialog::Control& c, int depth) {
 
 int Panel(Session& s) {
   if (!s.options().dump) {
-    s.err() << "quorvel: panel needs --dump (the tool has no window; it prints the form)\n";
+    s.Say() << "panel needs --dump (the tool has no window; it prints the form)\n";
     return kUsage;
   }
   const bool connected = s.Connect();  // in simulation the form shows so too
   s.unit().clsDevice_ShowDeviceDialog(4, nullptr, "");
   const auto* form = dynamic_cast<const dialog::frmQuorvelUnitTest*>(s.unit().TestForm());
   if (!form) {
-    s.err() << "quorvel: the driver made no service form\n";
+    s.Say() << "the driver made no service form\n";
     return kFailed;
   }
   s.out() << "Form \"" << form->Caption() << "\"; pages handed to the host:";

@@ -66,12 +66,12 @@ int Discover(Session& s) {
   net::BroadcastSocket sock;
   std::string why;
   if (!sock.Open(why)) {
-    s.err() << "quorvel: cannot make a broadcast socket: " << why << "\n";
+    s.Say() << "cannot make a broadcast socket: " << why << "\n";
     return kFailed;
   }
   const std::vector<net::Ipv4Address> targets = BroadcastAddresses();
   if (targets.empty()) {
-    s.err() << "quorvel: no network interface with a broadcast address is up\n";
+    s.Say() << "no network interface with a broadcast address is up\n";
     return kFailed;
   }
   const std::uint32_t xid = static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
@@ -109,7 +109,7 @@ int Discover(Session& s) {
     for (const Responder& r : found)
       s.out() << "TCPIP::" << r.address << "::inst0::INSTR" << std::string(r.address.size() < 16 ? 16 - r.address.size() : 1, ' ')
               << r.identity << "\n";
-    s.err() << "quorvel: " << found.size() << " VXI-11 server" << (found.size() == 1 ? "" : "s") << " answered within "
+    s.Say() << found.size() << " VXI-11 server" << (found.size() == 1 ? "" : "s") << " answered within "
             << Num(wait) << " s\n";
   }
   return kOk;

@@ -173,7 +173,7 @@ bool WriteCsv(Session& s, const std::string& file, const std::string& text) {
     platform::files::WriteFile(file, text, "quorvel");
     return true;
   } catch (const vb::Error& e) {
-    s.err() << "quorvel: cannot write the CSV to " << e.Description() << "\n";
+    s.Say() << "cannot write the CSV to " << e.Description() << "\n";
     return false;
   }
 }

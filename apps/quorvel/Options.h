@@ -20,6 +20,7 @@ inline constexpr int kTimedOut = 124;   // --timeout ran out
 inline constexpr int kInterrupted = 130;
 
 struct Options {
+  std::string program = "quorvel";  // the name messages begin with
   std::string config;
   std::string device;
   std::string address;

@@ -16,14 +16,15 @@ namespace quorvel {
 // Message boxes of the driver (a missing path, say) become lines on stderr.
 class Session::TerminalMessageBox : public platform::IMessageBox {
  public:
-  explicit TerminalMessageBox(std::ostream& err) : err_(err) {}
+  TerminalMessageBox(std::ostream& err, std::string program) : err_(err), program_(std::move(program)) {}
   long Show(const std::string& text, long style, const std::string&) override {
-    err_ << "quorvel: " << text << "\n";
+    err_ << program_ << ": " << text << "\n";
     return (style & 7) == platform::vbYesNo ? platform::vbNo : platform::vbOK;
   }
 
  private:
   std::ostream& err_;
+  std::string program_;
 };
 
 Session::Session(const Options& o, std::ostream& out, std::ostream& err, Desktop desktop)
@@ -39,7 +40,7 @@ bool Session::Open(int& status) {
   if (!o_.config.empty() || !fromEnvironment.empty()) {
     const std::string named = o_.config.empty() ? fromEnvironment : o_.config;
     if (platform::files::Status(named).kind == platform::files::FileStatus::Kind::kMissing) {
-      err_ << "quorvel: the configuration " << named << (o_.config.empty() ? " (named by $QUORVEL_CONFIG)" : "")
+      Say() << "the configuration " << named << (o_.config.empty() ? " (named by $QUORVEL_CONFIG)" : "")
            << " does not exist\n";
       status = kUsage;
       return false;
@@ -49,17 +50,17 @@ bool Session::Open(int& status) {
     host_ = host::ReferenceHost::Open(host::ReferenceHost::ConfigPath(o_.config),
                                       desktop ? desktop_.platform.events : platform_.events);
   } catch (const vb::Error& e) {
-    err_ << "quorvel: " << Readable(e) << "\n";  // a configuration that cannot be read is bad input
+    Say() << Readable(e) << "\n";  // a configuration that cannot be read is bad input
     status = kUsage;
     return false;
   }
-  for (const std::string& w : host_->Warnings()) err_ << "quorvel: warning: " << w << "\n";
+  for (const std::string& w : host_->Warnings()) Say() << "warning: " << w << "\n";
   const std::vector<std::string> names = host_->DeviceNames();
   const std::string name = o_.device.empty() ? names.front() : o_.device;
   bool known = false;
   for (const auto& n : names) known = known || n == name;
   if (!known) {
-    err_ << "quorvel: no device named '" << name << "' in " << host_->ConfigFile() << " (devices:";
+    Say() << "no device named '" << name << "' in " << host_->ConfigFile() << " (devices:";
     for (const auto& n : names) err_ << " " << n;
     err_ << ")\n";
     status = kUsage;
@@ -71,13 +72,13 @@ bool Session::Open(int& status) {
     const std::string listed = host_->Address(name);
     if (listed.empty() || listed == clsQuorvelUnit::kDefaultAddress) {
       if (o_.connects && (o_.noSim || platform::Environment("QUORVEL_NO_SIM") == "1")) {
-        err_ << "quorvel: no unit configured for " << name << " in " << host_->ConfigFile()
+        Say() << "no unit configured for " << name << " in " << host_->ConfigFile()
              << ": give --address or the device's Address (--no-sim leaves the embedded simulator out)\n";
         status = kNoUnit;
         return false;
       }
       address = sim::kDefaultResource;
-      if (o_.connects) err_ << "quorvel: no unit given for " << name << "; the embedded Zentrix8 simulator answers (" << address << ")\n";
+      if (o_.connects) Say() << "no unit given for " << name << "; the embedded Zentrix8 simulator answers (" << address << ")\n";
     }
   }
   const std::string resource = address.empty() ? host_->Address(name) : address;
@@ -88,7 +89,7 @@ bool Session::Open(int& status) {
   if (const std::string listed = host_->Address(name);
       o_.address.empty() && !listed.empty() && listed != clsQuorvelUnit::kDefaultAddress) {
     if (const std::string why = CheckResource(listed); !why.empty()) {
-      err_ << "quorvel: the address of " << name << " in " << host_->ConfigFile() << ": " << why << "\n";
+      Say() << "the address of " << name << " in " << host_->ConfigFile() << ": " << why << "\n";
       status = kUsage;
       return false;
     }
@@ -98,10 +99,11 @@ bool Session::Open(int& status) {
     host_->OverrideDeviceValue(name, "Interface", "60");
   }
   platform::Services services = platform_.services();
-  services.messageBox = std::make_shared<TerminalMessageBox>(err_);
+  services.messageBox = std::make_shared<TerminalMessageBox>(err_, o_.program);
   if (desktop) services = desktop_.platform;
   // The tool's own transports: the network, else the embedded simulator.
   if (o_.verbose) watch_->log = &err_;
+  watch_->program = o_.program;
   services.visa = [watch = watch_](const std::string& resource) {
     auto control = visa::MakeNetworkVisa(resource);
     if (!control) control = sim::MakeInProcessVisa(resource);
@@ -121,16 +123,16 @@ bool Session::Connect() {
   } catch (const vb::Error& e) {
     if (e.Number() != 4011) throw;
     // Something answered, but not as a unit identifies itself: no unit for this command.
-    err_ << "quorvel: no unit identified itself at " << unit_->AddressText() << ": " << Explain(e) << "\n";
+    Say() << "no unit identified itself at " << unit_->AddressText() << ": " << Explain(e) << "\n";
     return false;
   }
   if (unit_->clsDevice_Status() == 1) return true;
   if (!host_->IsAvailable(unit_->clsDevice_Name())) {
-    err_ << "quorvel: " << unit_->clsDevice_Name() << " is marked not available in " << host_->ConfigFile()
+    Say() << unit_->clsDevice_Name() << " is marked not available in " << host_->ConfigFile()
          << " (Available = 0); nothing was asked of the unit\n";
     return false;
   }
-  err_ << "quorvel: no unit answered at " << unit_->AddressText();
+  Say() << "no unit answered at " << unit_->AddressText();
   if (!watch_->lastFailure.empty()) err_ << ": " << watch_->lastFailure;
   err_ << "\n";
   return false;
@@ -140,7 +142,7 @@ bool Session::UnitRefused() {
   if (unit_->clsDevice_Status() != 1) return false;
   const std::string errors = unit_->GetSystemError();
   if (errors.empty() || errors[0] == '0') return false;
-  err_ << "quorvel: the unit refused: " << errors << "\n";
+  Say() << "the unit refused: " << errors << "\n";
   return true;
 }
 
@@ -169,12 +171,12 @@ int Session::Finish(int status) {
 
 int Session::ErrorStatusVerdict() {
   if (host_->StopRequested()) {
-    err_ << "quorvel: stopped by the user\n";
+    Say() << "stopped by the user\n";
     return kInterrupted;
   }
   const vb::Long status = unit_->GetErrorStatus();
   if (status == esNONE) return kOk;
-  err_ << "quorvel: the unit's error status is " << status << " (" << unit_->GetErrorDescription(status) << ")";
+  Say() << "the unit's error status is " << status << " (" << unit_->GetErrorDescription(status) << ")";
   if (status & esTIMEOUT) err_ << ": the unit did not report the operation complete within " << CompletionWaitText();
   err_ << "\n";
   return kUnitErrors;

@@ -54,6 +54,8 @@ class Session {
   host::ReferenceHost& host() { return *host_; }
   std::ostream& out() { return buffer_; }
   std::ostream& err() { return err_; }
+  // Standard error with the program's name in front, for a message line.
+  std::ostream& Say() { return err_ << o_.program << ": "; }
   const Options& options() const { return o_; }
   // Whether the embedded simulator answers rather than a unit.
   bool Simulated() const { return simulated_; }

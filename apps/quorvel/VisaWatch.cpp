@@ -104,7 +104,7 @@ class Watched : public visa::IVisaControl {
     const double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - watch_->start).count();
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%9.3f s ", t);
-    *watch_->log << "quorvel: " << stamp << line << "\n" << std::flush;
+    *watch_->log << watch_->program << ": " << stamp << line << "\n" << std::flush;
   }
 
   std::shared_ptr<visa::IVisaControl> inner_;

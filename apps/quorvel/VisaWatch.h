@@ -14,6 +14,7 @@ namespace quorvel {
 
 struct VisaWatch {
   std::ostream* log = nullptr;  // -v: every command and answer, with its time
+  std::string program = "quorvel";  // what each logged line begins with
   bool readOnly = false;        // the unit's reset is not sent (nor waited for)
   std::string lastFailure;      // why the last open or transfer failed
   std::string lastAnswer;       // the last answer read (its first 200 bytes)
