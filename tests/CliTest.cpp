@@ -381,6 +381,25 @@ TEST(QuorvelPaths, SaveTableWritesACsvAndLeavesAnExistingOneAlone) {
   EXPECT_EQ(fx.visa->Problems(), "");
 }
 
+// --folder is where the user is (relative to the current folder), and
+// --device finds its section whatever the case it is typed in.
+TEST(QuorvelPaths, SaveTableFolderIsRelativeToTheCurrentFolderAndDevicesMatchWithoutCase) {
+  CliOnDouble fx;
+  std::filesystem::create_directories(fx.dir / "here/tables");
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(fx.dir / "here");
+  fx.ExpectConnect();
+  fx.visa->Expect(":CAL:PATH2:PORT1:ROW2?", {""});  // the not-delivered row: status 4, the file still written
+  const CliResult r = fx.Run({"--device", "bENCH", "save-table", "--from", "DUT1", "--to", "Rx", "--att", "10",
+                              "--folder", "../here/tables"});
+  std::filesystem::current_path(before);
+  EXPECT_EQ(r.status, 4) << r.err;
+  const std::string file = fx.dir / "here/tables/Zentrix DUT1 to Rx 10dB.csv";
+  EXPECT_EQ(TempDir::Read(file).rfind("Frequency (Hz),Attenuation (dB)\n10000000,-137\n", 0), 0u);
+  EXPECT_FALSE(std::filesystem::exists(fx.dir / "data/here"));
+  EXPECT_EQ(fx.visa->Problems(), "");
+}
+
 TEST(QuorvelFirmware, UploadsWaitsForTheUnitAndShowsTheNewVersion) {
   CliOnDouble fx;
   std::string firmware = "SYSTEM:FWUPDATE #539977";

@@ -112,7 +112,7 @@ constexpr Command kCommands[] = {
 
 constexpr OptionInfo kOptions[] = {
     {"--config", "FILE", "device list and settings (default: $QUORVEL_CONFIG or ~/.config/quorvel/quorvel.ini)", kGlobal},
-    {"--device", "NAME", "device of the list to use (default: the first)", kGlobal},
+    {"--device", "NAME", "device of the list to use, its section name in any case (default: the first)", kGlobal},
     {"--address", "RESOURCE",
      "the unit for this run: TCPIP::<host>[::inst0]::INSTR (VXI-11), TCPIP::<host>::<port>::SOCKET (raw SCPI) or "
      "SIM::<name>::INSTR (the embedded simulator)",
@@ -140,7 +140,7 @@ constexpr OptionInfo kOptions[] = {
     {"--sum", "", "the path through the summing network", kPathOptions},
     {"--bypass", "", "the companion's bypass", kPathOptions},
     {"--log", "", "interpolate logarithmically", kLog},
-    {"--folder", "DIR", "where the data set goes (default: the host's setups folder)", kFolder},
+    {"--folder", "DIR", "where the data set goes, from the current folder (default: the host's setups folder)", kFolder},
     {"--force", "", "upload even when the file's block header does not match its size", kFirmwareOptions},
     {"--wait", "SECONDS", "how long to wait for the unit to come back (default 60)", kFirmwareOptions},
     {"--dump", "", "print the service form as text (needed: the tool has no window)", kDump},

@@ -8,11 +8,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <sstream>
 #include <thread>
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "dialog/frmQuorvelUnitTest.h"
@@ -385,7 +387,10 @@ int SaveTable(Session& s) {
   AttTableProp prop = PathOf(s.options());
   if (!CheckPath(s, prop)) return kUsage;
   if (!s.Connect()) return kNoUnit;
-  std::string folder = s.options().folder.value_or(s.host().Paths()->BaseFolder() + "Setups\\Zentrix8");
+  // A folder given on the command line is where the user is, not under the data folder.
+  std::string folder = s.options().folder
+                           ? std::filesystem::absolute(*s.options().folder).lexically_normal().string()
+                           : s.host().Paths()->BaseFolder() + "Setups\\Zentrix8";
   const std::string fullName = (folder.empty() || folder.back() == '\\' ? folder : folder + "\\") +
                                s.unit().GetPathAttenuationFilename(prop);
   const std::string file = s.host().DataSetPath(fullName);

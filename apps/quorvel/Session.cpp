@@ -56,9 +56,14 @@ bool Session::Open(int& status) {
   }
   for (const std::string& w : host_->Warnings()) Say() << "warning: " << w << "\n";
   const std::vector<std::string> names = host_->DeviceNames();
-  const std::string name = o_.device.empty() ? names.front() : o_.device;
+  // Section names are matched without regard to case, as the host's INI reading does.
+  std::string name = o_.device.empty() ? names.front() : o_.device;
   bool known = false;
-  for (const auto& n : names) known = known || n == name;
+  for (const auto& n : names)
+    if (!known && vb::EqualsNoCase(n, name)) {
+      name = n;
+      known = true;
+    }
   if (!known) {
     Say() << "no device named '" << name << "' in " << host_->ConfigFile() << " (devices:";
     for (const auto& n : names) err_ << " " << n;
