@@ -22,3 +22,9 @@ void clsQuorvelUnit::CheckDevicePhysical(vb::Long wanted) {
     ResetUnitCaches();
   });
 }
+
+std::string clsQuorvelUnit::ScpiExchange(const std::string& text) {
+  return Traced("ScpiExchange", [&](io::ErrorFrame& f) {
+    return f.Step([&] { return m_Link.Exchange(text, text.find('?') != std::string::npos); });
+  });
+}

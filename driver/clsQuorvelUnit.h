@@ -224,6 +224,9 @@ class QUORVEL_API clsQuorvelUnit : public host::clsDevice, private io::IUnitRepo
   // --- diagnostics (not part of the component's interface) ----------------
   // The stored settings of sensor 1..8 and of attenuator 1..10, as they are.
   const PortSettings& StoredPortSettings(vb::Long sensor) const { return m_Port(sensor); }
+  // A raw command or query through the command layer (a query is text with
+  // a "?"): the answer without its line feed, "" for a command.
+  std::string ScpiExchange(const std::string& text);
   // The 100 ms polls the last completion wait was allowed.
   long CompletionWaitPolls() const { return m_Link.CompletionPollBudget(); }
   double StoredAttenuator(vb::Long attenuator) const { return m_Attenuator(attenuator); }

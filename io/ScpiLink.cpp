@@ -213,6 +213,30 @@ void ScpiLink::RequestCmdValueList(const std::string& query, std::vector<double>
   });
 }
 
+std::string ScpiLink::Exchange(const std::string& text, bool query) {
+  if (!query) {
+    WriteCmd(text);
+    return {};
+  }
+  return Traced("Exchange", [&](ErrorFrame& fr) {
+    std::string answer;
+    if (!Connected() || text.empty()) return answer;
+    const bool go = fr.Step([&] { return WaitForCompletion(); });
+    if (!go || (errStatus_ & (kStatusTimeout | kStatusAbort)) != 0) return answer;
+    fr.Step([&] {
+      Send(text);
+      for (;;) {
+        const std::string piece = Control().Read(kListPiece);
+        if (Control().Status() < 0) TransferFailed("VISA Cmd: " + text);
+        if (answer.size() + piece.size() > kMaxListAnswerBytes) TransferFailed("VISA Cmd: " + text + " (an answer without end)");
+        answer += piece;
+        if (piece.empty() || piece.back() == '\n') break;
+      }
+    });
+    return StripOneLineFeed(std::move(answer));
+  });
+}
+
 std::string ScpiLink::ReadAnswer() {
   // Every error ignored: a failed read leaves the unit marked as gone.
   try {

@@ -169,6 +169,10 @@ class QUORVEL_API ScpiLink {
   bool RequestCmdFlag(const std::string& query);
   void RequestCmdValueList(const std::string& query, std::vector<double>& values, double waitTime, double divisor);
   std::string ReadAnswer();
+  // A command or query typed by a user: it waits for a running operation as
+  // every command does; a query's answer is read whole (within the list
+  // bound), without its line feed.  "" when nothing was sent or it was a command.
+  std::string Exchange(const std::string& text, bool query);
   bool WaitForCompletion();
   // Write and read without waiting or checking the connection; errors raise.
   std::string QueryRaw(const std::string& query);

@@ -157,6 +157,47 @@ struct CliOnDouble {
   }
 };
 
+// scpi sends what was typed without resetting the unit, prints a query's
+// answer (escaped: an answer cannot forge a line), and reads the queue.
+TEST(QuorvelUnitCommands, ScpiSendsAsTypedPrintsTheAnswerAndChecksTheQueue) {
+  const struct {
+    const char* text;
+    const char* answer;  // nullptr: a command, no read
+    const char* queue;
+    int status;
+    const char* out;  // after the simulator line
+    const char* err;
+  } cases[] = {
+      {":SENS2:FREQ?", "2400000000\n", "0,\"No error\"\n", 0, "2400000000\n", ""},
+      {"*idn?", "Tavlor,Zentrix8\nSerial  FORGED\x1b[2J,1\n", "0,\"No error\"\n", 0,
+       "Tavlor,Zentrix8\\nSerial  FORGED\\x1b[2J,1\n", ""},
+      {":SENS2:FREQ 1e15", nullptr, "-222,\"Data out of range\"\n", 4, "",
+       "quorvel: the unit refused :SENS2:FREQ 1e15: -222,'Data out of range'\n"},
+      {":SENS2:FREQ 2e9", nullptr, "0,\"No error\"\n", 0, "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    CliOnDouble fx;
+    fx.ExpectConnect(false);
+    if (c.answer)
+      fx.visa->Expect(c.text, {c.answer});
+    else
+      fx.visa->Expect(c.text);
+    fx.visa->Expect(":SYSTEM:ERR:ALL?", {c.queue});
+    const CliResult r = fx.Run({"scpi", c.text});
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(r.out, c.out);
+    if (*c.err) {
+      EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(fx.visa->Problems(), "");
+  }
+  CliOnDouble fx;  // one line only, checked before the unit is touched
+  EXPECT_EQ(fx.Run({"scpi", "*RST\n*IDN?"}).status, 2);
+  EXPECT_EQ(fx.Run({"scpi"}).status, 2);
+  EXPECT_EQ(fx.visa->Problems(), "");
+}
+
 TEST(QuorvelUnitCommands, IdnShowsSerialAndFirmwareWithoutResettingTheUnit) {
   CliOnDouble fx;
   fx.ExpectConnect(false);
@@ -167,6 +208,14 @@ TEST(QuorvelUnitCommands, IdnShowsSerialAndFirmwareWithoutResettingTheUnit) {
   EXPECT_NE(r.out.find("Address      SCRIPTED::bench\n"), std::string::npos) << r.out;
   EXPECT_EQ(fx.visa->Problems(), "");
   EXPECT_FALSE(fx.visa->IsOpen());  // closed when the tool is done
+
+  // An identity holding a line feed and escape sequences cannot forge a line.
+  CliOnDouble forged;
+  forged.visa->Expect("*IDN?\n", {"Tavlor,Zentrix8,SN1\nSerial       FORGED\x1b[1A,3.1.4\n"});
+  const CliResult f = forged.Run({"idn"});
+  ASSERT_EQ(f.status, 0) << f.err;
+  EXPECT_NE(f.out.find("Serial       SN1\\nSerial       FORGED\\x1b[1A\n"), std::string::npos) << f.out;
+  EXPECT_EQ(f.out.find("\nSerial       FORGED"), std::string::npos) << f.out;
 }
 
 TEST(QuorvelUnitCommands, MeasureShowsRmsAndTraceExtremesOrAnUncleanErrorStatus) {

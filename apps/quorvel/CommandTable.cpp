@@ -49,6 +49,13 @@ constexpr Command kCommands[] = {
      .help = "show the unit's error queue (read first, nothing cleared before)",
      .takes = kJson,
      .connects = true},
+    {.name = "scpi",
+     .run = Scpi,
+     .argument = "COMMAND",
+     .help = "send a command or a query (text with a \"?\") as typed, print the\n"
+             "answer and check the unit's error queue (control characters shown escaped)",
+     .takes = kJson,
+     .connects = true},
     {.name = "info",
      .run = Info,
      .help = "show the unit's settings as the driver holds them (does not connect)",

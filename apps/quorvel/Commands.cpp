@@ -275,8 +275,8 @@ int Idn(Session& s) {
   }
   s.out() << "Device       " << s.unit().clsDevice_Name() << "\n"
           << "Address      " << s.unit().AddressText() << "\n"
-          << "Serial       " << info.SerialNumber << "\n"
-          << "Firmware     " << FirmwareVersion(info) << "\n";
+          << "Serial       " << Shown(info.SerialNumber) << "\n"
+          << "Firmware     " << Shown(FirmwareVersion(info)) << "\n";
   return kOk;
 }
 
@@ -315,9 +315,32 @@ int Errors(Session& s) {
   if (s.options().json)
     s.out() << JsonResult(s, Json{{"unitErrors", queue}, {"errorStatus", status}, {"errorStatusText", description}}) << "\n";
   else
-    s.out() << "Unit errors  " << queue << "\n"
+    s.out() << "Unit errors  " << Shown(queue) << "\n"
             << "Error status " << status << (description.empty() ? "" : " (" + description + ")") << "\n";
   return clean ? kOk : kUnitErrors;
+}
+
+int Scpi(Session& s) {
+  const std::string& text = s.options().arguments.front();
+  if (text.empty() || text.find_first_of("\r\n") != std::string::npos) {
+    s.Say() << "scpi takes one command or query on one line\n";
+    return kUsage;
+  }
+  if (!s.Connect()) return kNoUnit;  // without the reset: the unit stays as it is
+  clsQuorvelUnit& unit = s.unit();
+  const bool query = text.find('?') != std::string::npos;
+  const std::string answer = unit.ScpiExchange(text);
+  const std::string queue = unit.GetSystemError();
+  if (queue.empty() || queue[0] != '0') {
+    s.Say() << "the unit refused " << Shown(text) << ": " << Shown(queue) << "\n";
+    return kUnitErrors;
+  }
+  if (const int verdict = s.ErrorStatusVerdict(); verdict != kOk) return verdict;
+  if (s.options().json)
+    s.out() << JsonResult(s, Json{{"command", text}, {"answer", query ? Json(answer) : Json()}}) << "\n";
+  else if (query)
+    s.out() << Shown(answer) << "\n";
+  return kOk;
 }
 
 int Reset(Session& s) {

@@ -87,6 +87,7 @@ int Info(Session& s);
 int Idn(Session& s);
 int Measure(Session& s);
 int Errors(Session& s);
+int Scpi(Session& s);
 int Reset(Session& s);
 int Config(Session& s);
 int SendAll(Session& s);

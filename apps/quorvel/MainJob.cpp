@@ -202,8 +202,8 @@ Json IdentityJson(Session& s) {
 
 void PrintIdentity(Session& s) {
   const DeviceInfo info = s.unit().clsDevice_Info();
-  s.out() << "Unit " << s.unit().clsDevice_Name() << " at " << s.unit().AddressText() << ": serial " << info.SerialNumber
-          << ", firmware " << FirmwareVersion(info) << "\n";
+  s.out() << "Unit " << s.unit().clsDevice_Name() << " at " << s.unit().AddressText() << ": serial " << Shown(info.SerialNumber)
+          << ", firmware " << Shown(FirmwareVersion(info)) << "\n";
 }
 
 }  // namespace

@@ -147,7 +147,7 @@ bool Session::UnitRefused() {
   if (unit_->clsDevice_Status() != 1) return false;
   const std::string errors = unit_->GetSystemError();
   if (errors.empty() || errors[0] == '0') return false;
-  Say() << "the unit refused: " << errors << "\n";
+  Say() << "the unit refused: " << Shown(errors) << "\n";
   return true;
 }
 
@@ -226,6 +226,22 @@ double AtDecimals(double v, int decimals) {
   return std::abs(scaled) < 9e15 ? scaled / scale : v;
 }
 }  // namespace
+
+std::string Shown(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == '\\') out += "\\\\";
+    else if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else if (c == '\t') out += "\\t";
+    else if (c < 0x20 || c == 0x7f) out += std::string("\\x") + kHex[c >> 4] + kHex[c & 15];
+    else out += ch;  // printable, and UTF-8 as it is
+  }
+  return out;
+}
 
 double Hundredths(double dB) { return AtDecimals(dB, 2); }
 

@@ -86,6 +86,10 @@ class Session {
 std::string Num(double v);
 std::string Hz(double f);
 std::string Dbm(double v);
+// Text from the unit as a terminal may show it: control characters, and
+// bytes that are not text, escaped (\n, \x1b), so that an answer cannot
+// forge a line of the report or move the cursor.
+std::string Shown(std::string_view text);
 // Values at the resolution the unit has, so that no output shows digits the
 // unit never gave (2.0010000000000003 ms, -2.3449999999999998 dB).
 // A level or attenuation: the unit's hundredths of a dB.

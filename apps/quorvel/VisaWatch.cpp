@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "core/Vb.h"
+#include "quorvel/Session.h"
 
 namespace quorvel {
 
@@ -12,14 +13,9 @@ namespace {
 // The unit's reset as the driver sends it when it identifies the unit.
 constexpr std::string_view kReset = "*CLS;*RST;*OPC";
 
-std::string Shown(std::string_view text) {
-  std::string out;
-  for (char c : text.substr(0, 200)) {
-    if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else if (static_cast<unsigned char>(c) < 0x20) out += '?';
-    else out += c;
-  }
+// A logged text: escaped, and cut after 200 bytes.
+std::string Clipped(std::string_view text) {
+  std::string out = Shown(text.substr(0, 200));
   if (text.size() > 200) out += "... (" + std::to_string(text.size()) + " bytes)";
   return out;
 }
@@ -47,7 +43,7 @@ class Watched : public visa::IVisaControl {
     std::string_view bare = text;
     while (!bare.empty() && (bare.back() == '\n' || bare.back() == '\r')) bare.remove_suffix(1);
     if (watch_->readOnly && bare == kReset) {
-      Log("> " + Shown(text) + "   (not sent: this command leaves the unit as it is)");
+      Log("> " + Clipped(text) + "   (not sent: this command leaves the unit as it is)");
       pretendComplete_ = true;
       return;
     }
@@ -65,7 +61,7 @@ class Watched : public visa::IVisaControl {
       return;
     }
     pretendErrors_ = false;
-    Log("> " + Shown(text));
+    Log("> " + Clipped(text));
     inner_->Write(text);
     Check();
   }
@@ -88,7 +84,7 @@ class Watched : public visa::IVisaControl {
   }
   std::string Answer(std::string got) {
     pretendStatus_ = false;
-    watch_->lastAnswer = Shown(got);
+    watch_->lastAnswer = Clipped(got);
     Log("< " + watch_->lastAnswer);
     Check();
     return got;
