@@ -3,9 +3,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <filesystem>
 #include <sstream>
+
+#include <nlohmann/json.hpp>
 
 #include "TempDir.h"
 #include "sim/server/Servers.h"
@@ -79,6 +82,10 @@ TEST(QuorvelInfo, BadInputGetsAClearErrorAndStatus2) {
       {{"idn", "--sum", "2,3"}, 2, "not expected: --sum 2,3"},
       {{"trace", "--csv", "-", "--json"}, 2, "choose one"},
       {{"measure", "--channel", "12"}, 2, "--channel takes"},
+      {{"measure", "--count", "0"}, 2, "--count takes 1 to 1000000"},
+      {{"measure", "--count", "2.5"}, 2, "--count takes 1 to 1000000"},
+      {{"trace", "--interval", "-1"}, 2, "--interval takes 0 to 86400"},
+      {{"idn", "--count", "2"}, 2, "not expected: --count 2"},
       {{"measure", "--channel", "1.5"}, 2, "--channel takes"},
       {{"config", "--frequency", "abc"}, 2, "--frequency takes a number"},
       {{"config", "--frequency", "-5"}, 2, "--frequency -5 is outside the unit's 10 MHz to 18 GHz"},
@@ -240,6 +247,60 @@ TEST(QuorvelUnitCommands, MeasureShowsRmsAndTraceExtremesOrAnUncleanErrorStatus)
     EXPECT_NE(r.out.find("RMS          -10.50 dBm"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Trace max    -3.25 dBm"), std::string::npos);
     EXPECT_NE(r.out.find("Trace min    -40.00 dBm"), std::string::npos);
+  }
+}
+
+// --count repeats a measurement, each row with its time; a measurement that
+// fails ends the run with its status, and the rows before it stand.
+TEST(QuorvelUnitCommands, RepeatedMeasurementsKeepTheRowsBeforeAFailure) {
+  CliOnDouble fx;
+  fx.ExpectConnect();
+  fx.ExpectSettings({":SENS6:SAMP:COUNT 1001"});
+  for (const char* maxAnswer : {"-3.25\n", "OVERFLOW\n"}) {
+    fx.visa->Expect("*CLS;:INIT:IMM;*OPC");
+    fx.ExpectCompletion();
+    fx.visa->Expect("*CLS;:SENS6:RMS:INIT;*OPC");
+    fx.ExpectCompletion();
+    fx.visa->Expect(":SENS6:RMS?", {"-10.5\n"});
+    fx.visa->Expect(":SENS6:TRAC:MAX?", {maxAnswer}).Expect(":SENS6:TRAC:MIN?", {"-40\n"});
+  }
+  const CliResult r = fx.Run({"measure", "--channel", "10", "--count", "5", "--csv", fx.dir / "m.csv", "--json"});
+  EXPECT_EQ(fx.visa->Problems(), "");  // the third measurement was never started
+  EXPECT_EQ(r.status, 4);
+  EXPECT_NE(r.err.find("error status is 1 (Overflow)"), std::string::npos) << r.err;
+  ASSERT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+  const auto first = nlohmann::json::parse(r.out);
+  EXPECT_EQ(first["rms"], -10.5);
+  const std::string time = first["time"];
+  EXPECT_EQ(time.size(), 24u) << time;  // 2026-12-07T04:17:40.506Z
+  EXPECT_EQ(time.back(), 'Z');
+  EXPECT_EQ(TempDir::Read(fx.dir / "m.csv"), "time,channel,rms_dBm,trace_max_dBm,trace_min_dBm\n" + time + ",10,-10.5,-3.25,-40\n");
+}
+
+// --interval counts from the first start, and every row says when it began.
+TEST(QuorvelMainJob, CountAndIntervalStampEveryRow) {
+  TempDir dir;
+  for (const char* command : {"measure", "burst-search", "trace"}) {
+    SCOPED_TRACE(command);
+    const CliResult r = RunCli({command, "--config", Empty(dir), "--meas-time", "0.001", "--count", "3", "--interval",
+                                "0.15", "--csv", "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream rows(r.out);
+    std::string line;
+    std::getline(rows, line);
+    EXPECT_EQ(line.rfind("time,", 0), 0u) << line;
+    std::vector<std::string> times;
+    while (std::getline(rows, line)) {
+      const std::string time = line.substr(0, line.find(','));
+      if (times.empty() || times.back() != time) times.push_back(time);
+    }
+    ASSERT_EQ(times.size(), 3u) << r.out.substr(0, 300);
+    // hh:mm:ss.mmm of the first and last start: at least two intervals apart
+    const auto seconds = [](const std::string& t) {
+      return std::stod(t.substr(11, 2)) * 3600 + std::stod(t.substr(14, 2)) * 60 + std::stod(t.substr(17, 6));
+    };
+    const double spread = std::fmod(seconds(times[2]) - seconds(times[0]) + 86400, 86400);
+    EXPECT_GE(spread, 0.299) << times[0] << " " << times[2];
   }
 }
 
@@ -551,7 +612,6 @@ TEST(QuorvelMainJob, BurstSearchAndTraceSaveCsvAndJson) {
 
 }  // namespace
 
-#include <nlohmann/json.hpp>
 
 namespace {
 

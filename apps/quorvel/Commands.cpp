@@ -1,5 +1,6 @@
 // The commands of the quorvel tool.
 #include "quorvel/Commands.h"
+#include "quorvel/CsvOut.h"
 #include "quorvel/JsonResult.h"
 
 
@@ -283,25 +284,35 @@ int Idn(Session& s) {
 int Measure(Session& s) {
   if (!s.Connect()) return kNoUnit;
   clsQuorvelUnit& unit = s.unit();
+  const Options& o = s.options();
   if (const int status = ApplySettings(s); status != kOk) return status;
   if (s.UnitRefused()) return kUnitErrors;
-  const long channel = s.options().Channel();
-  unit.MeasurementInit(channel);
-  const MeasuredValue rms = unit.Measure(channel);
-  const double max = unit.GetTraceMax(channel);
-  const double min = unit.GetTraceMin(channel);
-  if (s.options().json)
-    s.out() << JsonResult(s, Json{{"channel", channel},
-                                  {"rms", Hundredths(rms.Value)},
-                                  {"traceMax", Hundredths(max)},
-                                  {"traceMin", Hundredths(min)}})
-            << "\n";
-  else
-    s.out() << "Channel      " << channel << "\n"
-            << "RMS          " << Dbm(rms.Value) << "\n"
-            << "Trace max    " << Dbm(max) << "\n"
-            << "Trace min    " << Dbm(min) << "\n";
-  return s.ErrorStatusVerdict();
+  const long channel = o.Channel();
+  CsvOut csv(s, std::string(o.repeated ? "time," : "") + "channel,rms_dBm,trace_max_dBm,trace_min_dBm");
+  const int status = s.Repeat([&](const std::string& time, long) {
+    unit.MeasurementInit(channel);
+    const double rms = Hundredths(unit.Measure(channel).Value);
+    const double max = Hundredths(unit.GetTraceMax(channel));
+    const double min = Hundredths(unit.GetTraceMin(channel));
+    if (const int verdict = s.ErrorStatusVerdict(); verdict != kOk) return verdict;
+    if (csv.OnStandardOutput()) {
+      // standard output carries the CSV alone
+    } else if (o.json) {
+      const Json j = {{"channel", channel}, {"rms", rms}, {"traceMax", max}, {"traceMin", min}};
+      s.out() << JsonResult(s, o.repeated ? Stamped(time, j) : j) << "\n";
+    } else {
+      if (o.repeated) s.out() << "Time         " << time << "\n";
+      s.out() << "Channel      " << channel << "\n"
+              << "RMS          " << Dbm(rms) << "\n"
+              << "Trace max    " << Dbm(max) << "\n"
+              << "Trace min    " << Dbm(min) << "\n";
+    }
+    csv.Row((o.repeated ? time + "," : std::string()) + std::to_string(channel) + "," + Shortest(rms) + "," +
+            Shortest(max) + "," + Shortest(min));
+    return kOk;
+  });
+  if (!csv.Finish()) return kFailed;
+  return status;
 }
 
 int Errors(Session& s) {

@@ -33,6 +33,7 @@ inline constexpr unsigned kFirmwareOptions = 1u << 12;  // --force, --wait
 inline constexpr unsigned kDump = 1u << 13;
 inline constexpr unsigned kGlobal = 1u << 14;  // before or after the command
 inline constexpr unsigned kDiscoverWait = 1u << 15;
+inline constexpr unsigned kRepeat = 1u << 16;  // --count, --interval
 inline constexpr unsigned kSettings = kChannel | kFrequency | kMeasTime | kSampleRate | kAttenuationOption;
 
 // Options a command cannot do without (Command::needs).

@@ -15,4 +15,11 @@ inline std::string JsonResult(const Session& s, const nlohmann::ordered_json& re
   return out.dump();
 }
 
+// A result of a repeated measurement: the time it began first.
+inline nlohmann::ordered_json Stamped(const std::string& time, const nlohmann::ordered_json& result) {
+  nlohmann::ordered_json out = {{"time", time}};
+  for (const auto& [key, value] : result.items()) out[key] = value;
+  return out;
+}
+
 }  // namespace quorvel

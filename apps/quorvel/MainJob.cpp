@@ -10,6 +10,7 @@
 
 #include "driver/BurstSearch.h"
 #include "quorvel/Commands.h"
+#include "quorvel/CsvOut.h"
 #include "quorvel/JsonResult.h"
 #include "quorvel/Session.h"
 #include "platform/Files.h"
@@ -162,22 +163,6 @@ Json ToJson(const BurstSearch& r) {
 }
 
 
-// Writes the CSV: "-" is standard output; a file is replaced whole or not at
-// all (a link's target is written, a FIFO or device written in place).
-bool WriteCsv(Session& s, const std::string& file, const std::string& text) {
-  if (file == "-") {
-    s.out() << text;
-    return true;
-  }
-  try {
-    platform::files::WriteFile(file, text, "quorvel");
-    return true;
-  } catch (const vb::Error& e) {
-    s.Say() << "cannot write the CSV to " << e.Description() << "\n";
-    return false;
-  }
-}
-
 struct Measurement {
   long channel = 1;
   double rms = 0, traceMax = 0, traceMin = 0;
@@ -238,27 +223,34 @@ int RunJob(Session& s) {
 
 int BurstSearchJob(Session& s) {
   if (!s.Connect()) return kNoUnit;
-  const BurstSearch r = RunBurstSearch(s, s.options().sum, s.options().Channel());
-  if (r.verdict != kOk) return r.verdict;
-  const bool csvOnly = s.options().csv == "-";  // standard output carries the CSV alone
-  if (s.options().json && !csvOnly)
-    s.out() << JsonResult(s, ToJson(r)) << "\n";
-  else if (!csvOnly)
-    PrintBurstSearch(s, r);
-  if (s.options().csv && !r.cancelled) {
-    std::string csv = "burst,start_ms,on_time_ms,level_dBm,strongest\n";
+  const Options& o = s.options();
+  CsvOut csv(s, std::string(o.repeated ? "time," : "") + "burst,start_ms,on_time_ms,level_dBm,strongest");
+  const int status = s.Repeat([&](const std::string& time, long) {
+    const BurstSearch r = RunBurstSearch(s, o.sum, o.Channel());
+    if (r.verdict != kOk) return r.verdict;
+    if (r.cancelled) return kInterrupted;
+    const std::string stamp = o.repeated ? time + "," : "";
+    if (o.json && !csv.OnStandardOutput()) {
+      Json j = ToJson(r);
+      if (o.repeated) j = Stamped(time, j);
+      s.out() << JsonResult(s, j) << "\n";
+    } else if (!csv.OnStandardOutput()) {
+      if (o.repeated) s.out() << "Time           " << time << "\n";
+      PrintBurstSearch(s, r);
+    }
     if (r.Listed())
       for (long i = 0; i < r.count; ++i) {
         const auto k = static_cast<std::size_t>(i);
         const double rate = r.plan.sampleRate;
-        csv += std::to_string(i + 1) + "," + Shortest(AtSamplePeriod(r.start[k] * 1000, rate, 1e-3)) + "," +
-               Shortest(AtSamplePeriod(r.onTime[k] * 1000, rate, 1e-3)) + "," + Shortest(Hundredths(r.level[k])) +
-               "," + (i + 1 == r.strongest ? "yes" : "no") + "\n";
+        csv.Row(stamp + std::to_string(i + 1) + "," + Shortest(AtSamplePeriod(r.start[k] * 1000, rate, 1e-3)) + "," +
+                Shortest(AtSamplePeriod(r.onTime[k] * 1000, rate, 1e-3)) + "," + Shortest(Hundredths(r.level[k])) + "," +
+                (i + 1 == r.strongest ? "yes" : "no"));
       }
-    if (!WriteCsv(s, *s.options().csv, csv)) return kFailed;
-  }
-  const int verdict = s.ErrorStatusVerdict();  // 130 when the user stopped it
-  return verdict != kOk ? verdict : (r.errorStatus ? kUnitErrors : kOk);
+    const int verdict = s.ErrorStatusVerdict();  // 130 when the user stopped it
+    return verdict != kOk ? verdict : (r.errorStatus ? kUnitErrors : kOk);
+  });
+  if (!csv.Finish()) return kFailed;
+  return status;
 }
 
 int TraceJob(Session& s) {
@@ -268,36 +260,40 @@ int TraceJob(Session& s) {
   const long channel = o.Channel();
   if (const int status = ApplySettings(s); status != kOk) return status;
   if (s.UnitRefused()) return kUnitErrors;
-  u.MeasurementInit(channel);
-  std::vector<double> trace;
-  u.GetTrace(channel, trace);
   const vb::Long rate = u.GetSampleRate(channel >= 1 ? channel : 1, false);
-  const int verdict = s.ErrorStatusVerdict();
-  double lo = 0, hi = 0;
-  if (!trace.empty()) {
-    const auto [mn, mx] = std::minmax_element(trace.begin(), trace.end());
-    lo = *mn;
-    hi = *mx;
-  }
-  if (o.csv == "-") {
-    // standard output carries the CSV alone
-  } else if (o.json) {
-    Json values = Json::array();
-    for (const double v : trace) values.push_back(Hundredths(v));
-    s.out() << JsonResult(s, Json{{"channel", channel}, {"sampleRate", rate}, {"values", std::move(values)}}) << "\n";
-  } else {
-    s.out() << "Trace of channel " << channel << ": " << trace.size() << " values at " << rate << " samples/s\n"
-            << "  Max            " << Dbm(hi) << "\n"
-            << "  Min            " << Dbm(lo) << "\n";
-  }
-  if (o.csv) {
-    std::string csv = "index,time_s,level_dBm\n";
+  CsvOut csv(s, std::string(o.repeated ? "time," : "") + "index,time_s,level_dBm");
+  std::vector<double> trace;
+  const int status = s.Repeat([&](const std::string& time, long) {
+    u.MeasurementInit(channel);
+    u.GetTrace(channel, trace);
+    if (const int verdict = s.ErrorStatusVerdict(); verdict != kOk) return verdict;
+    double lo = 0, hi = 0;
+    if (!trace.empty()) {
+      const auto [mn, mx] = std::minmax_element(trace.begin(), trace.end());
+      lo = *mn;
+      hi = *mx;
+    }
+    if (csv.OnStandardOutput()) {
+      // standard output carries the CSV alone
+    } else if (o.json) {
+      Json values = Json::array();
+      for (const double v : trace) values.push_back(Hundredths(v));
+      Json j = {{"channel", channel}, {"sampleRate", rate}, {"values", std::move(values)}};
+      s.out() << JsonResult(s, o.repeated ? Stamped(time, j) : j) << "\n";
+    } else {
+      if (o.repeated) s.out() << "Time           " << time << "\n";
+      s.out() << "Trace of channel " << channel << ": " << trace.size() << " values at " << rate << " samples/s\n"
+              << "  Max            " << Dbm(hi) << "\n"
+              << "  Min            " << Dbm(lo) << "\n";
+    }
+    const std::string stamp = o.repeated ? time + "," : "";
     for (std::size_t i = 0; i < trace.size(); ++i)
-      csv += std::to_string(i) + "," + Shortest(AtSamplePeriod(static_cast<double>(i) / rate, rate, 1)) + "," +
-             Shortest(Hundredths(trace[i])) + "\n";
-    if (!WriteCsv(s, *o.csv, csv)) return kFailed;
-  }
-  return verdict;
+      csv.Row(stamp + std::to_string(i) + "," + Shortest(AtSamplePeriod(static_cast<double>(i) / rate, rate, 1)) + "," +
+              Shortest(Hundredths(trace[i])));
+    return kOk;
+  });
+  if (!csv.Finish()) return kFailed;
+  return status;
 }
 
 }  // namespace quorvel

@@ -171,6 +171,17 @@ void Apply(const Given& g, const Command& c, Options& o) {
     }
     o.csv = *v;
   }
+  if (const std::string* v = g.Get("--count")) {
+    long n = 0;
+    if (!ParseLong(*v, n) || n < 1 || n > 1000000) Fail("--count takes 1 to 1000000 measurements, not '" + *v + "'");
+    o.count = n;
+    o.repeated = true;
+  }
+  if (const std::string* v = g.Get("--interval")) {
+    o.interval = Number("--interval", *v);
+    if (o.interval < 0 || o.interval > 86400) Fail("--interval takes 0 to 86400 seconds between measurements");
+    o.repeated = true;
+  }
   if (o.csv == "-" && o.json) Fail("--csv - and --json both want standard output: choose one");
   if (const std::string* v = g.Get("--folder")) o.folder = *v;
   if (c.takes & kDiscoverWait) o.wait = 1;

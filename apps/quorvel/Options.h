@@ -44,6 +44,11 @@ struct Options {
   std::optional<double> threshold;
   std::optional<std::string> csv;
   bool json = false;
+  // --count N --interval S: measure N times, a measurement starting every S
+  // seconds; each result then carries its time.
+  long count = 1;
+  double interval = 0;
+  bool repeated = false;  // --count or --interval given
   bool dump = false;  // panel: print the service form as text
   // What the command does with the unit (Parse sets them from the command table).
   bool connects = true;  // talks to it

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <chrono>
+#include <cstdio>
 #include <cmath>
 
 
@@ -172,6 +174,46 @@ int Session::Finish(int status) {
   if (status == kOk || (keepOnError_ && status == kUnitErrors)) out_ << buffer_.str();
   buffer_.str({});
   return status;
+}
+
+void Session::Deliver() {
+  out_ << buffer_.str() << std::flush;
+  buffer_.str({});
+}
+
+namespace {
+std::string UtcNow() {
+  using namespace std::chrono;
+  const auto ms = floor<milliseconds>(system_clock::now());
+  const auto day = floor<days>(ms);
+  const year_month_day date{day};
+  const hh_mm_ss time{ms - day};
+  char text[40];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02ld:%02ld:%02ld.%03ldZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<long>(time.hours().count()), static_cast<long>(time.minutes().count()),
+                static_cast<long>(time.seconds().count()), static_cast<long>(time.subseconds().count()));
+  return text;
+}
+}  // namespace
+
+int Session::Repeat(const std::function<int(const std::string& time, long n)>& once) {
+  using Clock = std::chrono::steady_clock;
+  const auto first = Clock::now();
+  for (long n = 1; n <= o_.count; ++n) {
+    // The next start, counted from the first: a slow measurement does not shift the others.
+    const auto due = first + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o_.interval * static_cast<double>(n - 1)));
+    while (Clock::now() < due) {
+      if (host_->StopRequested()) return kInterrupted;
+      const auto left = std::chrono::duration<double, std::milli>(due - Clock::now()).count();
+      host_->Wait(static_cast<float>(std::min(left, 100.0)));
+    }
+    if (host_->StopRequested()) return kInterrupted;
+    const int status = once(UtcNow(), n);
+    if (status != kOk) return status;
+    if (o_.repeated) Deliver();
+  }
+  return kOk;
 }
 
 int Session::ErrorStatusVerdict() {

@@ -49,6 +49,14 @@ class Session {
   // an interruption.  Returns the final exit status.
   int Finish(int status);
   void KeepOutputOnError() { keepOnError_ = true; }
+  // Writes the results so far now: a repeated measurement's completed rows
+  // stand whatever happens to a later one.
+  void Deliver();
+  // Runs `once` options().count times, one starting every options().interval
+  // seconds, with the time it began (UTC, ISO 8601) and its number from 1.
+  // Ends at the first run that does not give kOk, or when the user stops;
+  // returns that status.
+  int Repeat(const std::function<int(const std::string& time, long n)>& once);
 
   clsQuorvelUnit& unit() { return *unit_; }
   host::ReferenceHost& host() { return *host_; }
