@@ -29,6 +29,9 @@ struct Ipv4Endpoint {
 QUORVEL_API bool ReceiveDatagram(int fd, std::string& out, Ipv4Endpoint& from, std::size_t max = 1500);
 QUORVEL_API bool SendDatagram(int fd, std::string_view data, const Ipv4Endpoint& to);
 
+// What a broadcast socket asks the system to hold of answers not yet read.
+inline constexpr int kBroadcastReceiveBuffer = 4 << 20;
+
 // A UDP socket of its own, on any port, that may send to broadcast addresses.
 class QUORVEL_API BroadcastSocket {
  public:

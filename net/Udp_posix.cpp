@@ -43,6 +43,10 @@ bool BroadcastSocket::Open(std::string& error) {
     fd_.Reset();
     return false;
   }
+  // Room for the answers of a whole network arriving at once: a small
+  // buffer drops the ones after the first few hundred.  Best effort.
+  const int room = kBroadcastReceiveBuffer;
+  ::setsockopt(fd_.get(), SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
   return true;
 }
 

@@ -43,6 +43,9 @@ bool BroadcastSocket::Open(std::string& error) {
     fd_.Reset();
     return false;
   }
+  // Room for the answers of a whole network arriving at once.  Best effort.
+  const int room = kBroadcastReceiveBuffer;
+  ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&room), sizeof room);
   return true;
 }
 

@@ -106,7 +106,8 @@ constexpr Command kCommands[] = {
     {.name = "discover",
      .run = Discover,
      .help = "find VXI-11 units on the local networks (a broadcast to their\n"
-             "portmappers, then *IDN? to each) and list their resource strings",
+             "portmappers, then *IDN? to each, all within --wait) and list their\n"
+             "resource strings; on the loopback when no other interface is up",
      .takes = kDiscoverWait | kJson},
     {.name = "panel",
      .run = Panel,
@@ -156,7 +157,9 @@ constexpr OptionInfo kOptions[] = {
     {"--force", "", "upload even when the file's block header does not match its size", kFirmwareOptions},
     {"--wait", "SECONDS", "how long to wait for the unit to come back (default 60)", kFirmwareOptions},
     {"--dump", "", "print the service form as text (needed: the tool has no window)", kDump},
-    {"--wait", "SECONDS", "how long to wait for answers to the broadcast (default 1)", kDiscoverWait},
+    {"--wait", "SECONDS", "how long the whole search takes: answers to the broadcast and their identities (default 1)",
+     kDiscoverWait},
+    {"--interface", "NAME", "broadcast on this network interface only (lo: the machine's own units)", kDiscoverWait},
 };
 
 constexpr std::string_view kExitStatus =

@@ -184,6 +184,10 @@ void Apply(const Given& g, const Command& c, Options& o) {
   }
   if (o.csv == "-" && o.json) Fail("--csv - and --json both want standard output: choose one");
   if (const std::string* v = g.Get("--folder")) o.folder = *v;
+  if (const std::string* v = g.Get("--interface")) {
+    if (v->empty()) Fail("--interface needs a network interface's name (ip link lists them)");
+    o.interfaceName = *v;
+  }
   if (c.takes & kDiscoverWait) o.wait = 1;
   if (const std::string* v = g.Get("--wait")) {
     o.wait = Number("--wait", *v);

@@ -49,6 +49,7 @@ struct Options {
   long count = 1;
   double interval = 0;
   bool repeated = false;  // --count or --interval given
+  std::string interfaceName;  // discover: only this network interface
   bool dump = false;  // panel: print the service form as text
   // What the command does with the unit (Parse sets them from the command table).
   bool connects = true;  // talks to it

@@ -120,13 +120,13 @@ def portmapper_dribble_in_namespace(quorvel, sim, tmp, m):
         server.stop()
 
 
-@case("vxi11-dribble-portmapper", "the portmapper's GETPORT reply dribbles (port 111 in a network namespace)")
-def vxi11_dribble_portmapper(ctx):
+def in_namespace(ctx, part):
+    """Runs NAMESPACE_PARTS[part] in a network namespace of its own (only its loopback, port 111 free)."""
     cmd = netns_command()
     if not cmd:
         raise Skipped("no network namespace can be made here")
     here = os.path.dirname(os.path.abspath(__file__))
-    child = Watched(cmd + [sys.executable, os.path.join(here, "run.py"), "--netns-child", "portmapper-dribble",
+    child = Watched(cmd + [sys.executable, os.path.join(here, "run.py"), "--netns-child", part,
                            "--quorvel", ctx.quorvel_path, "--sim", ctx.sim_path, "--tmp", ctx.tmp],
                     env=ctx.env, out_path=ctx.path("netns.out"), err_path=ctx.path("netns.err"))
     if child.wait(30) is None:
@@ -143,6 +143,65 @@ def vxi11_dribble_portmapper(ctx):
     if r["outcome"] != "ok":
         raise Failed(r["note"])
     ctx.m.note(r["note"])
+
+
+@case("vxi11-dribble-portmapper", "the portmapper's GETPORT reply dribbles (port 111 in a network namespace)")
+def vxi11_dribble_portmapper(ctx):
+    in_namespace(ctx, "portmapper-dribble")
+
+
+# --- discover: hundreds of hosts whose units never answer, and a real one -----------
+
+DISCOVER_WAIT = 3.0
+BLACK_HOLES = 300
+
+
+def loopback_address(k):
+    return "127.0.%d.%d" % (k // 250, 2 + k % 250)
+
+
+def discover_in_namespace(quorvel, sim, tmp, m):
+    """Runs inside the namespace: the real simulator alone, then among hundreds of hosts that never identify."""
+    import resource
+    loopback_up()
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (min(max(soft, 4096), hard), hard))
+    ctx = Ctx(quorvel, sim, tmp, m)
+    real_ip = "127.0.0.1"
+    real = ctx.sim(socket_port=False, host_port_pm=111)
+    try:
+        # Alone on the loopback (no other interface is up): found and identified.
+        control = ctx.quorvel(["discover", "--wait", "1", "--json"], 10)
+        require(control.rc == 0, "control run: %s: %s" % (control.describe(), control.last_err_line()))
+        cut = ctx.quorvel(["discover", "--wait", "5", "--timeout", "1"], 4)
+        require(cut.rc == 124 and "TCPIP::127.0.0.1::inst0::INSTR" in cut.out,
+                "--timeout 1 before --wait 5 ends: %s, printed %r" % (cut.describe(), short(cut.out, 80)))
+        named = ctx.quorvel(["discover", "--interface", "nope"], 10)
+        require(named.rc == 2 and "lo" in named.err, "--interface nope: %s: %s" % (named.describe(), named.last_err_line()))
+        flood = hostile.DiscoverFlood(BLACK_HOLES, loopback_address)
+        try:
+            run = ctx.quorvel(["discover", "--wait", str(DISCOVER_WAIT), "--json"], DISCOVER_WAIT + 5)
+        finally:
+            flood.stop()
+    finally:
+        real.end()
+    ctx.m.time(run.seconds)
+    ctx.m.memory(run.peak_mb)
+    require(not run.timed_out and run.rc == 0, "among %d silent hosts: %s: %s" % (BLACK_HOLES, run.describe(), run.last_err_line()))
+    require(run.seconds <= DISCOVER_WAIT + 1.0, "--wait %.0f took %.1f s" % (DISCOVER_WAIT, run.seconds))
+    found = json.loads(run.out)
+    require(len(found) == BLACK_HOLES + 1, "%d hosts listed, %d answered" % (len(found), BLACK_HOLES + 1))
+    mine = [h for h in found if h["resource"] == "TCPIP::%s::inst0::INSTR" % real_ip]
+    require(mine and "Zentrix8" in mine[0]["identity"], "the real unit: %s" % (mine or "not listed"))
+    ctx.m.note("%d hosts listed after %.1f s with --wait %.0f, the real unit identified" % (len(found), run.seconds, DISCOVER_WAIT))
+
+
+@case("discover-flood", "discover among 300 hosts whose units never answer *IDN? and one real unit")
+def discover_flood(ctx):
+    in_namespace(ctx, "discover")
+
+
+NAMESPACE_PARTS = {"portmapper-dribble": portmapper_dribble_in_namespace, "discover": discover_in_namespace}
 
 
 # --- the raw socket --------------------------------------------------------------------

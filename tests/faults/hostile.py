@@ -330,3 +330,56 @@ class ScpiHostile(TcpServer):
                     self.sent += conn.send(chunk)
                 except BlockingIOError:
                     pass
+
+
+class DiscoverFlood:
+    """Hundreds of hosts answering a portmapper broadcast on the loopback
+    (127.255.255.255:111): each replies from an address of its own with a
+    core port, and its portmapper accepts a TCP connection and never answers,
+    so an *IDN? to it waits for its time-out."""
+
+    def __init__(self, count, address_of):
+        self.stopping = threading.Event()
+        self.listener = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind(("127.255.255.255", 111))
+        self.senders, self.silent = [], []
+        for k in range(count):
+            ip = address_of(k)
+            u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            u.bind((ip, 0))
+            t = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            t.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            t.bind((ip, 111))
+            t.listen(8)  # connections wait in the backlog, never accepted
+            self.senders.append(u)
+            self.silent.append(t)
+        self.requests = 0
+        self._thread = threading.Thread(target=self._serve, daemon=True)
+        self._thread.start()
+
+    def _serve(self):
+        while not self.stopping.is_set():
+            r, _, _ = select.select([self.listener], [], [], 0.1)
+            if not r:
+                continue
+            try:
+                data, peer = self.listener.recvfrom(2048)
+                xid = rpc.parse_call(data)[0]
+            except (OSError, rpc.RpcError, IndexError):
+                continue
+            self.requests += 1
+            reply = rpc.reply_header(xid) + rpc.u32(111)  # the core port: the silent listener's
+            for n, u in enumerate(self.senders, 1):
+                try:
+                    u.sendto(reply, peer)
+                except OSError:
+                    pass
+                if n % 25 == 0:
+                    time.sleep(0.002)  # as hosts on a network answer: not all in one microsecond
+
+    def stop(self):
+        self.stopping.set()
+        self._thread.join(2)
+        for s in [self.listener] + self.senders + self.silent:
+            s.close()

@@ -64,7 +64,7 @@ def netns_child(args):
     result = {"outcome": "ok", "seconds": None, "peak_mb": None, "note": ""}
     m = suite.Measure()
     try:
-        cases_client.portmapper_dribble_in_namespace(args.quorvel, args.sim, tmp, m)
+        cases_client.NAMESPACE_PARTS[args.netns_child](args.quorvel, args.sim, tmp, m)
         result.update(note="; ".join(m.notes))
     except suite.Failed as e:
         result.update(outcome="FAIL", note=str(e))
