@@ -101,6 +101,24 @@ TEST(Settings, StoreAndSend) {
       {"SubSampleRate4MeansMax", [](Unit& u) { u.SetSubSampleRate(4, 1, true); },
        {":SENS1:SAMP:COUNT 250", ":CONF:CLOC C250", ":SENS1:SAMP:DIVF 250", ":SENS1:SAMP:DIVS 4",
         ":SENS1:SAMP:MODE MAX"}},
+      // Decimation below 1 MHz keeps the plain sample mode; only above it takes the maxima.
+      {"SubSampleRateBelow1MHzKeepsTheSampleMode",
+       [](Unit& u) {
+         u.SetSampleRate(500000, 1);
+         u.SetSubSampleRate(4, 1, true);
+       },
+       {":SENS1:SAMP:COUNT 125", ":CONF:CLOC C250", ":SENS1:SAMP:DIVF 250", ":SENS1:SAMP:DIVS 2",
+        ":SENS1:SAMP:MODE SAMP"}},
+      // A sensor an auxiliary channel shares (6, 7, 8) goes back to the power detector when switched off.
+      {"SwitchingOffSensors6To8SendsTheirMode",
+       [](Unit& u) {
+         for (vb::Long s : {6, 8}) u.SetActivePort(s, true, false);
+         for (vb::Long s : {6, 8}) u.SetActivePort(s, false, true);
+         u.SetActivePort(5, true, false);
+         u.SetActivePort(5, false, true);  // a plain sensor has no mode to send
+         EXPECT_EQ(u.StoredActivePortMask(), 0);
+       },
+       {":SENS6:MODE PDET", ":SENS8:MODE PDET"}},
       {"TriggerOffsetInSamplesAndItsMode",
        [](Unit& u) {
          u.SetTriggerOffset(0.0001, 1, true);
