@@ -26,7 +26,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # what the driver's lines are for.  The network and tool tests add time, not coverage.
 TEST_FILTER = "-*Network*:*Transports*:*Vxi11*:Quorvel*:*RealUnit*:*Component*"
 SKIP = re.compile(r"^\s*(//|#|$|return;|break;|continue;|[{}]+;?$|(const |static |constexpr |auto |using |namespace )"
-                  r"|[\w:<>,\s\*&]+\s[\w]+(\{\}|\s*=.*|\(.*\));$)")
+                  r"|[\w:<>,\s\*&]+\s[\w]+(\{\}|\s*=.*|\(.*\))?;$)")
 
 
 def candidates(path):
