@@ -136,7 +136,10 @@ constexpr OptionInfo kOptions[] = {
     {"--meas-time", "S", "measuring time in seconds (the samples it takes must fit the unit's 200000)", kMeasTime},
     {"--sample-rate", "N", "samples per second, a rate the sampler makes (250 or 252 MHz divided by a whole number)",
      kSampleRate},
-    {"--attenuation", "DB", "attenuation correction", kAttenuationOption},
+    {"--attenuation", "DB", "attenuation correction the unit applies to its readings (a number of dB; the unit checks "
+                            "its range, and a value it refuses ends the command with status 4 before measuring; a "
+                            "path's attenuator is --att)",
+     kAttenuationOption},
     {"--sum", "LIST", "sensors to sum, e.g. 2,3 (the first one leads)", kSumList},
     {"--threshold", "DB", "how far below the peak a burst begins, -10 to 70", kThreshold},
     {"--csv", "FILE", "also write what was read as CSV (- for standard output, instead of the report)", kCsvFile},
