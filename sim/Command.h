@@ -24,13 +24,7 @@ struct Zentrix8::Command {
 
   long Num(std::size_t i) const { return i < nums.size() ? nums[i] : 1; }
   double Value() const {
-    const std::string_view a = detail::Trim(args);
-    if (a.empty()) throw detail::ScpiError{-109, "Missing parameter"};
-    double v = 0;
-    const char* first = a.data();
-    if (*first == '+') ++first;
-    const auto [ptr, ec] = std::from_chars(first, a.data() + a.size(), v);
-    if (ec != std::errc() || ptr == first) throw detail::ScpiError{-104, "Data type error"};
+    const double v = detail::ParseDecimal(args);
     // NAN and INF read as numbers, but no setting of the unit can hold them.
     if (!std::isfinite(v)) throw detail::ScpiError{-222, "Data out of range"};
     return v;

@@ -92,13 +92,27 @@ void Zentrix8::Port::Write(std::string_view bytes, bool end) {
 // The answers to the queries of one message form one response message,
 // joined by ";" (IEEE 488.2), sent when the message is done.
 void Zentrix8::Port::Compose(std::string text, Clock::time_point readyAt) {
+  if (overflowed_) return;
   if (!text.empty() && text.back() == '\n') text.pop_back();
+  if (composed_.size() + text.size() + 1 > kMaxQueuedBytes) {
+    // A compound query asking for more than an answer may hold: the whole
+    // response is dropped, as the standard has it for one the unit cannot hold.
+    overflowed_ = true;
+    std::string().swap(composed_);
+    unit_->QueueError(-350, "Queue overflow");
+    return;
+  }
   composed_ += (composing_ ? ";" : "") + text;
   composing_ = true;
   composedReady_ = std::max(composedReady_, readyAt);
 }
 
 void Zentrix8::Port::FinishMessage() {
+  if (std::exchange(overflowed_, false)) {
+    composing_ = false;
+    composedReady_ = {};
+    return;
+  }
   if (!composing_) return;
   composing_ = false;
   std::string answer = std::move(composed_) + "\n";

@@ -21,7 +21,8 @@ namespace sim {
 class QUORVEL_API Zentrix8::Port {
  public:
   // Answers waiting beyond this many bytes are dropped with -350 "Queue
-  // overflow" (one answer larger than this still fits an empty queue).
+  // overflow" (one answer larger than this still fits an empty queue); the
+  // response to one message (its answers joined by ";") is bounded the same.
   static constexpr std::size_t kMaxQueuedBytes = 4u << 20;
 
   explicit Port(std::shared_ptr<Zentrix8> unit);
@@ -53,6 +54,7 @@ class QUORVEL_API Zentrix8::Port {
   void FinishMessage();
   std::string composed_;
   bool composing_ = false;
+  bool overflowed_ = false;  // the message's response outgrew the bound: it is dropped
   // A firmware block is counted as it streams in, never kept whole.
   struct Block {
     bool active = false;

@@ -45,14 +45,7 @@ void Zentrix8::CommonCommand(const std::string& c, bool& opc) {
   const std::size_t blank = c.find(' ');
   const std::string head = c.substr(0, blank);
   const std::string arg = blank == std::string::npos ? std::string() : std::string(Trim(std::string_view(c).substr(blank + 1)));
-  const auto mask = [&]() -> long {
-    long v = 0;
-    const auto [ptr, ec] = std::from_chars(arg.data(), arg.data() + arg.size(), v);
-    if (arg.empty()) throw ScpiError{-109, "Missing parameter"};
-    if (ec != std::errc() || ptr != arg.data() + arg.size()) throw ScpiError{-104, "Data type error"};
-    if (v < 0 || v > 255) throw ScpiError{-222, "Data out of range"};
-    return v;
-  };
+  const auto mask = [&] { return ParseMask(arg); };
   if (head == "*CLS") {
     esr_ = 0;
     errors_.clear();

@@ -92,22 +92,35 @@ void Zentrix8::ProcessMessage(std::string_view message, Port& port) {
     log_.emplace_back(message.substr(0, kLoggedBytes));
     if (log_.size() > kLoggedMessages) log_.pop_front();
     port.composing_ = false;
+    port.overflowed_ = false;
     port.composed_.clear();
   }
   // The unit is held one command at a time, so one client's long message
   // does not stop the others.
   bool opc = false;
+  std::string path;  // the program header path a relative header after ";" continues
   std::size_t start = 0;
   while (start <= message.size()) {
     const std::size_t semi = std::min(message.find(';', start), message.size());
     const std::string_view part = Trim(message.substr(start, semi - start));
-    if (!part.empty()) {
-      std::lock_guard lock(mutex_);
-      current_ = &port;
-      ProcessCommand(part, opc);
-      current_ = nullptr;
-    }
     start = semi + 1;
+    if (part.empty()) continue;
+    std::lock_guard lock(mutex_);
+    // Once the response has outgrown its bound, further queries only make answers that are dropped.
+    if (port.overflowed_ && part.front() != '*' && part.find('?') != std::string_view::npos) continue;
+    std::string resolved;
+    if (part.front() != '*' && part.front() != ':' && !path.empty() && KnownHeader(path + std::string(part)))
+      resolved = path + std::string(part);  // ":SENS1:FREQ 1e9;FREQ?" asks :SENS1:FREQ?
+    const std::string_view command = resolved.empty() ? part : std::string_view(resolved);
+    if (command.front() != '*') {
+      // The path is the header up to its last ":" (common commands leave it).
+      const std::string_view header = command.substr(0, command.find_first_of(" ?"));
+      const std::size_t colon = header.rfind(':');
+      path = colon == std::string_view::npos ? std::string() : std::string(header.substr(0, colon + 1));
+    }
+    current_ = &port;
+    ProcessCommand(command, opc);
+    current_ = nullptr;
   }
   {
     std::lock_guard lock(mutex_);
@@ -138,58 +151,7 @@ void Zentrix8::ProcessCommand(std::string_view text, bool& opc) {
       CommonCommand(Upper(text), opc);
       return;
     }
-    if (text.front() == ':') text.remove_prefix(1);
-    Command cmd;
-    cmd.text = std::string(text);
-    const std::size_t stop = text.find_first_of(" ?");
-    std::string_view header = text.substr(0, stop);
-    if (stop != std::string_view::npos) {
-      if (text[stop] == '?')
-        cmd.query = true;  // anything after the "?" (",,0") is ignored
-      else
-        cmd.args = std::string(text.substr(stop + 1));
-    }
-    // Nodes with numeric suffixes; ":SENS:" means sensor 1, ":SUMP:" the summing path (0).
-    std::vector<std::string> nodes;
-    for (std::size_t p = 0; p <= header.size();) {
-      const std::size_t colon = std::min(header.find(':', p), header.size());
-      // SENSe1, FREQuency: long or short form, any case; the suffix stays.
-      std::string node = Upper(header.substr(p, colon - p));
-      std::size_t digits = node.size();
-      while (digits > 0 && std::isdigit(static_cast<unsigned char>(node[digits - 1]))) --digits;
-      nodes.push_back(ShortForm(node.substr(0, digits)) + node.substr(digits));
-      p = colon + 1;
-    }
-    // Nodes that take a numeric suffix, by their position: SENS<n>, its TRIG<n>;
-    // CONF:PORT<n>, CONF:PART<n>, CONF:TRIG:OUTP<n>/MEAS<n>; CAL:PATH<n>:PORT<n>:ROW<n>.
-    const std::vector<std::string> raw = nodes;
-    auto suffixed = [&](std::size_t i, const std::string& name) {
-      const std::string first = raw[0].rfind("SENS", 0) == 0 ? "SENS" : raw[0];
-      if (name == "SENS") return i == 0;
-      if (name == "TRIG") return i == 1 && first == "SENS";
-      if (name == "PORT") return (i == 1 && first == "CONF") || (i == 2 && first == "CAL");
-      if (name == "PART") return i == 1 && first == "CONF";
-      if (name == "PATH") return i == 1 && first == "CAL";
-      if (name == "ROW") return i == 3 && first == "CAL";
-      if (name == "OUTP" || name == "MEAS") return i == 2 && first == "CONF" && raw.size() > 1 && raw[1] == "TRIG";
-      return false;
-    };
-    for (std::size_t i = 0; i < nodes.size(); ++i) {
-      std::string& n = nodes[i];
-      std::size_t d = n.size();
-      while (d > 0 && std::isdigit(static_cast<unsigned char>(n[d - 1]))) --d;
-      const std::string name = n.substr(0, d);
-      if (i == 0 && n == "SUMP") {
-        cmd.nums.push_back(0);  // the summing path
-        n = "SENS#";
-      } else if (suffixed(i, name)) {
-        cmd.nums.push_back(d < n.size() ? std::stol(n.substr(d)) : 1);  // no suffix means 1
-        n = name + "#";
-      } else if (d < n.size()) {
-        throw ScpiError{-113, "Undefined header"};
-      }
-      cmd.key += (i ? ":" : "") + n;
-    }
+    Command cmd = ParseHeader(text);
     const auto& handlers = Handlers();
     const auto it = handlers.find(cmd.key);
     if (it == handlers.end()) throw ScpiError{-113, "Undefined header"};
@@ -199,6 +161,70 @@ void Zentrix8::ProcessCommand(std::string_view text, bool& opc) {
   } catch (const std::exception&) {
     QueueError(-100, "Command error");  // e.g. a suffix too long to be a number
   }
+}
+
+bool Zentrix8::KnownHeader(const std::string& text) {
+  try {
+    return Handlers().count(ParseHeader(text).key) != 0;
+  } catch (...) {
+    return false;
+  }
+}
+
+Zentrix8::Command Zentrix8::ParseHeader(std::string_view text) {
+  if (text.front() == ':') text.remove_prefix(1);
+  Command cmd;
+  cmd.text = std::string(text);
+  const std::size_t stop = text.find_first_of(" ?");
+  std::string_view header = text.substr(0, stop);
+  if (stop != std::string_view::npos) {
+    if (text[stop] == '?')
+      cmd.query = true;  // anything after the "?" (",,0") is ignored
+    else
+      cmd.args = std::string(text.substr(stop + 1));
+  }
+  // Nodes with numeric suffixes; ":SENS:" means sensor 1, ":SUMP:" the summing path (0).
+  std::vector<std::string> nodes;
+  for (std::size_t p = 0; p <= header.size();) {
+    const std::size_t colon = std::min(header.find(':', p), header.size());
+    // SENSe1, FREQuency: long or short form, any case; the suffix stays.
+    std::string node = Upper(header.substr(p, colon - p));
+    std::size_t digits = node.size();
+    while (digits > 0 && std::isdigit(static_cast<unsigned char>(node[digits - 1]))) --digits;
+    nodes.push_back(ShortForm(node.substr(0, digits)) + node.substr(digits));
+    p = colon + 1;
+  }
+  // Nodes that take a numeric suffix, by their position: SENS<n>, its TRIG<n>;
+  // CONF:PORT<n>, CONF:PART<n>, CONF:TRIG:OUTP<n>/MEAS<n>; CAL:PATH<n>:PORT<n>:ROW<n>.
+  const std::vector<std::string> raw = nodes;
+  auto suffixed = [&](std::size_t i, const std::string& name) {
+    const std::string first = raw[0].rfind("SENS", 0) == 0 ? "SENS" : raw[0];
+    if (name == "SENS") return i == 0;
+    if (name == "TRIG") return i == 1 && first == "SENS";
+    if (name == "PORT") return (i == 1 && first == "CONF") || (i == 2 && first == "CAL");
+    if (name == "PART") return i == 1 && first == "CONF";
+    if (name == "PATH") return i == 1 && first == "CAL";
+    if (name == "ROW") return i == 3 && first == "CAL";
+    if (name == "OUTP" || name == "MEAS") return i == 2 && first == "CONF" && raw.size() > 1 && raw[1] == "TRIG";
+    return false;
+  };
+  for (std::size_t i = 0; i < nodes.size(); ++i) {
+    std::string& n = nodes[i];
+    std::size_t d = n.size();
+    while (d > 0 && std::isdigit(static_cast<unsigned char>(n[d - 1]))) --d;
+    const std::string name = n.substr(0, d);
+    if (i == 0 && n == "SUMP") {
+      cmd.nums.push_back(0);  // the summing path
+      n = "SENS#";
+    } else if (suffixed(i, name)) {
+      cmd.nums.push_back(d < n.size() ? std::stol(n.substr(d)) : 1);  // no suffix means 1
+      n = name + "#";
+    } else if (d < n.size()) {
+      throw ScpiError{-113, "Undefined header"};
+    }
+    cmd.key += (i ? ":" : "") + n;
+  }
+  return cmd;
 }
 
 void Zentrix8::Answer(std::string text) { AnswerAt(std::move(text), Clock::now()); }

@@ -123,6 +123,11 @@ class QUORVEL_API Zentrix8 {
   static const std::map<std::string, Handler>& Handlers();
   void ProcessMessage(std::string_view message, Port& port);
   void ProcessCommand(std::string_view text, bool& opcRequested);
+  // A program header (":SENS1:FREQ 1e9") as the handler table knows it;
+  // throws the unit's error when it cannot be one.
+  static Command ParseHeader(std::string_view text);
+  // Whether the table has a handler for the header.
+  static bool KnownHeader(const std::string& text);
   void FinishFirmware(Port& port);
   void Answer(std::string text);
   void AnswerAt(std::string text, Clock::time_point readyAt);

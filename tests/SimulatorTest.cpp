@@ -312,11 +312,46 @@ TEST(SimulatorModel, CommonCommandsStatusErrorQueueLongFormsAndCompoundQueries) 
       {"*IDN?;SYST:VERS?", "Tavlor,Zentrix8,Z8-000123,2.4.1;1999.0\n"},
       {"*ESE 256", ""},
       {"SYST:ERR?", "-222,\"Data out of range\"\n"},
+      // Register masks as IEEE 488.2 sends numbers: signed, with decimals (rounded), non-decimal.
+      {"*ESE +5;*ESE?", "5\n"},
+      {"*ESE 2.5;*ESE?;*ESE 3.7;*ESE?", "2;4\n"},
+      {"*ESE #H10;*ESE?;*SRE #B101;*SRE?;*ESE #q17;*ESE?", "16;5;15\n"},
+      {"*ESE #H100;*ESE #X1;*ESE 1e9", ""},
+      {"SYST:ERR?;SYST:ERR?;SYST:ERR?", "-222,\"Data out of range\";-104,\"Data type error\";-222,\"Data out of range\"\n"},
+      // A header after ";" without ":" continues the path of the one before it.
+      {":SENS1:FREQ 1e9;FREQ?", "1000000000\n"},
+      {":SENS2:CORR:ATT 1.5;GAIN 2;ATT?;GAIN?;*ESE?;ATT?", "1.5;2;15;1.5\n"},  // a common command keeps the path
+      {"SENS1:FREQ?;SENS2:CORR:ATT?", "1000000000;1.5\n"},                      // a header that is whole from the root
+      {":SENS1:FROB?;FREQ?", "1000000000\n"},
+      {"SYST:ERR?", "-113,\"Undefined header\"\n"},
   };
   for (const auto& [message, answer] : exchange) {
     p.Write(message);
     EXPECT_EQ(p.Read(1000), answer) << message;
   }
+}
+
+// The response to one message is bounded like one answer: a compound query
+// asking for more is dropped with -350, and the port serves on.
+TEST(SimulatorModel, ACompoundResponseIsBoundedLikeOneAnswer) {
+  auto unit = sim::Zentrix8::Replace("ModelCompound");
+  unit->SetTimeScale(0);
+  sim::Zentrix8::Port p(unit);
+  p.Write(":SENS1:SAMP:DIVF 250;:SENS1:SAMP:COUNT 200000;*CLS;:INIT:IMM;*OPC");
+  p.Write(":SENS1:TRAC:DATA?");
+  const std::string one = p.Read(64u << 20);
+  ASSERT_GT(one.size(), 600000u);
+  ASSERT_LT(one.size(), sim::Zentrix8::Port::kMaxQueuedBytes);
+  std::string many;
+  for (int i = 0; i < 50; ++i) many += ":SENS1:TRAC:DATA?;";
+  p.Write(many + "*IDN?");
+  EXPECT_EQ(p.Read(64u << 20), "");
+  EXPECT_EQ(p.QueuedBytes(), 0u);
+  p.Write("SYST:ERR?;*IDN?");
+  EXPECT_EQ(p.Read(1000), "-350,\"Queue overflow\";Tavlor,Zentrix8,Z8-000123,2.4.1\n");
+  p.Write(":SENS1:TRAC:DATA?;:SENS1:TRAC:MAX?");  // two that fit are answered together
+  const std::string two = p.Read(64u << 20);
+  EXPECT_EQ(two.rfind(one.substr(0, one.size() - 1) + ";", 0), 0u);
 }
 
 }  // namespace

@@ -253,6 +253,48 @@ def unread_answers(ctx):
         sim.end()
 
 
+@case("compound-answers", "one line asking 2000 traces (socket), 1 MB of calibration-row queries (VXI-11)")
+def compound_answers(ctx):
+    sim = ctx.sim()
+    problems = []
+    try:
+        time.sleep(0.2)
+        base_kb = sim.status().get("VmRSS", 0)
+        c = ScpiClient(sim.socket_port, timeout=10)
+        try:
+            c.send(":SENS1:SAMP:DIVF 250;:SENS1:SAMP:COUNT 200000;*CLS;:INIT:IMM;*OPC")
+            c.query("*OPC?", timeout=10)
+            c.send(":SENS1:TRAC:DATA?;" * 2000 + "*IDN?")
+            errors = c.query("SYST:ERR?", timeout=30)  # the compound response never came: this is the next answer
+            if "-350" not in errors:
+                problems.append("socket: the queue says %r, not -350" % short(errors, 60))
+        finally:
+            c.close()
+        v = rpc.Vxi11Client("127.0.0.1", sim.core_port, timeout=30)
+        try:
+            v.create_link(b"inst0")
+            flood = b":CAL:PATH1:PORT1:ROW1?;" * (1000000 // 23) + b"*IDN?\n"
+            err, _ = v.write(flood, 20000)
+            if err:
+                problems.append("VXI-11: the write of 1 MB failed with error %d" % err)
+            answer, err = v.query(b"SYST:ERR?\n", 20000)
+            if err or b"-350" not in (answer or b""):
+                problems.append("VXI-11: the queue says %r (error %d), not -350" % (short((answer or b"").decode("latin-1"), 60), err))
+        finally:
+            v.close()
+        dt = idn_within(sim.socket_port, 2.0)
+        if dt is None:
+            problems.append("no *IDN? answer afterwards")
+        growth = (sim.w.peak_kb - base_kb) / 1024.0
+        ctx.m.memory(sim.w.peak_mb())
+        require(sim.alive(), "the simulator died")
+        problems += ["RSS grew by %.0f MB (limit 64 MB)" % growth] if growth >= 64 else []
+        require(not problems, "; ".join(problems))
+        ctx.m.note("both refused with -350; RSS growth %.1f MB" % growth)
+    finally:
+        sim.end()
+
+
 NAN_INPUTS = [
     "SENS1:CORR:ATT NAN",
     "SUMP:CORR:BFG nan",
