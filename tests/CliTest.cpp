@@ -515,17 +515,45 @@ TEST(QuorvelFirmware, UploadsWaitsForTheUnitAndShowsTheNewVersion) {
   std::string firmware = "SYSTEM:FWUPDATE #539977";
   firmware.resize(40000, 'x');
   TempDir::Write(fx.dir / "unit.fw", firmware);
-  fx.ExpectConnect();
-  fx.visa->ExpectBlock(16384).ExpectBlock(16384).ExpectBlock(7232);
-  fx.visa->Expect("*CLS;*RST;*OPC");  // back after the restart
-  fx.visa->Expect("*ESR?", {"1\n"}).Expect(":SYSTEM:ERR:ALL?", {"0,\"No error\"\n"});
-  fx.visa->Expect("*IDN?\n", {"Tavlor,Zentrix8,SN0815,3.1.5\n"});
-  CliResult r = fx.Run({"firmware", fx.dir / "unit.fw", "--wait", "10"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("Firmware     uploaded (40000 bytes); was 3.1.4\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("Firmware     now 3.1.5\n"), std::string::npos) << r.out;
-  EXPECT_EQ(r.err.find("[####"), std::string::npos);  // no progress bar off a terminal
-  EXPECT_EQ(fx.visa->Problems(), "");
+  // The unit's queue right after the upload, and who answers after the restart.
+  const struct {
+    const char* queue;     // nullptr: no answer (restarting)
+    const char* identity;  // nullptr: not reconnected
+    int status;
+    const char* says;
+  } cases[] = {
+      {"0,\"No error\"\n", "Tavlor,Zentrix8,SN0815,3.1.5\n", 0, "Firmware     now 3.1.5\n"},
+      {nullptr, "Tavlor,Zentrix8,SN0815,3.1.5\n", 0, "Firmware     now 3.1.5\n"},
+      {"-161,\"Invalid block data\"\n", nullptr, 4, "the unit refused the firmware: -161,'Invalid block data'; it keeps 3.1.4"},
+      {"0,\"No error\"\n", "Tavlor,Zentrix8,SN9999,3.1.5\n", 1, "a different unit answered after the restart: serial SN9999"},
+      {"0,\"No error\"\n", "Tavlor,Zentrix8,SN0815,3.1.4\n", 4, "restarted with firmware 3.1.4, the version it had"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.says);
+    fx.ExpectConnect();
+    fx.visa->ExpectBlock(16384).ExpectBlock(16384).ExpectBlock(7232);
+    if (c.queue) {
+      fx.visa->Expect(":SYSTEM:ERR:ALL?", {c.queue});
+    } else {
+      fx.visa->Expect(":SYSTEM:ERR:ALL?");
+      fx.visa->FailReadAt(4);  // after the connect's three reads: the unit is restarting
+    }
+    if (c.identity) {
+      fx.visa->Expect("*CLS;*RST;*OPC");  // back after the restart
+      fx.visa->Expect("*ESR?", {"1\n"}).Expect(":SYSTEM:ERR:ALL?", {"0,\"No error\"\n"});
+      fx.visa->Expect("*IDN?\n", {c.identity});
+    }
+    const CliResult r = fx.Run({"firmware", fx.dir / "unit.fw", "--wait", "10"});
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_NE(r.out.find("Firmware     uploaded (40000 bytes); was 3.1.4\n"), std::string::npos) << r.out;
+    EXPECT_NE((c.status == 0 ? r.out : r.err).find(c.says), std::string::npos) << r.out << r.err;
+    if (c.status != 0) {
+      EXPECT_EQ(r.out.find("Firmware     now"), std::string::npos) << r.out;
+    }
+    EXPECT_EQ(r.err.find("[####"), std::string::npos);  // no progress bar off a terminal
+    EXPECT_EQ(fx.visa->Problems(), "");
+  }
+  CliResult r;
 
   // A header that promises more than the file holds is not sent (--force sends it).
   TempDir::Write(fx.dir / "short.fw", "SYSTEM:FWUPDATE #15abc");
@@ -548,7 +576,7 @@ TEST(QuorvelFirmware, UploadsWaitsForTheUnitAndShowsTheNewVersion) {
     EXPECT_EQ(r.status, 2) << path;
     EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
   }
-  EXPECT_TRUE(fx.visa->Blocks().size() == 3u);
+  EXPECT_EQ(fx.visa->Blocks().size(), 15u);
 }
 
 }  // namespace

@@ -505,7 +505,8 @@ int Firmware(Session& s) {
     }
   }
   if (!s.Connect()) return kNoUnit;
-  const std::string before = FirmwareVersion(s.unit().clsDevice_Info());
+  const DeviceInfo was = s.unit().clsDevice_Info();
+  const std::string before = FirmwareVersion(was);
   // The driver shows the upload in its service form's status label, and tells us: a progress bar here.
   s.unit().clsDevice_ShowDeviceDialog(4, nullptr, "");
   std::ostream& err = s.err();
@@ -531,11 +532,26 @@ int Firmware(Session& s) {
     return kUsage;
   }
   if (s.Interactive()) err << "\n";
-  s.out() << "Firmware     uploaded (" << size << " bytes); was " << before << "\n";
-  // The unit restarts: reconnect until it answers again, or give up after --wait.
-  s.unit().clsDevice_Status(0);
+  s.out() << "Firmware     uploaded (" << size << " bytes); was " << Shown(before) << "\n";
+  s.Deliver();  // true whatever the unit makes of it
   const auto start = std::chrono::steady_clock::now();
   const auto limit = std::chrono::duration<double>(s.options().wait);
+  // --wait bounds everything from here: no single try waits longer than what is left.
+  s.SetDeadline(start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(limit));
+  // Did the unit take it?  Its error queue says, before the reconnect's *CLS
+  // clears it; a unit that took the file is restarting and does not answer.
+  std::string refused;
+  try {
+    const std::string queue = s.unit().GetSystemError();
+    if (!queue.empty() && queue[0] != '0') refused = queue;
+  } catch (const vb::Error&) {
+  }
+  if (!refused.empty()) {
+    s.Say() << "the unit refused the firmware: " << Shown(refused) << "; it keeps " << Shown(before) << "\n";
+    return kUnitErrors;
+  }
+  // The unit restarts: reconnect until it answers again, or give up after --wait.
+  s.unit().clsDevice_Status(0);
   for (;;) {
     const auto waited = std::chrono::steady_clock::now() - start;
     if (s.host().StopRequested()) return kInterrupted;
@@ -547,12 +563,27 @@ int Firmware(Session& s) {
     if (s.Interactive())
       err << "\rwaiting for the unit to restart ... " << static_cast<int>(std::chrono::duration<double>(waited).count())
           << " s" << std::flush;
-    s.host().Wait(1000);
+    // A try a second; none starts once the wait is over.
+    const double left = std::chrono::duration<double, std::milli>(limit - waited).count();
+    s.host().Wait(static_cast<float>(std::min(1000.0, left)));
+    if (std::chrono::steady_clock::now() - start >= limit) continue;
     s.unit().clsDevice_Status(1);
     if (s.unit().clsDevice_Status() == 1) break;
   }
   if (s.Interactive()) err << "\n";
-  s.out() << "Firmware     now " << FirmwareVersion(s.unit().clsDevice_Info()) << "\n";
+  s.SetDeadline({});
+  const DeviceInfo now = s.unit().clsDevice_Info();
+  if (now.SerialNumber != was.SerialNumber) {
+    s.Say() << "a different unit answered after the restart: serial " << Shown(now.SerialNumber) << ", not "
+            << Shown(was.SerialNumber) << "; check the address before using it\n";
+    return kFailed;
+  }
+  if (FirmwareVersion(now) == before) {
+    s.Say() << "the unit restarted with firmware " << Shown(before)
+            << ", the version it had: it did not take the new firmware (or the file held the same version)\n";
+    return kUnitErrors;
+  }
+  s.out() << "Firmware     now " << Shown(FirmwareVersion(now)) << "\n";
   return kOk;
 }
 

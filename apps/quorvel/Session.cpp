@@ -176,6 +176,11 @@ int Session::Finish(int status) {
   return status;
 }
 
+void Session::SetDeadline(std::optional<std::chrono::steady_clock::time_point> when) {
+  watch_->deadline = when;
+  if (unit_) watch_->timeoutMs = host_->Timeout(unit_->clsDevice_Name());
+}
+
 void Session::Deliver() {
   out_ << buffer_.str() << std::flush;
   buffer_.str({});

@@ -52,6 +52,8 @@ class Session {
   // Writes the results so far now: a repeated measurement's completed rows
   // stand whatever happens to a later one.
   void Deliver();
+  // From the next open of the session on, transfers end by `when` (nullopt: no bound).
+  void SetDeadline(std::optional<std::chrono::steady_clock::time_point> when);
   // Runs `once` options().count times, one starting every options().interval
   // seconds, with the time it began (UTC, ISO 8601) and its number from 1.
   // Ends at the first run that does not give kOk, or when the user stops;

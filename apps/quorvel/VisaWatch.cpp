@@ -1,5 +1,6 @@
 #include "quorvel/VisaWatch.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -27,7 +28,18 @@ class Watched : public visa::IVisaControl {
 
   void SetResourceName(const std::string& r) override { inner_->SetResourceName(r); }
   std::string ResourceName() const override { return inner_->ResourceName(); }
+  // With a deadline, no open or transfer waits beyond it.
+  void ApplyDeadline(bool opening) {
+    if (!watch_->deadline) return;
+    using namespace std::chrono;
+    const long left = static_cast<long>(duration_cast<milliseconds>(*watch_->deadline - steady_clock::now()).count());
+    const long own = watch_->timeoutMs > 0 ? watch_->timeoutMs : visa::kDefaultTimeoutMs;
+    const long ms = std::clamp(left, 1L, own);
+    inner_->Options().SetInteger(visa::kOptionTimeout, ms);
+    if (opening) inner_->Options().SetInteger(visa::kOptionOpenTimeout, ms);
+  }
   void Open() override {
+    ApplyDeadline(true);
     Log("open " + inner_->ResourceName());
     try {
       inner_->Open();
@@ -62,6 +74,7 @@ class Watched : public visa::IVisaControl {
     }
     pretendErrors_ = false;
     Log("> " + Clipped(text));
+    ApplyDeadline(false);
     inner_->Write(text);
     Check();
   }
@@ -70,8 +83,16 @@ class Watched : public visa::IVisaControl {
     inner_->WriteBlock(block);
     Check();
   }
-  std::string Read() override { return Pretended() ? Take() : Answer(inner_->Read()); }
-  std::string Read(long maxBytes) override { return Pretended() ? Take() : Answer(inner_->Read(maxBytes)); }
+  std::string Read() override {
+    if (Pretended()) return Take();
+    ApplyDeadline(false);
+    return Answer(inner_->Read());
+  }
+  std::string Read(long maxBytes) override {
+    if (Pretended()) return Take();
+    ApplyDeadline(false);
+    return Answer(inner_->Read(maxBytes));
+  }
   long Status() const override { return pretendStatus_ ? 0 : inner_->Status(); }
   void SetBuffer(long mask, long size) override { inner_->SetBuffer(mask, size); }
   std::string LastErrorText() const override { return inner_->LastErrorText(); }

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -19,6 +20,10 @@ struct VisaWatch {
   std::string lastFailure;      // why the last open or transfer failed
   std::string lastAnswer;       // the last answer read (its first 200 bytes)
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  // When set, every open takes at most the time left until then for its
+  // transfers and its own open (and at most `timeoutMs` when that is set).
+  std::optional<std::chrono::steady_clock::time_point> deadline;
+  long timeoutMs = 0;
 };
 
 // Wraps `inner` for the tool; `watch` outlives every control made.

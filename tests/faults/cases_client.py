@@ -313,3 +313,30 @@ def never_complete(ctx):
         stop.set()
         t.join(5)
         sim.end()
+
+
+# --- firmware: refused by the unit, a restart longer than --wait ---------------------
+
+@case("firmware-outcomes", "a block the unit refuses (-161); a restart longer than --wait with a 20 s time-out")
+def firmware_outcomes(ctx):
+    bad = ctx.path("bad.fw")
+    with open(bad, "wb") as f:
+        f.write(b"SYSTEM:FWUPDATE #15abcdeXYZ\n")  # promises 5 bytes, holds 8: the unit refuses the block
+    good = ctx.path("good.fw")
+    with open(good, "wb") as f:
+        f.write(b"SYSTEM:FWUPDATE #3100" + b"x" * 100 + b"\n")
+    sim = ctx.sim("--reboot-seconds", "30", portmapper=False)
+    try:
+        address = socket_resource(sim.socket_port)
+        # Over VXI-11 the block ends with the message (END): what follows its data is the block's own fault.
+        refused = ctx.quorvel(["--address", vxi11_resource(sim.core_port), "firmware", bad, "--force", "--wait", "5"], 15)
+        require(refused.rc == 4 and "refused the firmware: -161" in refused.err and "now" not in refused.out,
+                "a refused block: %s: %s / %s" % (refused.describe(), refused.last_err_line(), short(refused.out, 80)))
+        slow = ctx.quorvel(["--address", address, "firmware", good, "--wait", "3"], 10, config=ctx.config(20000))
+    finally:
+        sim.end()
+    ctx.m.time(slow.seconds)
+    require(slow.rc == 3 and "did not come back within 3 s" in slow.err,
+            "a restart longer than --wait: %s: %s" % (slow.describe(), slow.last_err_line()))
+    require(slow.seconds <= 3 + 1.0, "--wait 3 with a 20 s time-out took %.1f s" % slow.seconds)
+    ctx.m.note("refused: exit 4; --wait 3: exit 3 after %.1f s" % slow.seconds)
