@@ -2,10 +2,14 @@
 // write that fails for lack of room (a file-size limit), and the XDG folders.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
+#include <future>
 #include <filesystem>
 
 #include "Errors.h"
@@ -44,6 +48,28 @@ TEST(ReferenceHost, AFailedWriteLeavesTheFileAndTheStoredValuesAsTheyWere) {
   EXPECT_EQ(CaughtFrom([&] { h->WriteSetting("Bench A", "Logging Option", "1\n[Evil]"); }).Number(),
             vb::err::InvalidCall);
   EXPECT_EQ(TempDir::Read(dir / "q.ini"), kConfig);
+}
+
+// A log that is a FIFO would block the first write until someone reads it
+// (and --timeout and Ctrl-C with it): it is refused with a warning.
+TEST(ReferenceHost, ALogFileThatIsAFifoIsRefusedNotOpened) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "log.fifo").c_str(), 0600), 0);
+  TempDir::Write(dir / "q.ini", "[Host]\nTrace = 1\nLogFile = " + (dir / "log.fifo") + "\n" + kConfig);
+  auto h = ReferenceHost::Open(dir / "q.ini");
+  ASSERT_EQ(h->Warnings().size(), 1u);
+  EXPECT_NE(h->Warnings()[0].find("is not a regular file"), std::string::npos) << h->Warnings()[0];
+  auto write = std::async(std::launch::async, [&] {
+    h->MessageList(0, "hello", true);
+    h->WriteTrace({"a", "b", "c", "d", "", "f"});
+  });
+  if (write.wait_for(std::chrono::seconds(3)) != std::future_status::ready) {
+    ADD_FAILURE() << "the log write blocks on the FIFO";
+    const int reader = ::open((dir / "log.fifo").c_str(), O_RDONLY | O_NONBLOCK);  // lets it go
+    write.wait();
+    ::close(reader);
+  }
+  EXPECT_EQ(h->Messages(), (std::vector<std::string>{"hello"}));
 }
 
 TEST(ReferenceHost, ConfigPathPrefersTheOptionThenTheEnvironment) {

@@ -20,6 +20,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A log goes to a regular file, or to one that does not exist yet.
+bool LogFileUsable(const std::string& path) {
+  using Kind = platform::files::FileStatus::Kind;
+  const Kind kind = platform::files::Status(path).kind;
+  return kind == Kind::kRegular || kind == Kind::kMissing;
+}
+}  // namespace
+
+namespace {
+
 constexpr const char* kSource = "ReferenceHost";
 
 std::string Timestamp() {
@@ -126,6 +136,10 @@ std::shared_ptr<ReferenceHost> ReferenceHost::Open(const std::string& configPath
   h->dataFolder_ = fs::path(data).lexically_normal().string();
   if (!h->dataFolder_.empty() && h->dataFolder_.back() == '/') h->dataFolder_.pop_back();
   h->logFile_ = h->ini_.Get(kHostSection, "LogFile").value_or(h->dataFolder_ + "/quorvel.log");
+  if (!LogFileUsable(h->logFile_))
+    h->warnings_.push_back("LogFile = " + h->logFile_ +
+                           " is not a regular file (a FIFO, device or folder, which could block or swallow the "
+                           "log): nothing is logged");
   h->trace_ = vb::Val(h->ini_.Get(kHostSection, "Trace").value_or("0")) != 0;
   h->saveNewRows_ = vb::Val(h->ini_.Get(kHostSection, "SaveNewRows").value_or("0")) != 0;
   h->CheckEntries();
@@ -266,6 +280,9 @@ void ReferenceHost::OverrideDeviceValue(const std::string& device, const std::st
 }
 
 void ReferenceHost::AppendLog(const std::string& line) {
+  // Opening a FIFO for writing blocks until someone reads it: only a regular
+  // file (or none yet) is a log.
+  if (!LogFileUsable(logFile_)) return;
   std::error_code ec;
   const fs::path p(logFile_);
   if (p.has_parent_path()) fs::create_directories(p.parent_path(), ec);
