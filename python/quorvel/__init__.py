@@ -24,6 +24,7 @@ with the embedded simulator for a device whose entry names no unit.
 import ctypes as C
 import enum
 import os
+import stat
 import threading
 
 from . import _abi as A
@@ -115,21 +116,48 @@ def registry_path():
     return os.path.join(base, "quorvel", "components.reg")
 
 
+# The component's own reader takes a regular file of at most this many bytes.
+_MAX_REGISTRY_BYTES = 1 << 20
+
+
+def _registry_text(path):
+    """The registry file's text ("" when there is none), with the component's rules:
+    a regular file (a FIFO would hang, a device never end), at most 1 MiB, UTF-8."""
+    try:
+        st = os.stat(path)
+    except FileNotFoundError:
+        return ""
+    except OSError as e:
+        raise QuorvelError(75, "the component registry %s cannot be read: %s" % (path, e.strerror))
+    if not stat.S_ISREG(st.st_mode):
+        raise QuorvelError(75, "the component registry %s is not a regular file" % path)
+    if st.st_size > _MAX_REGISTRY_BYTES:
+        raise QuorvelError(75, "the component registry %s is larger than %d bytes" % (path, _MAX_REGISTRY_BYTES))
+    try:
+        with open(path, "rb") as f:
+            data = f.read(_MAX_REGISTRY_BYTES + 1)
+    except OSError as e:
+        raise QuorvelError(75, "the component registry %s cannot be read: %s" % (path, e.strerror))
+    try:
+        return data.decode("utf-8")
+    except UnicodeDecodeError as e:
+        raise QuorvelError(75, "the component registry %s is not UTF-8 text (byte %d)" % (path, e.start))
+
+
 def _read_registry(path):
     sections, current = {}, None
-    try:
-        with open(path, encoding="utf-8") as f:
-            for line in f:
-                t = line.strip()
-                if not t or t[0] in ";#":
-                    continue
-                if t.startswith("[") and t.endswith("]"):
-                    current = sections.setdefault(t[1:-1].lower(), {})
-                elif "=" in t and current is not None:
-                    k, v = t.split("=", 1)
-                    current[k.strip().lower()] = v.strip()
-    except FileNotFoundError:
-        pass
+    for number, line in enumerate(_registry_text(path).splitlines(), 1):
+        t = line.strip()
+        if not t or t[0] in ";#":
+            continue
+        if t.startswith("[") and t.endswith("]") and len(t) > 2:
+            current = sections.setdefault(t[1:-1].lower(), {})
+        elif "=" in t and not t.startswith("=") and current is not None:
+            k, v = t.split("=", 1)
+            current[k.strip().lower()] = v.strip()
+        else:
+            raise QuorvelError(75, "the component registry %s, line %d: expected [section] or key = value"
+                               % (path, number))
     return sections
 
 
@@ -167,7 +195,16 @@ def _self_register(path, name):
     lib = A.bind(C.CDLL(path))
     result = getattr(lib, name)()
     if result != A.S_OK:
-        raise QuorvelError(result & 0xFFFF, "%s of %s failed (0x%08X)" % (name, path, result & 0xFFFFFFFF),
+        registry = registry_path()
+        _read_registry(registry)  # a registry it cannot read says why in words
+        target = os.path.realpath(registry)
+        folder = os.path.dirname(target) or "."
+        if (os.path.exists(target) and not os.access(target, os.W_OK)) or (
+                os.path.isdir(folder) and not os.access(folder, os.W_OK)):
+            why = "the component registry %s cannot be written (read-only)" % registry
+        else:
+            why = "the component registry %s could not be updated" % registry
+        raise QuorvelError(result & 0xFFFF, "%s of %s failed: %s (0x%08X)" % (name, path, why, result & 0xFFFFFFFF),
                            hresult=result)
 
 

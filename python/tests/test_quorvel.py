@@ -38,6 +38,62 @@ class Registration(unittest.TestCase):
         self.assertEqual(run("register").returncode, 2)
 
 
+class RegistryFiles(unittest.TestCase):
+    """The registry is read by the component's rules, and every failure names the file in words."""
+
+    def setUp(self):
+        self.saved = os.environ["QUORVEL_COM_REGISTRY"]
+        self.dir = tempfile.mkdtemp(dir=_tmp.name)
+
+    def tearDown(self):
+        os.environ["QUORVEL_COM_REGISTRY"] = self.saved
+
+    def reading(self, path):
+        os.environ["QUORVEL_COM_REGISTRY"] = path
+        with self.assertRaises(quorvel.QuorvelError) as caught:
+            quorvel._library_for(quorvel.PROGID)
+        self.assertIn(path, caught.exception.description)
+        return caught.exception.description
+
+    def test_files_that_are_not_a_registry(self):
+        fifo = os.path.join(self.dir, "fifo.reg")
+        os.mkfifo(fifo)
+        self.assertIn("not a regular file", self.reading(fifo))       # no hang
+        self.assertIn("not a regular file", self.reading("/dev/zero"))  # no 2 GiB read
+        big = os.path.join(self.dir, "big.reg")
+        with open(big, "w") as f:
+            f.write("[x]\n" + "k = v\n" * 200000)
+        self.assertIn("larger than", self.reading(big))
+        latin = os.path.join(self.dir, "latin.reg")
+        with open(latin, "wb") as f:
+            f.write(b"[Tavlor_QuorvelUnit.clsQuorvelUnit]\nCLSID = caf\xe9\n")
+        self.assertIn("not UTF-8", self.reading(latin))
+        junk = os.path.join(self.dir, "junk.reg")
+        with open(junk, "w") as f:
+            f.write("[a]\nthis is no line of a registry\n")
+        self.assertIn("line 2", self.reading(junk))
+
+    def test_registering_through_a_link_keeps_the_link_and_a_read_only_one_says_so(self):
+        target = os.path.join(self.dir, "real.reg")
+        link = os.path.join(self.dir, "link.reg")
+        open(target, "w").close()
+        os.symlink(target, link)
+        os.environ["QUORVEL_COM_REGISTRY"] = link
+        quorvel.register(LIBRARY)
+        self.assertTrue(os.path.islink(link))
+        with open(target) as f:
+            self.assertIn("InprocServer32 = " + os.path.abspath(LIBRARY), f.read())
+        if os.geteuid() != 0:  # root writes read-only files
+            os.chmod(target, 0o444)
+            os.chmod(self.dir, 0o555)
+            try:
+                with self.assertRaises(quorvel.QuorvelError) as caught:
+                    quorvel.unregister(LIBRARY)
+                self.assertIn("cannot be written (read-only)", caught.exception.description)
+            finally:
+                os.chmod(self.dir, 0o755)
+
+
 class BurstSearch(unittest.TestCase):
     def test_the_readme_example_finds_the_simulators_bursts(self):
         env = dict(os.environ, PYTHONPATH=os.path.dirname(HERE))
