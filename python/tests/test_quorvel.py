@@ -83,6 +83,13 @@ class RegistryFiles(unittest.TestCase):
         self.assertTrue(os.path.islink(link))
         with open(target) as f:
             self.assertIn("InprocServer32 = " + os.path.abspath(LIBRARY), f.read())
+        with open(target, "a") as f:
+            f.write("garbage without an equals sign\n")
+        with self.assertRaises(quorvel.QuorvelError) as caught:  # corrupt: said in words, not 0x80040201 alone
+            quorvel.register(LIBRARY)
+        self.assertIn("expected [section] or key = value", caught.exception.description)
+        with open(target, "w") as f:
+            f.write("")
         if os.geteuid() != 0:  # root writes read-only files
             os.chmod(target, 0o444)
             os.chmod(self.dir, 0o555)
