@@ -322,6 +322,27 @@ TEST(QuorvelUnitCommands, ErrorsReadTheQueueAsTheUnitHoldsItAndResetResets) {
   EXPECT_EQ(fx.visa->Problems(), "");
 }
 
+// An answer to *IDN? that is not a whole identity is shown as it came, with what was missing.
+TEST(QuorvelUnitCommands, AnIdentityOfTooFewFieldsIsShownAsItCame) {
+  const struct {
+    const char* answer;
+    int asked;  // one field: the driver reconnects and asks again
+    const char* says;
+  } cases[] = {
+      {"Tavlor,Zentrix8,SN1\n", 1,
+       "error 9: the answer to *IDN? has too few fields for maker,model,serial,firmware: 'Tavlor,Zentrix8,SN1\\n'"},
+      {"hello\n", 2, "error 4011: the answer to *IDN? is not an identity (maker,model,serial,firmware): 'hello\\n'"},
+  };
+  for (const auto& c : cases) {
+    CliOnDouble fx;
+    for (int i = 0; i < c.asked; ++i) fx.visa->Expect("*IDN?\n", {c.answer});
+    const CliResult r = fx.Run({"idn"});
+    EXPECT_EQ(r.status, 3) << c.answer;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+}
+
 TEST(QuorvelUnitCommands, NoUnitMeansPlainWordsNotZeros) {
   CliOnDouble fx;
   // Port 1 of loopback: nobody listens, and the tool says what the transport saw.

@@ -128,7 +128,11 @@ bool Session::Connect() {
   try {
     unit_->clsDevice_Status(1);
   } catch (const vb::Error& e) {
-    if (e.Number() != 4011) throw;
+    // An identity of too few fields is an index error of the driver's.
+    const bool shortIdentity = e.Number() == vb::err::SubscriptOutOfRange &&
+                               std::find(e.Procedures().begin(), e.Procedures().end(), "clsDevice_Initialize") !=
+                                   e.Procedures().end();
+    if (e.Number() != 4011 && !shortIdentity) throw;
     // Something answered, but not as a unit identifies itself: no unit for this command.
     Say() << "no unit identified itself at " << unit_->AddressText() << ": " << Explain(e) << "\n";
     return false;
@@ -154,6 +158,9 @@ bool Session::UnitRefused() {
 }
 
 std::string Session::Explain(const vb::Error& e) const {
+  if (e.Number() == vb::err::SubscriptOutOfRange && !watch_->lastAnswer.empty())
+    return "error 9: the answer to *IDN? has too few fields for maker,model,serial,firmware: '" + watch_->lastAnswer +
+           "' (in " + (e.Procedures().empty() ? std::string("clsDevice_Initialize") : e.Procedures().back()) + ")";
   if (e.Number() == 4011) {
     // The driver raises it without words: say what came instead of an identity, or why nothing did.
     if (unit_->GetErrorStatus() & esTIMEOUT)
