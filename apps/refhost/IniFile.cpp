@@ -1,5 +1,7 @@
 #include "refhost/IniFile.h"
 
+#include <unordered_set>
+
 #include "platform/Files.h"
 
 
@@ -79,12 +81,9 @@ IniFile IniFile::Parse(const std::string& text, const std::string& nameForErrors
 
 std::vector<std::string> IniFile::Sections() const {
   std::vector<std::string> out;
+  std::unordered_set<std::string> seen;  // upper-cased: names match without regard to case
   for (const auto& l : lines_)
-    if (l.header) {
-      bool seen = false;
-      for (const auto& s : out) seen = seen || vb::EqualsNoCase(s, l.section);
-      if (!seen) out.push_back(l.section);
-    }
+    if (l.header && seen.insert(vb::Upper(l.section)).second) out.push_back(l.section);
   return out;
 }
 

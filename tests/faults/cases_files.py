@@ -158,6 +158,22 @@ def config_zero(ctx):
     require(not problems, "; ".join(problems))
 
 
+@case("config-many-sections", "a configuration of 90 000 sections (within the 1 MiB a configuration may be): read in time")
+def config_many_sections(ctx):
+    path = ctx.path("many.ini")
+    with open(path, "w") as f:
+        f.write("[Host]\nDataFolder = %s\n" % ctx.path("data"))
+        for i in range(90000):
+            f.write("[D%d]\n" % i)
+    run = ctx.quorvel(["info"], 10.0, config=path)
+    ctx.m.time(run.seconds)
+    ctx.m.memory(run.peak_mb)
+    require(not run.timed_out, "90 000 sections: %s (the reading is not linear)" % run.describe())
+    require(run.rc == 0, "90 000 sections: %s: %s" % (run.describe(), run.last_err_line()))
+    require(run.seconds <= 5.0, "90 000 sections took %.1f s" % run.seconds)
+    ctx.m.note("read in %.1f s" % run.seconds)
+
+
 @case("firmware-nonfile", "firmware DIR, FIFO, /dev/zero: a clear message (not 'File not found'), non-zero exit, no hang")
 def firmware_nonfile(ctx):
     folder = ctx.path("fw-dir")
