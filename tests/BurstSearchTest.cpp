@@ -95,4 +95,45 @@ TEST(BurstSearch, StepsInOrderAndEveryWayOut) {
   }
 }
 
+// Every sensor gets the plan's settings, whatever it held; a sum is chosen
+// before the settings go out; what each result left in the error status is
+// kept; the measuring time is reported while it passes.
+TEST(BurstSearch, SetsEverySensorKeepsTheStatusAndReportsTheMeasuringTime) {
+  SimulatedUnit fx;
+  clsQuorvelUnit& u = *fx.unit;
+  u.SetSampleRate(2000000, 0, false);
+  u.SetFrequency(1e9, 0, false);
+  u.SetMeasTime(0.004, 0, false);
+  u.SetExtTrigger(true, 0, false);
+  u.SetTriggerOffset(0.001, 0, false);
+  u.SetBurstSearchLevel(30, 0, false);
+  fx.model->faults().garbageFor = ":SUMP:DCYC?";
+  const BurstSearchPlan plan{ppSum, {2, 3}, 2.4e9, 0.002, 1000000, 20};
+  std::vector<double> elapsed;
+  BurstSearchHooks hooks;
+  hooks.measuring = [&](double seconds) { elapsed.push_back(seconds); };
+  BurstSearchResult r;
+  RunBurstSearch(u, plan, hooks, r);
+  for (vb::Long s = 1; s <= 8; ++s) {
+    SCOPED_TRACE(s);
+    const PortSettings& p = u.StoredPortSettings(s);
+    EXPECT_EQ(p.Frequency, 2.4e9);
+    EXPECT_EQ(p.MeasTime, 0.002);
+    EXPECT_EQ(p.SampleRate, 1000000);
+    EXPECT_FALSE(p.ExtTrigger);
+    EXPECT_EQ(p.TriggerOffset, 0);
+    EXPECT_EQ(p.BurstSearchLevel, 20);
+  }
+  const auto log = fx.model->commandLog();
+  const auto idn = std::find(log.begin(), log.end(), "*IDN?");
+  ASSERT_NE(idn, log.end());
+  ASSERT_GT(log.end() - idn, 3);
+  EXPECT_EQ(std::vector<std::string>(idn + 1, idn + 4), (std::vector<std::string>{":SENS1:MEAS OFF", ":SENS2:MEAS SUM", ":SENS3:MEAS SUM"}));
+  EXPECT_EQ(r.errorStatus & esOVERFLOW, esOVERFLOW);  // the garbage duty cycle
+  EXPECT_EQ(r.dutyCycle, 999);
+  ASSERT_FALSE(elapsed.empty());
+  EXPECT_GE(elapsed.back(), plan.measTime);
+  EXPECT_TRUE(std::is_sorted(elapsed.begin(), elapsed.end()));
+}
+
 }  // namespace
