@@ -50,7 +50,7 @@ frmQuorvelUnitTest::frmQuorvelUnitTest(host::Services host, platform::Services p
     : txtFrequency("txtFrequency", &fraPowerMeas, {"Hz", "G", 9, 3, 0, 1e12}, 5e9),
       tb_BurstMeastime("tb_BurstMeastime", &fraBurstsearch, {"s", "", 0, 3, 0.01, 1000}, 1.0),
       tb_BurstSamplerate("tb_BurstSamplerate", &fraBurstsearch, {"", "M", 6, 6, 1000, 10000000}, 1e6),
-      tb_BurstThreshold("tb_BurstThreshold", &fraBurstsearch, {"dB", "", 0, 1, -20, 70}, 30.0),
+      tb_BurstThreshold("tb_BurstThreshold", &fraBurstsearch, {"dB", "", 0, 1, -20, 70}, zentrix8::kDefaultThreshold),
       host_(std::move(host)),
       platform_(std::move(platform)) {
   for (int i = 0; i < 4; ++i) frameHandles_.push_back(platform::NewWindowHandle());

@@ -16,6 +16,8 @@ inline constexpr vb::Long kMaxSamples = 200000;
 // How far below the trace's peak a burst begins, dB.
 inline constexpr double kMinThreshold = -10;
 inline constexpr double kMaxThreshold = 70;
+// What the service form's burst search starts with, and the tool too.
+inline constexpr double kDefaultThreshold = 30;
 
 // The rates the sampler makes: one of its two base clocks divided by a whole
 // number, and below 1 MHz the 1 MHz stream (250 MHz / 250) decimated by a

@@ -141,7 +141,7 @@ constexpr OptionInfo kOptions[] = {
                             "path's attenuator is --att)",
      kAttenuationOption},
     {"--sum", "LIST", "sensors to sum, e.g. 2,3 (the first one leads)", kSumList},
-    {"--threshold", "DB", "how far below the peak a burst begins, -10 to 70", kThreshold},
+    {"--threshold", "DB", "how far below the peak a burst begins, -10 to 70 (default 30, as the service form)", kThreshold},
     {"--csv", "FILE", "also write what was read as CSV (- for standard output, instead of the report)", kCsvFile},
     {"--json", "", "machine-readable output", kJson},
     {"--count", "N", "measure N times (default 1); each result then carries its time (UTC), and JSON comes one "

@@ -55,7 +55,7 @@ BurstSearch RunBurstSearch(Session& s, const std::optional<std::vector<vb::Long>
   plan.frequency = o.frequency.value_or(2.4e9);
   plan.sampleRate = o.sampleRate.value_or(1000000);
   plan.measTime = o.measTime.value_or(0.05);
-  plan.threshold = o.threshold.value_or(20.0);
+  plan.threshold = o.threshold.value_or(zentrix8::kDefaultThreshold);
   ChoosePorts(plan, sum, channel);
   const bool progress = plan.measTime >= 1 && s.Interactive();
 
