@@ -62,6 +62,8 @@ int main(int argc, char** argv) {
   Arguments a;
   a.options.program = "quorvel-panel";
   if (!Parse(argc, argv, a)) return quorvel::kUsage;
+  // A screenshot needs no window system: drawn offscreen unless the user chose a platform.
+  if (!a.screenshot.empty() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   panel::PanelWindow window(a.options, std::cout, std::cerr);
   const int status = window.Start();
