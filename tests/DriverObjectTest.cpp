@@ -3,6 +3,8 @@
 #include "Errors.h"
 
 #include "Probe.h"
+#include "driver/Defaults.h"
+#include "platform/Headless.h"
 
 namespace {
 
@@ -20,6 +22,28 @@ TEST(DriverCreation, DefaultsBeforeTheNameIsSet) {
   EXPECT_EQ(u.StoredPortSettings(1).SampleCount, 1);
   EXPECT_EQ(u.StoredAttenuator(1), 31.75);
   EXPECT_EQ(fx.host->TraceStatuses("ResetQuorvelUnit"), (std::vector<std::string>{"start", "end"}));
+}
+
+// A driver made without arguments (as the component makes it) takes the
+// services the program installed, with stand-ins for the platform's missing ones.
+TEST(DriverCreation, WithoutArgumentsItTakesTheInstalledServices) {
+  EXPECT_EQ(ErrorNumberOf([] { clsQuorvelUnit u; }), vb::err::ObjectNotSet);  // nothing installed yet
+  auto host = host::RecordingHost::Create();
+  platform::Services mine;
+  mine.mouse = std::make_shared<platform::HeadlessMousePointer>();
+  defaults::Install(host->services(), mine);
+  const platform::Services p = defaults::Platform();
+  EXPECT_EQ(p.mouse, mine.mouse);
+  EXPECT_TRUE(p.messageBox && p.events && p.fileDialog);
+  EXPECT_EQ(defaults::Host().logger, host->services().logger);
+  {
+    clsQuorvelUnit u;
+    EXPECT_EQ(host->TraceStatuses("ResetQuorvelUnit"), (std::vector<std::string>{"start", "end"}));  // its host
+  }
+  defaults::Install(host->services(), {});
+  EXPECT_NE(defaults::Platform().mouse, nullptr);
+  defaults::Install({}, {});
+  EXPECT_EQ(ErrorNumberOf([] { defaults::Host(); }), vb::err::ObjectNotSet);
 }
 
 TEST(DriverCreation, FrequencyPropertyChecksTheIndex) {
