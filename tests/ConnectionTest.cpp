@@ -59,6 +59,16 @@ TEST(PresenceCheck, AnAbsentUnitIsNotPresentWithoutErrorOrIdentification) {
   }
 }
 
+// A device the host reaches by another interface is never opened over VISA.
+TEST(PresenceCheck, AnotherInterfaceThanVisaOpensNothing) {
+  ConnectedDriver fx(false);
+  P::Link(*fx.unit).SetInterface(12);
+  fx.unit->clsDevice_Status(1);
+  EXPECT_EQ(fx.visa->OpenCount(), 0);
+  EXPECT_TRUE(fx.visa->Writes().empty());
+  EXPECT_TRUE(fx.host->errors.empty());
+}
+
 TEST(PresenceCheck, DisconnectClosesOnlyForVisaAndResetsTheCaches) {
   ConnectedDriver fx;
   fx.unit->clsDevice_Status(0);
