@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "PanelWindow.h"
+#include "Renderer.h"
 #include "TempDir.h"
 
 namespace {
@@ -65,7 +66,17 @@ TEST(Panel, TheBurstSearchRunsFromTheWidgetsAndPlotsItsTrace) {
   const auto& list = w.Find<QListWidget>("lb_bursts");
   ASSERT_EQ(list.count(), static_cast<int>(model.size()));
   ASSERT_GT(model.size(), 2u);
-  EXPECT_EQ(list.item(2)->text(), QString::fromStdString(model[2].text).replace('\t', "    "));
+  EXPECT_EQ(list.item(2)->text(), QString::fromStdString(panel::ExpandTabs(model[2].text, w.window->Form().lb_bursts.TabStops())));
+  // Heading, units and values line up: each field begins at the same column in every line.
+  const auto& stops = w.window->Form().lb_bursts.TabStops();
+  const auto starts = [&](const std::string& text) {
+    std::vector<std::size_t> at;
+    for (std::size_t t = text.find('\t'); t != std::string::npos; t = text.find('\t', t + 1))
+      at.push_back(panel::ExpandTabs(text.substr(0, t + 1), stops).size());
+    return at;
+  };
+  for (std::size_t k = 1; k < 3; ++k) EXPECT_EQ(starts(model[k].text), starts(model[0].text)) << model[k].text;
+  EXPECT_EQ(starts(model[0].text).size(), 3u);
   ASSERT_NE(w.window->TracePlot(), nullptr);
   EXPECT_GT(w.window->TracePlot()->count(), 1000);
 }

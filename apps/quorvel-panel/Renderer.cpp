@@ -155,7 +155,7 @@ QWidget* Leaf(dialog::Control& c, QWidget* parent) {
         auto fill = [w, &list] {
           if (!w) return;
           w->clear();
-          for (const auto& e : list.Entries()) w->addItem(Q(e.text).replace('\t', "    "));
+          for (const auto& e : list.Entries()) w->addItem(Q(ExpandTabs(e.text, list.TabStops())));
         };
         Follow<QListWidget>(c, l, {});
         fill();
@@ -246,5 +246,26 @@ QWidget* Leaf(dialog::Control& c, QWidget* parent) {
 }  // namespace
 
 QWidget* Render(dialog::Control& frame, QWidget* parent) { return FrameWidget(frame, parent); }
+
+std::string ExpandTabs(const std::string& text, const std::vector<vb::Long>& stops) {
+  std::string out;
+  for (const char c : text) {
+    if (c != '\t') {
+      out += c;
+      continue;
+    }
+    std::size_t next = 0;
+    for (const vb::Long stop : stops) {
+      const auto column = static_cast<std::size_t>((stop + 3) / 4);
+      if (column > out.size()) {
+        next = column;
+        break;
+      }
+    }
+    if (next == 0) next = (out.size() / 8 + 1) * 8;
+    out.append(next - out.size(), ' ');
+  }
+  return out;
+}
 
 }  // namespace panel
