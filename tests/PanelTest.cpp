@@ -6,7 +6,12 @@
 #include <QCheckBox>
 #include <QImage>
 #include <QLabel>
+#include <QChart>
+#include <QLegend>
+#include <QLegendMarker>
 #include <QLineSeries>
+#include <QValueAxis>
+#include <cmath>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
@@ -79,6 +84,24 @@ TEST(Panel, TheBurstSearchRunsFromTheWidgetsAndPlotsItsTrace) {
   EXPECT_EQ(starts(model[0].text).size(), 3u);
   ASSERT_NE(w.window->TracePlot(), nullptr);
   EXPECT_GT(w.window->TracePlot()->count(), 1000);
+  // The plot reads at a glance: titled axes with units, ticks on round values, a legend.
+  QChart* chart = w.window->TracePlot()->chart();
+  const auto axes = chart->axes();
+  ASSERT_EQ(axes.size(), 2);
+  EXPECT_EQ(axes[0]->titleText(), "Time [ms]");
+  EXPECT_EQ(axes[1]->titleText(), "Level [dBm]");
+  for (QAbstractAxis* a : axes) {
+    const auto* v = qobject_cast<QValueAxis*>(a);
+    ASSERT_NE(v, nullptr);
+    const double step = v->tickInterval(), unit = std::pow(10.0, std::floor(std::log10(step)));
+    const double mantissa = step / unit;
+    EXPECT_TRUE(std::abs(mantissa - 1) < 1e-9 || std::abs(mantissa - 2) < 1e-9 || std::abs(mantissa - 5) < 1e-9) << step;
+    EXPECT_NEAR(std::remainder(v->tickAnchor(), step), 0, 1e-9) << v->tickAnchor();
+    EXPECT_NEAR(std::remainder(v->min(), step), 0, 1e-9) << v->min();
+  }
+  EXPECT_TRUE(chart->legend()->isVisible());
+  EXPECT_EQ(chart->legend()->markers().size(), 3);
+  EXPECT_TRUE(chart->series()[1]->name().startsWith("Threshold, 30 dB below the peak"));
 }
 
 TEST(Panel, AbortDuringTheWaitCancelsTheSearch) {

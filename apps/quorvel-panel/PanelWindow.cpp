@@ -6,6 +6,8 @@
 #include <QCloseEvent>
 #include <QDialog>
 #include <QFileDialog>
+#include <cmath>
+
 #include <QLineSeries>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -15,6 +17,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <QValueAxis>
+#include <cmath>
 #include <fstream>
 
 #include "QtPlatform.h"
@@ -45,8 +48,32 @@ class DeviceListWithWindow : public host::IDeviceList {
   std::shared_ptr<host::IDeviceDialog> dialog_;
 };
 
-QChartView* ChartView(QChart* chart, QWidget* parent, int height) {
-  chart->legend()->setVisible(false);
+// Axes titled, with their ticks on round values.
+void TitleAxes(QChart* chart, const QString& x, const QString& y) {
+  const auto axes = chart->axes();
+  if (axes.size() != 2) return;
+  axes[0]->setTitleText(x);
+  axes[1]->setTitleText(y);
+}
+
+void NiceAxes(QChart* chart) {
+  for (QAbstractAxis* a : chart->axes())
+    if (auto* v = qobject_cast<QValueAxis*>(a)) {
+      v->setTickType(QValueAxis::TicksDynamic);
+      v->applyNiceNumbers();
+      const double span = v->max() - v->min();
+      // About five intervals of 1, 2 or 5 times a power of ten.
+      const double raw = span / 5, unit = std::pow(10.0, std::floor(std::log10(raw > 0 ? raw : 1)));
+      const double step = raw / unit < 1.5 ? unit : raw / unit < 3.5 ? 2 * unit : raw / unit < 7.5 ? 5 * unit : 10 * unit;
+      v->setTickAnchor(std::floor(v->min() / step) * step);
+      v->setTickInterval(step);
+      v->setLabelFormat(step >= 1 ? "%.0f" : step >= 0.1 ? "%.1f" : "%.2f");
+    }
+}
+
+QChartView* ChartView(QChart* chart, QWidget* parent, int height, bool legend) {
+  chart->legend()->setVisible(legend);
+  chart->legend()->setAlignment(Qt::AlignBottom);
   chart->setMargins(QMargins(2, 2, 2, 2));
   auto* view = new QChartView(chart, parent);
   view->setRenderHint(QPainter::Antialiasing);
@@ -132,9 +159,13 @@ void PanelWindow::AddBurstPlot(QWidget* page) {
   bursts_ = new QScatterSeries(chart);
   bursts_->setMarkerSize(8);
   for (QAbstractSeries* s : std::initializer_list<QAbstractSeries*>{trace_, threshold_, bursts_}) chart->addSeries(s);
+  trace_->setName("Trace");
+  threshold_->setName("Threshold");
+  bursts_->setName("Bursts found");
   chart->createDefaultAxes();
-  chart->setTitle("Last trace [dBm] over time [ms]");
-  traceView_ = ChartView(chart, page, 180);
+  TitleAxes(chart, "Time [ms]", "Level [dBm]");
+  chart->setTitle("Last trace");
+  traceView_ = ChartView(chart, page, 260, true);
   page->layout()->addWidget(traceView_);
   auto* save = new QPushButton("Save list as CSV...", page);
   save->setObjectName("saveBurstList");
@@ -149,9 +180,11 @@ void PanelWindow::AddHistoryPlot(QWidget* page) {
   auto* chart = new QChart;
   history_ = new QLineSeries(chart);
   chart->addSeries(history_);
+  history_->setName("RMS");
   chart->createDefaultAxes();
-  chart->setTitle("RMS readings [dBm]");
-  historyView_ = ChartView(chart, page, 120);
+  TitleAxes(chart, "Reading", "RMS [dBm]");
+  chart->setTitle("RMS readings");
+  historyView_ = ChartView(chart, page, 240, false);
   page->layout()->addWidget(historyView_);
   form_->txtMeasValue(0).Observe([this](const dialog::Control& c, std::string_view property) {
     bool ok = false;
@@ -165,6 +198,7 @@ void PanelWindow::AddHistoryPlot(QWidget* page) {
       double lo = v, hi = v;
       for (const QPointF& p : history_->points()) lo = std::min(lo, p.y()), hi = std::max(hi, p.y());
       axes[1]->setRange(lo - 1, hi + 1);
+      NiceAxes(history_->chart());
     }
   });
 }
@@ -200,7 +234,9 @@ void PanelWindow::PlotLastSearch() {
   if (axes.size() == 2 && !values.empty()) {
     axes[0]->setRange(0, end);
     axes[1]->setRange(std::min(lo, level) - 3, hi + 3);
+    NiceAxes(trace_->chart());
   }
+  threshold_->setName(QString("Threshold, %1 dB below the peak").arg(plan.threshold));
 }
 
 void PanelWindow::SaveBurstList() {
