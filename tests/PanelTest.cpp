@@ -57,6 +57,21 @@ TEST(Panel, LogLinesNameThePanel) {
   EXPECT_GT(count, 0);
 }
 
+// Captions beside their fields stay on one line; a label with nothing to
+// say takes no room, and shows when it has something.
+TEST(Panel, LabelsOnOneLineAndNoEmptyBars) {
+  Window w;
+  ASSERT_EQ(w.status, 0) << w.err.str();
+  w.window->show();
+  EXPECT_FALSE(w.Find<QLabel>("lb_burst(1)").wordWrap());  // "Samplerate (per secs.):"
+  auto& status = w.Find<QLabel>("lb_ErrStatus");
+  w.window->Tabs().setCurrentIndex(1);
+  EXPECT_FALSE(status.isVisibleTo(w.window.get()));
+  w.window->Form().lb_ErrStatus.Caption("Overflow");
+  EXPECT_TRUE(status.isVisibleTo(w.window.get()));
+  EXPECT_EQ(status.text(), "Overflow");
+}
+
 TEST(Panel, TheBurstSearchRunsFromTheWidgetsAndPlotsItsTrace) {
   Window w;
   ASSERT_EQ(w.status, 0) << w.err.str();

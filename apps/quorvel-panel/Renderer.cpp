@@ -22,6 +22,9 @@ namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
+// Captions up to this long are labels of a field and are not wrapped.
+constexpr int kOneLineCaption = 32;
+
 // Enabled, visible, caption, tooltip, bold and colours of every widget.
 template <class W>
 void Follow(dialog::Control& c, W* widget, std::function<void()> caption) {
@@ -30,7 +33,9 @@ void Follow(dialog::Control& c, W* widget, std::function<void()> caption) {
   auto apply = [w, &c, caption](std::string_view property) {
     if (!w) return;
     if (property.empty() || property == "Enabled") w->setEnabled(c.Enabled());
-    if (property.empty() || property == "Visible") w->setVisible(c.Visible());
+    // A label with nothing to say takes no room (an error status with no error is no grey bar).
+    const bool empty = c.ControlKind() == dialog::Kind::Label && c.Caption().empty();
+    if (property.empty() || property == "Visible" || property == "Caption") w->setVisible(c.Visible() && !empty);
     if (property.empty() || property == "ToolTipText") w->setToolTip(Q(c.ToolTipText()));
     if (property.empty() || property == "FontBold") {
       QFont f = w->font();
@@ -233,10 +238,13 @@ QWidget* Leaf(dialog::Control& c, QWidget* parent) {
     case Kind::Label:
     default: {
       auto* l = new QLabel(parent);
-      l->setWordWrap(true);
       QPointer<QLabel> w(l);
       Follow(c, l, [w, &c] {
-        if (w) w->setText(Q(c.Caption()).remove('&'));
+        if (!w) return;
+        const QString text = Q(c.Caption()).remove('&');
+        // A caption beside its field stays on one line; a sentence may wrap.
+        w->setWordWrap(text.size() > kOneLineCaption);
+        w->setText(text);
       });
       return l;
     }
