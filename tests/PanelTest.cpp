@@ -14,6 +14,7 @@
 #include <cmath>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSettings>
 #include <QTabWidget>
 #include <QTimer>
 #include <sstream>
@@ -70,6 +71,22 @@ TEST(Panel, LabelsOnOneLineAndNoEmptyBars) {
   w.window->Form().lb_ErrStatus.Caption("Overflow");
   EXPECT_TRUE(status.isVisibleTo(w.window.get()));
   EXPECT_EQ(status.text(), "Overflow");
+}
+
+// The window comes back in the size the user left it; the first time in its default size.
+TEST(Panel, RemembersItsSize) {
+  TempDir dir;
+  QSettings settings(QString::fromStdString(dir / "panel.conf"), QSettings::IniFormat);
+  {
+    Window first;
+    first.window->RestoreSize(settings);
+    EXPECT_EQ(first.window->size(), QSize(panel::PanelWindow::kDefaultWidth, panel::PanelWindow::kDefaultHeight));
+    first.window->resize(900, 700);
+    first.window->RememberSize(settings);
+  }
+  Window second;
+  second.window->RestoreSize(settings);
+  EXPECT_EQ(second.window->size(), QSize(900, 700));
 }
 
 TEST(Panel, TheBurstSearchRunsFromTheWidgetsAndPlotsItsTrace) {

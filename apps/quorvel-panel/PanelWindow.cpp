@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QScatterSeries>
 #include <QScrollArea>
+#include <QSettings>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <QValueAxis>
@@ -262,6 +263,12 @@ void PanelWindow::ShowServiceFunctions() {
   }
   serviceWindow_->show();
 }
+
+void PanelWindow::RestoreSize(QSettings& settings) {
+  if (!restoreGeometry(settings.value("window/geometry").toByteArray())) resize(kDefaultWidth, kDefaultHeight);
+}
+
+void PanelWindow::RememberSize(QSettings& settings) const { settings.setValue("window/geometry", saveGeometry()); }
 
 void PanelWindow::closeEvent(QCloseEvent* event) {
   // Closing the dialog unloads the form: the driver's test stops.

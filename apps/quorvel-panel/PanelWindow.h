@@ -18,6 +18,7 @@
 class QTabWidget;
 class QChartView;
 class QLineSeries;
+class QSettings;
 class QScatterSeries;
 
 namespace panel {
@@ -38,6 +39,10 @@ class PanelWindow : public QMainWindow {
   const QLineSeries* HistoryPlot() const { return history_; }
   // The service functions frame, in a window of its own.
   void ShowServiceFunctions();
+  // The window's size and place as the user left them (the default size the first time).
+  void RestoreSize(QSettings& settings);
+  void RememberSize(QSettings& settings) const;
+  static constexpr int kDefaultWidth = 1000, kDefaultHeight = 980;
 
  protected:
   void closeEvent(class QCloseEvent* event) override;

@@ -2,6 +2,7 @@
 // simulator or on a unit given as quorvel takes it.
 #include <QApplication>
 #include <QPushButton>
+#include <QSettings>
 #include <QTabWidget>
 #include <QTimer>
 #include <iostream>
@@ -68,8 +69,16 @@ int main(int argc, char** argv) {
   panel::PanelWindow window(a.options, std::cout, std::cerr);
   const int status = window.Start();
   if (status != quorvel::kOk && status != quorvel::kNoUnit) return status;
-  window.resize(1000, 980);
-  if (a.screenshot.empty()) return app.exec();
+  if (a.screenshot.empty()) {
+    // The user's size and place of the last session (~/.config/quorvel/quorvel-panel.conf).
+    QSettings settings("quorvel", "quorvel-panel");
+    window.RestoreSize(settings);
+    window.show();
+    const int result = app.exec();
+    window.RememberSize(settings);
+    return result;
+  }
+  window.resize(panel::PanelWindow::kDefaultWidth, panel::PanelWindow::kDefaultHeight);
   window.Tabs().setCurrentIndex(a.page - 1);
   if (a.burstSearch) {
     auto& f = window.Form();
