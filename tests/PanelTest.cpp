@@ -71,6 +71,7 @@ TEST(Panel, LabelsOnOneLineAndNoEmptyBars) {
   w.window->Form().lb_ErrStatus.Caption("Overflow");
   EXPECT_TRUE(status.isVisibleTo(w.window.get()));
   EXPECT_EQ(status.text(), "Overflow");
+  EXPECT_FALSE(w.Find<QLabel>("lblSpeed").isVisibleTo(w.window.get()));  // a caption over nothing
 }
 
 // The window comes back in the size the user left it; the first time in its default size.

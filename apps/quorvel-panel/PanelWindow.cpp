@@ -178,12 +178,20 @@ void PanelWindow::AddBurstPlot(QWidget* page) {
 }
 
 void PanelWindow::AddHistoryPlot(QWidget* page) {
+  // The form's "Measurement Speed" caption labels nothing of its own; the
+  // readings plotted below take its place.
+  if (auto* speed = page->findChild<QWidget*>("lblSpeed")) speed->hide();
   auto* chart = new QChart;
   history_ = new QLineSeries(chart);
   chart->addSeries(history_);
   history_->setName("RMS");
   chart->createDefaultAxes();
   TitleAxes(chart, "Reading", "RMS [dBm]");
+  if (const auto axes = chart->axes(); axes.size() == 2) {  // before the first reading: the unit's usual span
+    axes[0]->setRange(0, 10);
+    axes[1]->setRange(-80, 0);
+    NiceAxes(chart);
+  }
   chart->setTitle("RMS readings");
   historyView_ = ChartView(chart, page, 240, false);
   page->layout()->addWidget(historyView_);
