@@ -72,6 +72,13 @@ TEST(Panel, LabelsOnOneLineAndNoEmptyBars) {
   EXPECT_TRUE(status.isVisibleTo(w.window.get()));
   EXPECT_EQ(status.text(), "Overflow");
   EXPECT_FALSE(w.Find<QLabel>("lblSpeed").isVisibleTo(w.window.get()));  // a caption over nothing
+  // A caption and its value (two labels of one array) share a row; the unit's line feed is not shown.
+  auto& caption = w.Find<QLabel>("lb_fw_version(0)");
+  auto& version = w.Find<QLabel>("lb_fw_version(1)");
+  w.window->Tabs().setCurrentIndex(2);
+  EXPECT_EQ(version.text(), "2.4.1");
+  EXPECT_EQ(version.mapTo(w.window.get(), QPoint()).y(), caption.mapTo(w.window.get(), QPoint()).y());
+  EXPECT_GT(version.mapTo(w.window.get(), QPoint()).x(), caption.mapTo(w.window.get(), QPoint()).x());
 }
 
 // The window comes back in the size the user left it; the first time in its default size.

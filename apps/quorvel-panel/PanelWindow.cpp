@@ -6,6 +6,9 @@
 #include <QCloseEvent>
 #include <QDialog>
 #include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
 #include <cmath>
 
 #include <QLineSeries>
@@ -139,6 +142,7 @@ void PanelWindow::SetTabs(const std::vector<host::TabEntry>& tabs) {
       if (form_->FrameHandle(which) != tab.Handle) continue;
       auto* page = new QWidget;
       auto* layout = new QVBoxLayout(page);
+      if (which == ServiceFrame::fraFWUpdate) AddUnitInfo(page);
       layout->addWidget(Render(*frame, page));
       // A frame is 8175 x 5055 twips: 545 x 337 pixels at least.
       page->setMinimumSize(545, 337);
@@ -151,6 +155,30 @@ void PanelWindow::SetTabs(const std::vector<host::TabEntry>& tabs) {
       tabs_->addTab(scroll, QString::fromStdString(tab.Caption));
     }
   }
+}
+
+void PanelWindow::AddUnitInfo(QWidget* page) {
+  // Before an upload the engineer wants to know which unit takes it, and what happens.
+  const DeviceInfo info = session_.unit().clsDevice_Info();
+  auto* box = new QGroupBox("Unit", page);
+  auto* grid = new QGridLayout(box);
+  const std::pair<QString, QString> rows[] = {
+      {"Device:", QString::fromStdString(session_.unit().clsDevice_Name())},
+      {"Address:", QString::fromStdString(session_.unit().AddressText())},
+      {"Serial number:", QString::fromStdString(quorvel::Shown(info.SerialNumber))},
+      {"Upload:", "a firmware file begins with the unit's upload command (\"SYSTEM:FWUPDATE #\"); it is sent as it "
+                  "is, in 16 KiB pieces, and the unit restarts with the new firmware: keep it powered until it "
+                  "answers again."}};
+  int row = 0;
+  for (const auto& [caption, value] : rows) {
+    grid->addWidget(new QLabel(caption, box), row, 0, Qt::AlignTop);
+    auto* v = new QLabel(value, box);
+    v->setWordWrap(true);
+    v->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    grid->addWidget(v, row++, 1);
+  }
+  grid->setColumnStretch(1, 1);
+  page->layout()->addWidget(box);
 }
 
 void PanelWindow::AddBurstPlot(QWidget* page) {

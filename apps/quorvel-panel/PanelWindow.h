@@ -52,6 +52,7 @@ class PanelWindow : public QMainWindow {
   friend class HostDialog;
   void SetTabs(const std::vector<host::TabEntry>& tabs);
   void AddBurstPlot(QWidget* page);
+  void AddUnitInfo(QWidget* page);
   void AddHistoryPlot(QWidget* page);
   void PlotLastSearch();
   void SaveBurstList();

@@ -58,6 +58,15 @@ void Follow(dialog::Control& c, W* widget, std::function<void()> caption) {
 QWidget* Leaf(dialog::Control& c, QWidget* parent);
 QWidget* FrameWidget(dialog::Control& c, QWidget* parent);
 
+// Whether label `c` is element 1 of the label array whose element 0 is `before`.
+bool IsValueOf(const dialog::Control& c, const dialog::Control& before) {
+  if (before.ControlKind() != dialog::Kind::Label) return false;
+  const std::string& a = before.Name();
+  const std::string& b = c.Name();
+  return a.size() > 3 && a.size() == b.size() && a.compare(a.size() - 3, 3, "(0)") == 0 &&
+         b.compare(b.size() - 3, 3, "(1)") == 0 && a.compare(0, a.size() - 3, b, 0, b.size() - 3) == 0;
+}
+
 // Controls in rows: a label with the controls after it up to the next
 // label, and a label that only follows a control (a unit) at its end.
 void AddRows(QGridLayout* grid, const std::vector<dialog::Control*>& controls, QWidget* box) {
@@ -72,6 +81,13 @@ void AddRows(QGridLayout* grid, const std::vector<dialog::Control*>& controls, Q
     const bool nextIsField = i + 1 < controls.size() && controls[i + 1]->ControlKind() != dialog::Kind::Label &&
                              controls[i + 1]->ControlKind() != dialog::Kind::Frame;
     const bool unit = label && column >= 2 && !nextIsField;
+    // A caption and its value as two labels of one array (lb_fw_version(0), (1)): one row.
+    const bool value = label && column == 1 && i > 0 && IsValueOf(*child, *controls[i - 1]);
+    if (value) {
+      grid->addWidget(Leaf(*child, box), row++, 1, 1, 2);
+      column = 0;
+      continue;
+    }
     if (column > 0 && (child->ControlKind() == dialog::Kind::Frame || (label && !unit))) {
       ++row;
       column = 0;
@@ -241,7 +257,8 @@ QWidget* Leaf(dialog::Control& c, QWidget* parent) {
       QPointer<QLabel> w(l);
       Follow(c, l, [w, &c] {
         if (!w) return;
-        const QString text = Q(c.Caption()).remove('&');
+        QString text = Q(c.Caption()).remove('&');
+        while (text.endsWith('\n') || text.endsWith('\r')) text.chop(1);  // a version as the unit answered it
         // A caption beside its field stays on one line; a sentence may wrap.
         w->setWordWrap(text.size() > kOneLineCaption);
         w->setText(text);
