@@ -91,6 +91,9 @@ TEST(UpdateSampling, DerivesClockDividersAndCount) {
     SCOPED_TRACE("rate " + std::to_string(c.rate) + " sub " + std::to_string(c.subSample));
     DriverFixture fx;
     PortSettings& p = P::Port(*fx.unit, 3);
+    p.ClockMode = 1;  // what an earlier rate left: every field is set anew
+    p.DividerFast = 999;
+    p.DividerSlow = 7;
     p.SampleRate = c.rate;
     p.MeasTime = c.measTime;
     p.SubSampleRate = c.subSample;
