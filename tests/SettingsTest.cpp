@@ -170,6 +170,8 @@ TEST(SumPorts, MembersFollowTheLeadButKeepAttenuationGainAndSubSampling) {
   EXPECT_EQ(s3.SubSampleRate, 3);
   EXPECT_EQ(u.StoredActivePortMask(), (1 << 2) | (1 << 3));
   EXPECT_EQ(u.GetSumPorts(false), (std::vector<vb::Long>{2, 3}));
+  Sum(u, {2, 0, -1, 3});  // what is no channel in the list is passed over
+  EXPECT_EQ(u.GetSumPorts(false), (std::vector<vb::Long>{2, 3}));
   Sum(u, {0, -1});  // no member: the sum is gone
   EXPECT_EQ(u.GetSumPorts(false), std::vector<vb::Long>{-1});
 }
