@@ -127,6 +127,11 @@ TEST(DriverNaming, ReadsTheHostAndAppliesTheNamingDefaults) {
   d.record[8] = "  SN-0042 ";
   fx.host->settings["Z1|Logging Option"] = "1";
   P::Port(*fx.unit, 4).SampleCount = 999;
+  P::Port(*fx.unit, 5).SampleRate = 2000000;  // what the object held before: the naming defaults replace it
+  P::Port(*fx.unit, 5).SubSampleRate = 3;
+  std::vector<vb::Long> sum{2, 3};
+  fx.unit->SetSumPorts(sum);
+  P::Link(*fx.unit).MarkUnitPresent();
   fx.unit->clsDevice_Name("Z1");
 
   clsQuorvelUnit& u = *fx.unit;
@@ -138,6 +143,10 @@ TEST(DriverNaming, ReadsTheHostAndAppliesTheNamingDefaults) {
   EXPECT_FALSE(P::HasSettings(u));  // released before naming returns
   EXPECT_EQ(u.StoredPortSettings(8).MeasTime, 0.001);
   EXPECT_EQ(u.StoredPortSettings(4).SampleCount, 999);  // not derived again at naming
+  EXPECT_EQ(u.StoredPortSettings(5).SampleRate, 1000000);
+  EXPECT_EQ(u.StoredPortSettings(5).SubSampleRate, 0);
+  EXPECT_EQ(u.GetSumPorts(false), std::vector<vb::Long>{-1});
+  EXPECT_TRUE(P::HasConnection(u));  // the host's device list connection is held
   EXPECT_EQ(fx.host->TraceStatuses("Let clsDevice_Name"), (std::vector<std::string>{"start", "end"}));
   EXPECT_EQ(fx.host->TraceStatuses("ReadConfig"), (std::vector<std::string>{"start", "end"}));
 }

@@ -126,6 +126,7 @@ TEST(Settings, StoreAndSend) {
          EXPECT_DOUBLE_EQ(u.GetTriggerOffset(1, false), 0.0001);
        },
        {":SENS1:SAMP:PREC 100", ":SENS1:SAMP:OPER LOOP", ":SENS2:SAMP:PREC 0", ":SENS2:SAMP:OPER ONCE"}},
+      {"ExtTriggerWithSend", [](Unit& u) { u.SetExtTrigger(true, 2, true); }, {":SENS2:TRIG4:SET 1,1,0"}},
       {"TriggerOutputs",
        [](Unit& u) {
          u.SendTriggerOut();
@@ -158,13 +159,22 @@ TEST(SumPorts, MembersFollowTheLeadButKeepAttenuationGainAndSubSampling) {
   u.SetAttenuation(7, 3);
   u.SetGain(2, 3);
   u.SetSubSampleRate(3, 3);
+  u.SetSampleRate(84000000, 2);     // the lead's clock and dividers ...
+  u.SetBurstSearchLevel(25, 2);
+  u.SetSampleRate(500000, 3);       // ... replace the member's own
   Sum(u, {2, 3});
   const PortSettings& s3 = u.StoredPortSettings(3);
   EXPECT_EQ(s3.Frequency, 2e9);
   EXPECT_EQ(s3.MeasTime, 0.01);
   EXPECT_TRUE(s3.ExtTrigger);
   EXPECT_EQ(s3.TriggerOffset, 1000);
-  EXPECT_EQ(s3.SampleCount, 10001);
+  const PortSettings& s2 = u.StoredPortSettings(2);
+  EXPECT_EQ(s3.SampleCount, s2.SampleCount);
+  EXPECT_EQ(s3.SampleRate, 84000000);
+  EXPECT_EQ(s3.ClockMode, 1);
+  EXPECT_EQ(s3.DividerFast, 3);
+  EXPECT_EQ(s3.DividerSlow, s2.DividerSlow);
+  EXPECT_EQ(s3.BurstSearchLevel, 25);
   EXPECT_EQ(s3.Attenuation, 7);
   EXPECT_EQ(s3.Gain, 2);
   EXPECT_EQ(s3.SubSampleRate, 3);
@@ -220,6 +230,9 @@ TEST(SettingQueries, FromTheDeviceWithoutStoring) {
   const char* meas[] = {"0\n", "2\n", "2\n", "SUM\n", "0\n", "1\n", "\n", "0\n"};  // only numbers count
   for (int s = 1; s <= 8; ++s) fx.visa->Expect(":SENS" + std::to_string(s) + ":MEAS?", {meas[s - 1]});
   EXPECT_EQ(u.GetSumPorts(true), (std::vector<vb::Long>{2, 3, 6}));
+  for (int s = 1; s <= 8; ++s) fx.visa->Expect(":SENS" + std::to_string(s) + ":MEAS?", {"0\n"});
+  EXPECT_EQ(u.GetSumPorts(true), std::vector<vb::Long>{-1});  // none in the sum
+  EXPECT_FALSE(u.GetExtTrigger(1, false));                    // the stored one, not the unit's
   // The unit has no command for these: nothing is asked and the unit stays.
   u.SetActivePort(3);
   EXPECT_EQ(u.GetActivePorts(true), std::vector<vb::Long>{-1});
