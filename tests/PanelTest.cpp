@@ -95,6 +95,9 @@ TEST(Panel, RemembersItsSize) {
   Window second;
   second.window->RestoreSize(settings);
   EXPECT_EQ(second.window->size(), QSize(900, 700));
+  second.window->resize(200, 150);  // not below what keeps the pages usable
+  EXPECT_EQ(second.window->size(), second.window->minimumSize());
+  EXPECT_GE(second.window->minimumWidth(), 640);
 }
 
 TEST(Panel, TheBurstSearchRunsFromTheWidgetsAndPlotsItsTrace) {

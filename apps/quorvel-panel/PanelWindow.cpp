@@ -112,6 +112,8 @@ PanelWindow::PanelWindow(const quorvel::Options& options, std::ostream& out, std
       hostDialog_(std::make_shared<HostDialog>(*this)) {
   tabs_ = new QTabWidget(this);
   setCentralWidget(tabs_);
+  // Smaller, and the pages scroll rather than squeeze their controls.
+  setMinimumSize(640, 480);
   QMenu* service = menuBar()->addMenu("&Service");
   service->addAction("Service functions ...", [this] { ShowServiceFunctions(); });
   service->addSeparator();
