@@ -2,7 +2,7 @@
 """Deletes one line of the driver at a time and runs the unit tests on it:
 the lines whose deletion no test notices are listed.
 
-usage: python3 scripts/mutants.py [--files driver/Settings.cpp ...] [--build DIR] [--quick]
+usage: python3 scripts/mutants.py [--files driver/Settings.cpp ...] [--lines FILE:LINE ...] [--build DIR] [--quick]
 
 Each candidate is a statement line (ending in ';', not a declaration, a
 return of nothing, or a comment).  A deletion that does not compile counts as
@@ -51,6 +51,8 @@ def main():
     p.add_argument("--files", nargs="+", help="driver sources to mutate (default: every driver/*.cpp)")
     p.add_argument("--build", default=os.path.join(ROOT, "build", "mutants"))
     p.add_argument("--quick", action="store_true", help="the first 20 candidates only (to try the script)")
+    p.add_argument("--lines", nargs="+", metavar="FILE:LINE",
+                   help="only these lines (an earlier run's survivors, to check them again)")
     args = p.parse_args()
     files = args.files or sorted(os.path.join("driver", f) for f in os.listdir(os.path.join(ROOT, "driver"))
                                  if f.endswith(".cpp"))
@@ -79,7 +81,11 @@ def main():
 
     signal.signal(signal.SIGINT, restore)
     signal.signal(signal.SIGTERM, restore)
-    todo = [(f, n, text) for f in files for n, text in candidates(os.path.join(ROOT, f))]
+    if args.lines:
+        wanted = {(w.rsplit(":", 1)[0], int(w.rsplit(":", 1)[1])) for w in args.lines}
+        files = sorted({f for f, _ in wanted})
+    todo = [(f, n, text) for f in files for n, text in candidates(os.path.join(ROOT, f))
+            if not args.lines or (f, n) in wanted]
     if args.quick:
         todo = todo[:20]
     survivors, uncompiled, started = [], 0, time.monotonic()
