@@ -11,8 +11,10 @@ qt=(qt6-base-dev qt6-charts-dev qt6-qpa-plugins fonts-dejavu-core)
 # The fuzzers: clang with libFuzzer's and the sanitizers' runtimes, and a symbolizer for readable stacks.
 [ "${1:-}" = "--fuzz" ] && packages+=(clang libclang-rt-14-dev llvm)
 # The tests also talk to peers no one here wrote (PyVISA, the lxi tool, rpcinfo), run the panel offscreen
+# and in a real window on an X server of their own (Xvfb, xdotool to press its buttons, xwd for its picture),
 # and make a German locale of their own (localedef reads the sources in "locales").
-[ "${1:-}" = "--test" ] && packages+=(python3-pyvisa python3-pyvisa-py lxi-tools iproute2 tshark rpcbind locales "${qt[@]}")
+[ "${1:-}" = "--test" ] && packages+=(python3-pyvisa python3-pyvisa-py lxi-tools iproute2 tshark rpcbind locales "${qt[@]}"
+                                     xvfb xdotool x11-apps)
 # The Windows build: MinGW-w64 for both architectures (widl from
 # mingw-w64-tools, the IDL files it imports from libwine-dev), and Wine to run
 # the 64-bit programs it makes (its stdole2.tlb is the one the type library imports).  (32-bit ones need Wine's i386 loader, wine32:i386,
