@@ -127,6 +127,13 @@ TEST(Settings, StoreAndSend) {
        },
        {":SENS1:SAMP:PREC 100", ":SENS1:SAMP:OPER LOOP", ":SENS2:SAMP:PREC 0", ":SENS2:SAMP:OPER ONCE"}},
       {"ExtTriggerWithSend", [](Unit& u) { u.SetExtTrigger(true, 2, true); }, {":SENS2:TRIG4:SET 1,1,0"}},
+      {"BurstSearchLevelWithSend",
+       [](Unit& u) {
+         u.SetBurstSearchLevel(25, 2, true);
+         u.SetBurstSearchLevel(26, 3, false);  // stored only
+         EXPECT_EQ(u.StoredPortSettings(3).BurstSearchLevel, 26);
+       },
+       {":SENS2:BURS:SEAR 25"}},
       {"TriggerOutputs",
        [](Unit& u) {
          u.SendTriggerOut();
@@ -233,6 +240,8 @@ TEST(SettingQueries, FromTheDeviceWithoutStoring) {
   for (int s = 1; s <= 8; ++s) fx.visa->Expect(":SENS" + std::to_string(s) + ":MEAS?", {"0\n"});
   EXPECT_EQ(u.GetSumPorts(true), std::vector<vb::Long>{-1});  // none in the sum
   EXPECT_FALSE(u.GetExtTrigger(1, false));                    // the stored one, not the unit's
+  EXPECT_EQ(u.GetSampleCount(1, false), u.StoredPortSettings(1).SampleCount);
+  EXPECT_NE(u.GetSampleCount(1, false), 2147483647);
   // The unit has no command for these: nothing is asked and the unit stays.
   u.SetActivePort(3);
   EXPECT_EQ(u.GetActivePorts(true), std::vector<vb::Long>{-1});
