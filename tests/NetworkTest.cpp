@@ -154,6 +154,35 @@ TEST_P(OverTheNetwork, RefusedSettingsLeaveTheSameQueueAsTheEmbeddedSimulator) {
   EXPECT_EQ(send(*network.unit), here);
 }
 
+// Over the raw socket, an answer that came too late, or the rest of one read
+// only in part, is never taken for the answer to the next query.  (Over
+// VXI-11 the late answer waits at the unit, for the link's next read.)
+TEST(NetworkSocket, ALateOrUnreadAnswerIsNeverTheNextOne) {
+  NetworkUnit fx(Transport::kSocket);
+  auto visa = visa::MakeNetworkVisa(fx.Resource(Transport::kSocket));
+  visa->SetResourceName(fx.Resource(Transport::kSocket));
+  visa->Options().SetInteger(visa::kOptionTimeout, 150);
+  visa->Options().SetBool(visa::kOptionTermCharEnabled, true);
+  visa->Open();
+  fx.model->faults().answerDelayS = 0.4;
+  visa->Write("*IDN?");
+  EXPECT_EQ(visa->Read(4096), "");
+  EXPECT_LT(visa->Status(), 0);  // the time-out
+  fx.model->faults().answerDelayS = 0;
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));  // the late identity is on its way, or here
+  visa->Write(":SENS1:FREQ 2e9;:SENS1:FREQ?");
+  EXPECT_EQ(visa->Read(4096), "2000000000\n");
+  visa->Write("*IDN?");
+  EXPECT_EQ(visa->Read(6), "Tavlor");  // read in part ...
+  visa->Write(":SENS1:FREQ?");
+  EXPECT_EQ(visa->Read(4096), "2000000000\n");  // ... the rest is not the next answer
+  for (int i = 0; i < 3; ++i) {  // and answers read whole leave nothing behind
+    visa->Write(":SENS2:FREQ?");
+    EXPECT_EQ(visa->Read(4096), "10000000\n");
+  }
+  visa->Close();
+}
+
 INSTANTIATE_TEST_SUITE_P(Transports, OverTheNetwork,
                          ::testing::Values(Transport::kSocket, Transport::kVxi11, Transport::kVxi11Portmapper),
                          [](const auto& info) {

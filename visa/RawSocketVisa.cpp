@@ -12,6 +12,7 @@ class RawSocketVisa : public visa::VisaSessionBase {
   void Open() override {
     conn_.Close();
     pending_.clear();
+    stale_ = false;
     TcpipResource r;
     std::string error;
     if (!ParseTcpip(resource(), r, error) || !conn_.Connect(r.host, r.port, options_.openTimeout))
@@ -43,6 +44,8 @@ class RawSocketVisa : public visa::VisaSessionBase {
       const std::size_t lf = options_.termChar ? pending_.find('\n') : std::string::npos;
       if (lf != std::string::npos || pending_.size() >= max || (!options_.termChar && !pending_.empty())) {
         std::string out = pending_.take(std::min(max, lf != std::string::npos ? lf + 1 : pending_.size()));
+        // Read in part, or more came than this answer: the next message first drops the rest.
+        stale_ = !pending_.empty() || (options_.termChar && (out.empty() || out.back() != '\n'));
         Succeed();
         return out;
       }
@@ -58,6 +61,7 @@ class RawSocketVisa : public visa::VisaSessionBase {
         else
           Fail(visa::kVisaErrorConnectionLost, conn_.Error());
         pending_.clear();
+        stale_ = true;  // the answer may still come
         return {};
       }
     }
@@ -66,6 +70,10 @@ class RawSocketVisa : public visa::VisaSessionBase {
   // A new message: what is left of an earlier answer (here or already on the
   // way) is stale and never becomes the next answer.
   void DropStale() {
+    // Only after an answer was cut short or gave up: an ordinary query costs
+    // no look at an empty socket before it is sent.
+    if (!stale_) return;
+    stale_ = false;
     pending_.clear();
     std::string junk;
     for (std::size_t dropped = 0; dropped < (std::size_t{1} << 20) && conn_.IsOpen();) {
@@ -80,7 +88,8 @@ class RawSocketVisa : public visa::VisaSessionBase {
     Fail(r == TcpConnection::Result::kTimeout ? visa::kVisaErrorTimeout : visa::kVisaErrorConnectionLost, conn_.Error());
   }
   TcpConnection conn_;
-  ByteQueue pending_;  // received, not yet read
+  ByteQueue pending_;   // received, not yet read
+  bool stale_ = false;  // something of an earlier answer may be left or on its way
 };
 
 }  // namespace
