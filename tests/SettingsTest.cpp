@@ -127,6 +127,21 @@ TEST(Settings, StoreAndSend) {
        },
        {":SENS1:SAMP:PREC 100", ":SENS1:SAMP:OPER LOOP", ":SENS2:SAMP:PREC 0", ":SENS2:SAMP:OPER ONCE"}},
       {"ExtTriggerWithSend", [](Unit& u) { u.SetExtTrigger(true, 2, true); }, {":SENS2:TRIG4:SET 1,1,0"}},
+      {"BeamformingGainWithSend", [](Unit& u) { u.SetBeamformingGain(3, true); }, {":SUMP:CORR:BFG 3"}},
+      {"ClearingThePortsForgetsSumActiveAndAuxiliaryModes",
+       [](Unit& u) {
+         Sum(u, {2, 3});
+         u.SetActivePort(5);
+         u.SetActivePort(9);
+         u.SetActivePort(0);  // no port: nothing changes
+         u.SetActivePort(-1);
+         EXPECT_EQ(u.StoredActivePortMask(), (1 << 2) | (1 << 3) | (1 << 5) | (1 << 7));
+         u.SetActivePortClr();
+         EXPECT_EQ(u.StoredSumPortMask(), 0);
+         EXPECT_EQ(u.StoredActivePortMask(), 0);
+         EXPECT_EQ(u.StoredAuxModeMask(), 0);
+       },
+       {}},
       {"BurstSearchLevelWithSend",
        [](Unit& u) {
          u.SetBurstSearchLevel(25, 2, true);
