@@ -14,6 +14,7 @@ TEST(DriverCreation, DefaultsBeforeTheNameIsSet) {
   DriverFixture fx;
   clsQuorvelUnit& u = *fx.unit;
   EXPECT_EQ(u.clsDevice_Status(), 0);
+  EXPECT_EQ(u.clsDevice_DeviceType(), "QuorvelUnit");
   EXPECT_EQ(u.clsDevice_Info().Address, "TCPIP::---.---.---.---::inst0::instr");
   EXPECT_EQ(u.clsDevice_MinFrequency(), 10e6);
   EXPECT_EQ(u.clsDevice_MaxFrequency(), 18e9);

@@ -80,6 +80,18 @@ TEST(MeasurementStarts, BoundTheirCompletionWaitByTheMeasuringTime) {
   }
 }
 
+// Measure is the RMS of the channel as a host value in dBm.
+TEST(MeasurementStarts, MeasureGivesTheRmsInDbm) {
+  ConnectedDriver fx;
+  fx.visa->Expect("*CLS;:SENS3:RMS:INIT;*OPC");
+  fx.ExpectCompletion(0);
+  fx.visa->Expect(":SENS3:RMS?", {"-12.34\n"});
+  const MeasuredValue m = fx.unit->Measure(ppDUT3);
+  EXPECT_EQ(m.Value, -12.34);
+  EXPECT_EQ(m.Unit.Text, "dBm");
+  EXPECT_EQ(fx.visa->Problems(), "");
+}
+
 TEST(MeasurementAbort, SetsTheFlagsOnAConnectedUnitAndQueriesThenSendNothing) {
   ConnectedDriver fx;
   fx.visa->Expect("*CLS;:INIT:IMM;*OPC").Expect(":ABORT");

@@ -142,6 +142,16 @@ TEST(Settings, StoreAndSend) {
          EXPECT_EQ(u.StoredAuxModeMask(), 0);
        },
        {}},
+      {"SwitchingOffASharedSensorEndsItsAuxiliaryMode",
+       [](Unit& u) {
+         EXPECT_EQ(u.GetActivePorts(false), std::vector<vb::Long>{-1});  // none yet
+         u.SetActivePort(10);  // the companion channel, on sensor 6
+         EXPECT_EQ(u.StoredAuxModeMask(), 1 << 10);
+         u.SetActivePort(6, false);
+         EXPECT_EQ(u.StoredActivePortMask(), 0);
+         EXPECT_EQ(u.StoredAuxModeMask(), 0);
+       },
+       {}},
       {"BurstSearchLevelWithSend",
        [](Unit& u) {
          u.SetBurstSearchLevel(25, 2, true);
