@@ -159,10 +159,34 @@ TEST(Reset, SendsAbortThenResetOnlyWhenConnectedAndAlwaysRestoresDefaults) {
     ConnectedDriver fx(connected);
     if (connected) fx.visa->Expect(":ABORT").Expect("*CLS;*RST;*OPC");
     P::Link(*fx.unit).SetErrorStatus(3);
-    fx.unit->SetGain(3, 2);
+    for (vb::Long s = 1; s <= 8; ++s) {  // every setting away from its default
+      PortSettings& p = P::Port(*fx.unit, s);
+      p = {5e9, 0.5, 2000000, 1, 7, 9, 99, 12, 3.5, 3, true, 100, 4};
+    }
+    fx.unit->SetAttenuator(5, 3);
+    std::vector<vb::Long> sum{2, 3};
+    fx.unit->SetSumPorts(sum);
     fx.unit->ResetQuorvelUnit();
     EXPECT_EQ(fx.visa->Problems(), "");
-    EXPECT_EQ(fx.unit->StoredPortSettings(2).Gain, 0);
+    for (vb::Long s = 1; s <= 8; ++s) {
+      SCOPED_TRACE(s);
+      const PortSettings& p = fx.unit->StoredPortSettings(s);
+      EXPECT_EQ(p.Frequency, 10e6);
+      EXPECT_EQ(p.MeasTime, 0);
+      EXPECT_EQ(p.SampleRate, 1000000);
+      EXPECT_EQ(p.ClockMode, 0);
+      EXPECT_EQ(p.DividerFast, 250);
+      EXPECT_EQ(p.DividerSlow, 0);
+      EXPECT_EQ(p.SampleCount, 1);
+      EXPECT_EQ(p.BurstSearchLevel, 30);
+      EXPECT_EQ(p.Attenuation, 0);
+      EXPECT_EQ(p.Gain, 0);
+      EXPECT_FALSE(p.ExtTrigger);
+      EXPECT_EQ(p.TriggerOffset, 0);
+      EXPECT_EQ(p.SubSampleRate, 0);
+    }
+    EXPECT_EQ(fx.unit->StoredAttenuator(3), 31.75);
+    EXPECT_EQ(fx.unit->GetSumPorts(false), std::vector<vb::Long>{-1});
     EXPECT_EQ(fx.unit->GetErrorStatus(), 0);
     EXPECT_FALSE(P::Link(*fx.unit).AbortRequested());
     EXPECT_FALSE(P::Link(*fx.unit).OpcPending());  // the next command does not wait for the reset
