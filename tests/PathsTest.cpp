@@ -177,6 +177,18 @@ TEST(AttenuationTables, AMissingPathShowsItsMessageAndCachesNothing) {
   EXPECT_TRUE(fx.visa->Writes().empty());
 }
 
+// A program that gave the driver no message box gets an error, not a crash.
+TEST(AttenuationTables, AMissingPathWithoutAMessageBoxIsAnError) {
+  auto host = host::RecordingHost::Create();
+  platform::HeadlessPlatform platform;
+  platform::Services services = platform.services();
+  services.messageBox = nullptr;
+  clsQuorvelUnit u(host->services(), services);
+  AttTableProp prop = Path(pDUT1, pAntenna, 0);
+  std::string folder;
+  EXPECT_EQ(ErrorNumberOf([&] { u.SavePathAttenuationTable(prop, folder); }), vb::err::ObjectNotSet);
+}
+
 TEST(AttenuationTables, LogarithmicInterpolationAcrossASignChangeIsAnInvalidCall) {
   ConnectedDriver fx;
   fx.visa->Expect(":CAL:PATH2:PORT2:ROW1?", {Row(600, {-100, 100})});
