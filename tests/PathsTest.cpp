@@ -226,6 +226,18 @@ TEST(DataSets, SaveWritesTwoColumnsUnderTheFolderAndNeverOverwrites) {
   EXPECT_EQ(fx.visa->Problems(), "");
 }
 
+// An attenuator setting off the path's steps is saved as the step it rounds to.
+TEST(DataSets, SaveRoundsTheAttenuatorToThePathsStep) {
+  ConnectedDriver fx;
+  AttTableProp prop = Path(pDUT1, pReceiver, 14);
+  fx.visa->Expect(":CAL:PATH2:PORT1:ROW2?", {Row(600, {-150})});
+  std::string savepath = "C:\\Data";
+  fx.unit->SavePathAttenuationTable(prop, savepath);
+  EXPECT_EQ(prop.Attenuator, 10);  // the caller's record says what was saved
+  EXPECT_EQ(fx.host->storedDataSets.count("C:\\Data\\Zentrix DUT1 to Rx 10dB"), 1u);
+  EXPECT_EQ(fx.visa->Problems(), "");
+}
+
 TEST(DataSets, SavingAPathThatIsNotCachedCreatesNothing) {
   ConnectedDriver fx;
   AttTableProp prop = Path(pDUT2, pReceiver, 0);
