@@ -65,6 +65,7 @@ TEST(Firmware, TheFileGoesOutInChunksWithProgressAndOnlyTheLastWriteEndsIt) {
     std::vector<std::string> progress;
     for (const auto& p : c.percents) progress.push_back("Upload in progress ... " + p + "%");
     EXPECT_EQ(fx.form->FirmwareStatusHistory(), progress);
+    EXPECT_EQ(fx.form->FirmwareStatus(), progress.back());  // the label shows the last
     std::string sent;
     for (const auto& b : fx.visa->Blocks()) sent.append(b.begin(), b.end());
     EXPECT_EQ(sent, content);  // header included
