@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 
 #include "SimFixture.h"
 #include "driver/BurstSearch.h"
@@ -134,6 +135,41 @@ TEST(BurstSearch, SetsEverySensorKeepsTheStatusAndReportsTheMeasuringTime) {
   ASSERT_FALSE(elapsed.empty());
   EXPECT_GE(elapsed.back(), plan.measTime);
   EXPECT_TRUE(std::is_sorted(elapsed.begin(), elapsed.end()));
+}
+
+// Cancelled once the measuring time is over; the count's status kept; the
+// search and RMS times are those of their own steps.
+TEST(BurstSearch, CancelAfterMeasuringTheCountsStatusAndTheStepTimes) {
+  {
+    SimulatedUnit fx;
+    BurstSearchHooks hooks;
+    hooks.after = [](S step, const BurstSearchResult&) { return step != S::Measuring; };
+    BurstSearchResult r;
+    RunBurstSearch(*fx.unit, {ppDUT1, {1}, 2.4e9, 0.001, 1000000, 20}, hooks, r);
+    EXPECT_TRUE(r.cancelled);
+    EXPECT_EQ(r.count, 0);
+  }
+  SimulatedUnit fx;
+  fx.model->faults().garbageFor = ":SENS1:BURS:COUN?";
+  using Clock = std::chrono::steady_clock;
+  double searchAndCount = 0, rms = 0;
+  Clock::time_point searchStart{};
+  BurstSearchHooks hooks;
+  hooks.run = [&](S step, const std::function<void()>& call) {
+    const auto t0 = Clock::now();
+    if (step == S::SearchInit) searchStart = t0;
+    call();
+    const auto t1 = Clock::now();
+    if (step == S::Count) searchAndCount = std::chrono::duration<double>(t1 - searchStart).count();
+    if (step == S::Rms) rms = std::chrono::duration<double>(t1 - t0).count();
+  };
+  BurstSearchResult r;
+  RunBurstSearch(*fx.unit, {ppDUT1, {1}, 2.4e9, 0.001, 1000000, 20}, hooks, r);
+  EXPECT_EQ(r.errorStatus & esOVERFLOW, esOVERFLOW);  // the garbage count
+  EXPECT_GT(r.searchSeconds, 0);
+  EXPECT_LE(r.searchSeconds, searchAndCount + 0.001);
+  EXPECT_GT(r.rmsSeconds, 0);
+  EXPECT_LT(r.rmsSeconds, rms + searchAndCount / 2);  // counted from the RMS step, not from the search
 }
 
 }  // namespace
