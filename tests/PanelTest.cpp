@@ -79,6 +79,10 @@ TEST(Panel, LabelsOnOneLineAndNoEmptyBars) {
   EXPECT_EQ(version.text(), "2.4.1");
   EXPECT_EQ(version.mapTo(w.window.get(), QPoint()).y(), caption.mapTo(w.window.get(), QPoint()).y());
   EXPECT_GT(version.mapTo(w.window.get(), QPoint()).x(), caption.mapTo(w.window.get(), QPoint()).x());
+  // ... but a label of an input keeps its row: "RMS" sits beside its box, not beside "Measurement Values:".
+  w.window->Tabs().setCurrentIndex(0);
+  const auto row = [&](const char* name) { return w.Find<QWidget>(name).mapTo(w.window.get(), QPoint()).y(); };
+  EXPECT_NEAR(row("lblMeasValue(1)"), row("txtMeasValue(0)"), 8);
 }
 
 // The window comes back in the size the user left it; the first time in its default size.

@@ -150,7 +150,8 @@ void PanelWindow::SetTabs(const std::vector<host::TabEntry>& tabs) {
       page->setMinimumSize(545, 337);
       if (which == ServiceFrame::fraBurstsearch) AddBurstPlot(page);
       if (which == ServiceFrame::fraTest) AddHistoryPlot(page);
-      layout->addStretch(1);
+      // A page with a plot gives the plot the room that is left; the others keep their controls together.
+      if (which == ServiceFrame::fraFWUpdate) layout->addStretch(1);
       auto* scroll = new QScrollArea;
       scroll->setWidgetResizable(true);
       scroll->setWidget(page);
@@ -197,7 +198,7 @@ void PanelWindow::AddBurstPlot(QWidget* page) {
   TitleAxes(chart, "Time [ms]", "Level [dBm]");
   chart->setTitle("Last trace");
   traceView_ = ChartView(chart, page, 260, true);
-  page->layout()->addWidget(traceView_);
+  static_cast<QVBoxLayout*>(page->layout())->addWidget(traceView_, 1);
   auto* save = new QPushButton("Save list as CSV...", page);
   save->setObjectName("saveBurstList");
   page->layout()->addWidget(save);
@@ -224,7 +225,7 @@ void PanelWindow::AddHistoryPlot(QWidget* page) {
   }
   chart->setTitle("RMS readings");
   historyView_ = ChartView(chart, page, 240, false);
-  page->layout()->addWidget(historyView_);
+  static_cast<QVBoxLayout*>(page->layout())->addWidget(historyView_, 1);
   form_->txtMeasValue(0).Observe([this](const dialog::Control& c, std::string_view property) {
     bool ok = false;
     const double v = QString::fromStdString(c.Text()).toDouble(&ok);

@@ -82,7 +82,12 @@ void AddRows(QGridLayout* grid, const std::vector<dialog::Control*>& controls, Q
                              controls[i + 1]->ControlKind() != dialog::Kind::Frame;
     const bool unit = label && column >= 2 && !nextIsField;
     // A caption and its value as two labels of one array (lb_fw_version(0), (1)): one row.
-    const bool value = label && column == 1 && i > 0 && IsValueOf(*child, *controls[i - 1]);
+    // (Not when the second labels an input of its own: "Measurement Values:", "RMS" [box].)
+    const auto inputKind = [](dialog::Kind k) {
+      return k == dialog::Kind::TextBox || k == dialog::Kind::NumericTextBox || k == dialog::Kind::ComboBox;
+    };
+    const bool labelsInput = i + 1 < controls.size() && inputKind(controls[i + 1]->ControlKind());
+    const bool value = label && column == 1 && i > 0 && !labelsInput && IsValueOf(*child, *controls[i - 1]);
     if (value) {
       grid->addWidget(Leaf(*child, box), row++, 1, 1, 2);
       column = 0;
