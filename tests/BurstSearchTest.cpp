@@ -149,6 +149,16 @@ TEST(BurstSearch, CancelAfterMeasuringTheCountsStatusAndTheStepTimes) {
     EXPECT_TRUE(r.cancelled);
     EXPECT_EQ(r.count, 0);
   }
+  {  // cancelled right after the count: its status is the result's all the same
+    SimulatedUnit fx;
+    fx.model->faults().garbageFor = ":SENS1:BURS:COUN?";
+    BurstSearchHooks hooks;
+    hooks.after = [](S step, const BurstSearchResult&) { return step != S::Count; };
+    BurstSearchResult r;
+    RunBurstSearch(*fx.unit, {ppDUT1, {1}, 2.4e9, 0.001, 1000000, 20}, hooks, r);
+    EXPECT_TRUE(r.cancelled);
+    EXPECT_EQ(r.errorStatus & esOVERFLOW, esOVERFLOW);
+  }
   SimulatedUnit fx;
   fx.model->faults().garbageFor = ":SENS1:BURS:COUN?";
   using Clock = std::chrono::steady_clock;
