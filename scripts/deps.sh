@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build needs on Debian 12, when it is missing
 # ("--test": and what the tests need besides; "--panel": the desktop window; "--python": the interpreter;
-# "--windows": the MinGW-w64 cross compilers and Wine).
+# "--windows": the MinGW-w64 cross compilers and Wine; "--package": what makes and checks the Debian packages).
 set -euo pipefail
 packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev)
 # The service panel's window (Qt 6 Widgets and Charts, with its platform plugins).
@@ -13,7 +13,11 @@ qt=(qt6-base-dev qt6-charts-dev qt6-qpa-plugins fonts-dejavu-core)
 # The tests also talk to peers no one here wrote (PyVISA, the lxi tool, rpcinfo), run the panel offscreen
 # and in a real window on an X server of their own (Xvfb, xdotool to press its buttons, xwd for its picture),
 # and make a German locale of their own (localedef reads the sources in "locales").
-[ "${1:-}" = "--test" ] && packages+=(python3-pyvisa python3-pyvisa-py lxi-tools iproute2 tshark rpcbind locales "${qt[@]}"
+# The Debian packages: dpkg-shlibdeps, lintian, the panel's Qt, and what the installed-files test builds and
+# installs with (pkg-config, a Python virtual environment with pip).
+pack=(dpkg-dev lintian desktop-file-utils pkgconf python3-venv python3-wheel-whl "${qt[@]}")
+[ "${1:-}" = "--package" ] && packages+=("${pack[@]}")
+[ "${1:-}" = "--test" ] && packages+=("${pack[@]}" python3-pyvisa python3-pyvisa-py lxi-tools iproute2 tshark rpcbind locales "${qt[@]}"
                                      xvfb xdotool x11-apps)
 # The Windows build: MinGW-w64 for both architectures (widl from
 # mingw-w64-tools, the IDL files it imports from libwine-dev), and Wine to run

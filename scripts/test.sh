@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite: a normal build, then one with
-# AddressSanitizer and UndefinedBehaviorSanitizer, then short runs of the
-# fuzzers (clang).
+# AddressSanitizer and UndefinedBehaviorSanitizer, short runs of the fuzzers
+# (clang), the Debian packages used from where they install, and the
+# Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh --test
@@ -22,6 +23,10 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 echo "== fuzzers (short runs; bash scripts/fuzz.sh 3600 for a long one)"
 bash scripts/fuzz.sh 10
+
+echo "== Debian packages, installed and used from a scratch root"
+bash scripts/package.sh
+bash tests/package_test.sh
 
 # The same floors cross-built for Windows (MinGW-w64) and tested under Wine;
 # QUORVEL_SKIP_WINDOWS=1 leaves it out when only Linux parts changed.

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "comhost/HostInstall.h"
+#include "comhost/QuorvelHost.h"
 
 namespace {
 
@@ -19,10 +20,7 @@ void Copy(const std::string& text, char* out, uint32_t size) {
 
 }  // namespace
 
-// Installs the host for the process; `config` may be null for the default
-// file.  0 and a summary in `message`, or 1 and the reason.
-extern "C" __attribute__((visibility("default"))) int QuorvelHost_Install(const char* config, char* message,
-                                                                          uint32_t size) {
+extern "C" int QuorvelHost_Install(const char* config, char* message, uint32_t size) {
   try {
     Copy(comhost::InstallHost(config ? config : ""), message, size);
     return 0;

@@ -15,24 +15,30 @@ after SendAllSettings or a send), not in GetErrorStatus.
 Members are found by name (without regard to case) and called through the
 component's dispatch interface; nothing here is compiled.  The component
 library comes from the registry file that its DllRegisterServer wrote
-(``python3 -m quorvel register LIBRARY``), or from $QUORVEL_LIBRARY.
-Objects use the process-wide host of $QUORVEL_HOST_LIBRARY (by default
-libquorvel_host.so beside the component): the file-backed reference host,
-with the embedded simulator for a device whose entry names no unit.
+(``python3 -m quorvel register [LIBRARY]``), else from $QUORVEL_LIBRARY, else
+the installed one (libTavlor_QuorvelUnit.so.24 where the system's loader
+finds it).  Objects use the process-wide host of $QUORVEL_HOST_LIBRARY (by
+default libquorvel_host.so.24 beside the component): the file-backed
+reference host, with the embedded simulator for a device whose entry names
+no unit.
 """
 
 import ctypes as C
 import enum
 import os
 import stat
+import subprocess
+import sysconfig
 import threading
 
 from . import _abi as A
 
 __all__ = ["Dispatch", "QuorvelError", "Ref", "Record", "load", "register", "unregister", "registry_path",
-           "enumerations", "records"]
+           "installed_library", "enumerations", "records"]
 
 PROGID = "Tavlor_QuorvelUnit.clsQuorvelUnit"
+SONAME = "libTavlor_QuorvelUnit.so.24"
+HOST_SONAME = "libquorvel_host.so.24"
 
 # What an automation host reports for the dispatch faults.
 _FAULTS = {
@@ -168,20 +174,55 @@ def _library_for(progid):
     return A.GUID.parse(clsid) if clsid else None, library
 
 
+def _library_folders():
+    """Where the system's loader looks: $LD_LIBRARY_PATH, its cache, then the usual folders."""
+    folders = [f for f in os.environ.get("LD_LIBRARY_PATH", "").split(":") if f]
+    try:
+        cache = subprocess.run(["ldconfig", "-p"], capture_output=True, text=True, timeout=10,
+                               env=dict(os.environ, LC_ALL="C")).stdout
+    except (OSError, subprocess.SubprocessError):
+        cache = ""
+    for line in cache.splitlines():
+        name, _, target = line.strip().partition(" => ")
+        if name.split(" ")[0] == SONAME and target:
+            folders.append(os.path.dirname(target))
+    triplet = sysconfig.get_config_var("MULTIARCH") or ""
+    for prefix in ("/usr/local/lib", "/usr/lib", "/lib"):
+        folders += [os.path.join(prefix, triplet)] if triplet else []
+        folders.append(prefix)
+    return folders
+
+
+def installed_library():
+    """The installed component (its full path), or None."""
+    for folder in _library_folders():
+        candidate = os.path.join(folder, SONAME)
+        if os.path.isfile(candidate):
+            return os.path.abspath(candidate)
+    return None
+
+
+def _host_beside(path):
+    folder = os.path.dirname(os.path.realpath(path))
+    for name in (HOST_SONAME, "libquorvel_host.so"):
+        if os.path.isfile(os.path.join(folder, name)):
+            return os.path.join(folder, name)
+    return os.path.join(folder, HOST_SONAME)
+
+
 def load(library=None, host_library=None, config=None):
-    """Loads the component (a path, else the registry's, else $QUORVEL_LIBRARY) and
-    installs the process-wide host once; returns the host's summary."""
+    """Loads the component (a path, else the registry's, else $QUORVEL_LIBRARY, else
+    the installed one) and installs the process-wide host once; returns the host's summary."""
     global _lib, _host_summary
     with _lock:
         if _lib is None:
-            path = library or _library_for(PROGID)[1] or os.environ.get("QUORVEL_LIBRARY")
+            path = library or _library_for(PROGID)[1] or os.environ.get("QUORVEL_LIBRARY") or installed_library()
             if not path:
-                raise QuorvelError(429, "%s is not registered in %s and $QUORVEL_LIBRARY is not set (run: python3 -m "
-                                        "quorvel register LIBRARY)" % (PROGID, registry_path()),
-                                   hresult=A.REGDB_E_CLASSNOTREG)
+                raise QuorvelError(429, "%s is not registered in %s, $QUORVEL_LIBRARY is not set and %s is not "
+                                        "installed (run: python3 -m quorvel register LIBRARY)"
+                                   % (PROGID, registry_path(), SONAME), hresult=A.REGDB_E_CLASSNOTREG)
             lib = A.bind(C.CDLL(path, mode=C.RTLD_GLOBAL))
-            host_path = host_library or os.environ.get("QUORVEL_HOST_LIBRARY") or os.path.join(
-                os.path.dirname(os.path.realpath(path)), "libquorvel_host.so")
+            host_path = host_library or os.environ.get("QUORVEL_HOST_LIBRARY") or _host_beside(path)
             host = C.CDLL(host_path, mode=C.RTLD_GLOBAL)
             host.QuorvelHost_Install.argtypes = [C.c_char_p, C.c_char_p, C.c_uint32]
             message = C.create_string_buffer(2048)
@@ -208,14 +249,29 @@ def _self_register(path, name):
                            hresult=result)
 
 
-def register(path):
-    """Registers the component library at `path` for this user (its DllRegisterServer)."""
-    _self_register(os.path.abspath(path), "DllRegisterServer")
+def _given_or_installed(path):
+    if path:
+        return os.path.abspath(path)
+    found = installed_library()
+    if not found:
+        raise QuorvelError(53, "%s is not installed where the system's loader looks (%s): name the library"
+                               % (SONAME, ", ".join(_library_folders())))
+    return found
 
 
-def unregister(path):
-    """Removes the component's registration (its DllUnregisterServer)."""
-    _self_register(os.path.abspath(path), "DllUnregisterServer")
+def register(path=None):
+    """Registers the component library at `path` (default: the installed one) for this user
+    (its DllRegisterServer); returns the path registered."""
+    path = _given_or_installed(path)
+    _self_register(path, "DllRegisterServer")
+    return path
+
+
+def unregister(path=None):
+    """Removes the component's registration (its DllUnregisterServer); returns the path."""
+    path = _given_or_installed(path)
+    _self_register(path, "DllUnregisterServer")
+    return path
 
 
 def _release(pointer):

@@ -35,7 +35,28 @@ class Registration(unittest.TestCase):
         self.assertEqual(run("unregister", LIBRARY).returncode, 0)
         with open(env["QUORVEL_COM_REGISTRY"]) as f:
             self.assertNotIn("Tavlor_QuorvelUnit.clsQuorvelUnit", f.read())
-        self.assertEqual(run("register").returncode, 2)
+        self.assertEqual(run("register", LIBRARY, "again").returncode, 2)
+
+    def test_without_a_library_it_takes_the_one_the_loader_finds(self):
+        folder = tempfile.mkdtemp(dir=_tmp.name)
+        os.symlink(os.path.abspath(LIBRARY), os.path.join(folder, quorvel.SONAME))
+        env = dict(os.environ, QUORVEL_COM_REGISTRY=os.path.join(folder, "installed.reg"), LD_LIBRARY_PATH=folder,
+                   PYTHONPATH=os.path.dirname(HERE))
+        done = subprocess.run([sys.executable, "-m", "quorvel", "register"], env=env, capture_output=True, text=True)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("registered " + os.path.join(folder, quorvel.SONAME), done.stdout)
+        with open(env["QUORVEL_COM_REGISTRY"]) as f:
+            self.assertIn("InprocServer32 = " + os.path.join(folder, quorvel.SONAME), f.read())
+        saved = quorvel._library_folders
+        quorvel._library_folders = lambda: [_tmp.name]  # nothing installed there
+        try:
+            with self.assertRaises(quorvel.QuorvelError) as caught:
+                quorvel.register()
+            self.assertEqual(caught.exception.number, 53)
+            self.assertIn(quorvel.SONAME + " is not installed where the system's loader looks (" + _tmp.name,
+                          caught.exception.description)
+        finally:
+            quorvel._library_folders = saved
 
 
 class RegistryFiles(unittest.TestCase):
