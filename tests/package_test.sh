@@ -11,8 +11,8 @@ debs=(build/package/*.deb)
 [ -e "${debs[0]}" ] || { echo "no packages in build/package: run scripts/package.sh first" >&2; exit 1; }
 
 scratch=$(mktemp -d)
-hidden=build/package.out-of-reach
-restore() { [ -d "$hidden" ] && mv "$hidden" build/package; rm -rf "$scratch"; }
+hidden=$src/build/package.out-of-reach
+restore() { if [ -d "$hidden" ]; then mv "$hidden" "$src/build/package"; fi; rm -rf "$scratch"; }
 trap restore EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 step() { echo "-- $*"; }
@@ -55,7 +55,7 @@ root=$scratch/root
 for deb in "${debs[@]}"; do dpkg -x "$deb" "$root"; done
 # From here on nothing of the build may be used.
 cp -r examples/consumer python "$scratch/"
-mv build/package "$hidden"
+mv "$src/build/package" "$hidden"
 export LD_LIBRARY_PATH=$root$lib PATH=$root/usr/bin:$PATH HOME=$scratch/home QUORVEL_COM_REGISTRY=$scratch/components.reg
 mkdir -p "$HOME"
 
@@ -76,6 +76,15 @@ quorvel --address "$address" idn --json >"$scratch/idn.json" || { kill $sim; fai
 kill $sim; wait $sim 2>/dev/null || true
 grep -q '"simulator":false' "$scratch/idn.json" || fail "idn over the socket: $(cat "$scratch/idn.json")"
 echo "   quorvel run and quorvel idn against the installed zentrix8-sim: done"
+
+step "the simulator's service unit and the manual pages"
+sed "s|/usr/bin/zentrix8-sim|$root/usr/bin/zentrix8-sim|" "$root/usr/lib/systemd/system/zentrix8-sim.service" \
+  >"$scratch/zentrix8-sim.service"
+MANPATH=$root/usr/share/man systemd-analyze verify "$scratch/zentrix8-sim.service" || fail "the service unit"
+for page in quorvel quorvel-panel zentrix8-sim; do
+  MANWIDTH=80 man -l "$root/usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null | grep . && fail "man $page warns"
+  MANWIDTH=80 man -l "$root/usr/share/man/man1/$page.1.gz" | grep -q "^NAME" || fail "man $page"
+done
 
 step "every installed header compiles on its own"
 inc=$root/usr/include/Tavlor_QuorvelUnit
