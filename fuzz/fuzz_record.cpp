@@ -234,7 +234,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   unit->SetTimeScale(0);
   unit->SetRebootSeconds(0);
   sim::detail::Acceptor acceptor;
-  sim::detail::Vxi11Server vxi11(acceptor);
+  sim::detail::DeviceLock lock(acceptor.StopFlag());
+  sim::detail::Vxi11Server vxi11(acceptor, lock);
   // One connection to each channel, one after the other (an abort only counts
   // while its link's read is in progress, which needs the two at once; not here,
   // so the runs stay repeatable).

@@ -111,6 +111,9 @@ struct Accepted {
 };
 QUORVEL_API Accepted Accept(int listenFd);
 
+// The local IPv4 address of a connected socket ("192.0.2.7"; "" when it has none).
+QUORVEL_API std::string LocalAddress(int fd);
+
 // Ends both directions of a socket another thread may be blocked on; the
 // descriptor stays open until its owner closes it.
 QUORVEL_API void ShutDown(int fd);

@@ -189,6 +189,16 @@ Accepted Accept(int listenFd) {
   return a;
 }
 
+std::string LocalAddress(int fd) {
+  sockaddr_in addr{};
+  socklen_t len = sizeof addr;
+  char ip[INET_ADDRSTRLEN] = "";
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0 || addr.sin_family != AF_INET ||
+      !::inet_ntop(AF_INET, &addr.sin_addr, ip, sizeof ip))
+    return {};
+  return ip;
+}
+
 void ShutDown(int fd) { ::shutdown(fd, SHUT_RDWR); }
 
 }  // namespace net

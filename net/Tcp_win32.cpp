@@ -224,6 +224,16 @@ Accepted Accept(int listenFd) {
   return a;
 }
 
+std::string LocalAddress(int fd) {
+  sockaddr_in addr{};
+  int len = sizeof addr;
+  char ip[INET_ADDRSTRLEN] = "";
+  if (::getsockname(S(fd), reinterpret_cast<sockaddr*>(&addr), &len) != 0 || addr.sin_family != AF_INET ||
+      !::inet_ntop(AF_INET, &addr.sin_addr, ip, sizeof ip))
+    return {};
+  return ip;
+}
+
 void ShutDown(int fd) { ::shutdown(S(fd), SD_BOTH); }
 
 }  // namespace net

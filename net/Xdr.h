@@ -35,9 +35,11 @@ enum PortmapperProcedure : std::uint32_t {
 inline constexpr std::uint32_t kProtocolTcp = 6, kProtocolUdp = 17;
 
 inline constexpr std::uint32_t kDeviceCore = 0x0607AF, kDeviceAsync = 0x0607B0, kVxiVersion = 1;
+// The interrupt channel: the device calls the client's device_intr_srq.
+inline constexpr std::uint32_t kDeviceInterrupt = 0x0607B1, kDeviceIntrSrq = 30;
 // The VXI-11 procedures by the names the callers of rpc give them.
 using enum vxi11::Procedure;
-inline constexpr std::int32_t kFlagEnd = 0x08, kFlagTermChar = 0x80;
+inline constexpr std::int32_t kFlagWaitLock = 0x01, kFlagEnd = 0x08, kFlagTermChar = 0x80;
 inline constexpr std::int32_t kReasonReqCnt = 1, kReasonChr = 2, kReasonEnd = 4;
 inline constexpr std::size_t kMaxRecord = 80u << 20;  // a record larger than this is refused
 

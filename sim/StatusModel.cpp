@@ -40,6 +40,15 @@ long Zentrix8::StatusByte() const {
   return stb;
 }
 
+long Zentrix8::SerialPoll(const Port& port) {
+  std::lock_guard lock(mutex_);
+  CompleteIfDue();
+  long stb = StatusByte() & ~(16L | 64L);
+  if (port.QueuedBytes() > 0) stb |= 16;
+  if (stb & sre_) stb |= 64;
+  return stb;
+}
+
 // IEEE 488.2 common commands and queries.
 void Zentrix8::CommonCommand(const std::string& c, bool& opc) {
   const std::size_t blank = c.find(' ');

@@ -85,6 +85,10 @@ class QUORVEL_API Zentrix8 {
   bool ConnectionDropped() const;
   // A new connection: the drop-after fault counts afresh.  Nobody's answers are touched.
   void Reconnect();
+  // The IEEE 488.2 status byte as `port`'s client reads it without a query
+  // (a serial poll, VXI-11 device_readstb): MAV is that client's; an
+  // operation whose time has passed completes first.
+  long SerialPoll(const Port& port);
 
   // Simulated seconds take this many real seconds (0: operations are instant).
   void SetTimeScale(double scale);

@@ -71,6 +71,38 @@ std::string CWVisa::Read(long maxBytes) {
 
 long CWVisa::Status() const { return impl_ ? impl_->Status() : status_; }
 
+// The operations of shared units go to the session, or find none.
+long CWVisa::LockExclusive(std::chrono::milliseconds wait) {
+  if (impl_) return impl_->LockExclusive(wait);
+  NoSession();
+  return status_;
+}
+long CWVisa::Unlock() {
+  if (impl_) return impl_->Unlock();
+  NoSession();
+  return status_;
+}
+long CWVisa::Clear() {
+  if (impl_) return impl_->Clear();
+  NoSession();
+  return status_;
+}
+long CWVisa::ReadStatusByte(std::uint8_t& stb) {
+  if (impl_) return impl_->ReadStatusByte(stb);
+  NoSession();
+  return status_;
+}
+long CWVisa::EnableServiceRequest() {
+  if (impl_) return impl_->EnableServiceRequest();
+  NoSession();
+  return status_;
+}
+long CWVisa::WaitServiceRequest(std::chrono::milliseconds wait) {
+  if (impl_) return impl_->WaitServiceRequest(wait);
+  NoSession();
+  return status_;
+}
+
 void CWVisa::SetBuffer(long mask, long size) {
   if (impl_) impl_->SetBuffer(mask, size);
 }

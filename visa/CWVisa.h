@@ -30,6 +30,12 @@ class QUORVEL_API CWVisa : public IVisaControl {
   long Status() const override;
   void SetBuffer(long mask, long size) override;
   std::string LastErrorText() const override;
+  long LockExclusive(std::chrono::milliseconds wait) override;
+  long Unlock() override;
+  long Clear() override;
+  long ReadStatusByte(std::uint8_t& stb) override;
+  long EnableServiceRequest() override;
+  long WaitServiceRequest(std::chrono::milliseconds wait) override;
   // The implementation in use (null before the first open).
   const std::shared_ptr<IVisaControl>& Implementation() const { return impl_; }
 

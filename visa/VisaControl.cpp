@@ -70,6 +70,14 @@ void VisaSessionBase::SessionOptions::SetInteger(long property, long value) {
   if (property == kOptionOpenTimeout) openTimeout = std::chrono::milliseconds(value);
 }
 
+long VisaSessionBase::Unsupported(const std::string& what) {
+  const std::string& r = resource_;
+  const bool socket = r.size() >= 8 && vb::Upper(std::string_view(r).substr(r.size() - 8)) == "::SOCKET";
+  Fail(kVisaErrorNotSupported, (socket ? "a raw socket resource has no " : "this resource has no ") + what +
+                                   " (a VXI-11 resource, TCPIP::host::inst0::INSTR, has)");
+  return Status();
+}
+
 void VisaSessionBase::RefuseOpen(long status, std::string why) {
   Fail(status, std::move(why));
   vb::Raise(ERROR_VISA_OPEN, "VISA", "VISA Open: " + error_);

@@ -60,6 +60,10 @@ inline constexpr long kVisaErrorResourceNotFound = -1073807343;  // nothing answ
 inline constexpr long kVisaErrorTimeout = -1073807339;           // no answer in time
 inline constexpr long kVisaErrorIo = -1073807298;                // the transfer failed
 inline constexpr long kVisaErrorConnectionLost = -1073807194;    // the peer went away
+inline constexpr long kVisaErrorResourceLocked = -1073807345;    // another station holds the unit's lock
+inline constexpr long kVisaErrorNotLocked = -1073807204;         // an unlock without the lock
+inline constexpr long kVisaErrorAbort = -1073807312;             // the operation was aborted
+inline constexpr long kVisaErrorNotSupported = -1073807257;      // the transport has no such operation
 
 class QUORVEL_API IVisaOptions {
  public:
@@ -85,6 +89,18 @@ class QUORVEL_API IVisaControl {
   virtual void SetBuffer(long mask, long size) = 0;                // 300
   // Why the last transfer failed, in words a person can act on ("" when it did not).
   virtual std::string LastErrorText() const = 0;
+
+  // A unit shared between stations (VXI-11): VISA's exclusive lock with a
+  // time-out (waits up to `wait` for another station's lock), unlock, device
+  // clear, status byte (serial poll), and service requests (enable, then
+  // wait up to `wait` for one).  Each returns the status it leaves in
+  // Status(); a transport without them answers kVisaErrorNotSupported.
+  virtual long LockExclusive(std::chrono::milliseconds /*wait*/) { return kVisaErrorNotSupported; }
+  virtual long Unlock() { return kVisaErrorNotSupported; }
+  virtual long Clear() { return kVisaErrorNotSupported; }
+  virtual long ReadStatusByte(std::uint8_t& /*stb*/) { return kVisaErrorNotSupported; }
+  virtual long EnableServiceRequest() { return kVisaErrorNotSupported; }
+  virtual long WaitServiceRequest(std::chrono::milliseconds /*wait*/) { return kVisaErrorNotSupported; }
 };
 
 // What every session implementation keeps alike: the resource name, the
@@ -106,6 +122,13 @@ class QUORVEL_API VisaSessionBase : public IVisaControl {
   long Status() const override { return status_; }
   void SetBuffer(long, long) override {}
   std::string LastErrorText() const override { return status_ < 0 ? error_ : std::string(); }
+  // Not supported, and the status says so in words.
+  long LockExclusive(std::chrono::milliseconds) override { return Unsupported("locks"); }
+  long Unlock() override { return Unsupported("locks"); }
+  long Clear() override { return Unsupported("a device clear"); }
+  long ReadStatusByte(std::uint8_t&) override { return Unsupported("a status byte read"); }
+  long EnableServiceRequest() override { return Unsupported("service requests"); }
+  long WaitServiceRequest(std::chrono::milliseconds) override { return Unsupported("service requests"); }
 
  protected:
   void Succeed() {
@@ -119,6 +142,7 @@ class QUORVEL_API VisaSessionBase : public IVisaControl {
   const std::string& resource() const { return resource_; }
   // The open failed: status, reason, and error 4010 "VISA Open: <reason>".
   [[noreturn]] void RefuseOpen(long status, std::string why);
+  long Unsupported(const std::string& what);
   SessionOptions options_;
   std::string error_;
 

@@ -1,10 +1,14 @@
 // VXI-11 over ONC RPC: the portmapper gives the core channel, create_link a
 // link; device_write and device_read carry the messages; destroy_link ends it.
+// A shared unit's operations: device_lock/unlock, device_clear,
+// device_readstb, and service requests over an interrupt channel the unit
+// connects back to.
 
 #include <deque>
 #include <thread>
 
 #include "core/Vb.h"
+#include "net/Tcp.h"
 #include "visa/Network.h"
 #include "net/Vxi11.h"
 #include "platform/System.h"
@@ -34,6 +38,16 @@ std::string Vxi11ErrorText(std::int32_t code) {
     case vxi11::kAbort: return "abort";
     case vxi11::kChannelAlreadyEstablished: return "channel already established";
     default: return "error " + std::to_string(code);
+  }
+}
+
+// The VISA status of a failed call.
+long StatusOf(std::int32_t code) {
+  switch (code) {
+    case vxi11::kIoTimeout: return visa::kVisaErrorTimeout;
+    case vxi11::kDeviceLockedByAnotherLink: return visa::kVisaErrorResourceLocked;
+    case vxi11::kAbort: return visa::kVisaErrorAbort;
+    default: return visa::kVisaErrorIo;
   }
 }
 
@@ -70,6 +84,7 @@ class Vxi11Visa : public visa::VisaSessionBase {
     ahead_.clear();
     if (linked_ && core_.IsOpen()) Collect(0);
     inFlight_.clear();
+    CloseInterruptChannel();
     if (linked_ && core_.IsOpen()) {
       rpc::Writer args;
       args.I32(lid_);
@@ -144,7 +159,7 @@ class Vxi11Visa : public visa::VisaSessionBase {
       const std::string_view data = reply.Opaque();
       if (!reply.ok()) return Broken("a garbled read reply from the unit"), std::string();
       if (err != vxi11::kNoError) {
-        Fail(err == vxi11::kIoTimeout ? visa::kVisaErrorTimeout : visa::kVisaErrorIo, "the unit's read failed: " + Vxi11ErrorText(err));
+        Fail(StatusOf(err), "the unit's read failed: " + Vxi11ErrorText(err));
         return {};
       }
       const std::size_t take = std::min(data.size(), max - out.size());
@@ -155,6 +170,122 @@ class Vxi11Visa : public visa::VisaSessionBase {
     }
     Succeed();
     return out;
+  }
+
+  long LockExclusive(Millis wait) override {
+    rpc::Writer args;
+    args.I32(lid_).I32(rpc::kFlagWaitLock).U32(Ms(wait));
+    rpc::Reader reply("");
+    const std::int32_t err = Outcome(rpc::kDeviceLock, args, reply, wait + options_.timeout);
+    if (err == vxi11::kDeviceLockedByAnotherLink)
+      Fail(visa::kVisaErrorResourceLocked, "another station holds the unit's lock (waited " + std::to_string(wait.count()) + " ms)");
+    else if (err == vxi11::kAbort)
+      Fail(visa::kVisaErrorAbort, "the lock request was aborted");
+    else if (err > 0)
+      Fail(visa::kVisaErrorIo, "the unit's lock failed: " + Vxi11ErrorText(err));
+    return Status();
+  }
+
+  long Unlock() override {
+    rpc::Writer args;
+    args.I32(lid_);
+    rpc::Reader reply("");
+    const std::int32_t err = Outcome(rpc::kDeviceUnlock, args, reply, options_.timeout);
+    if (err == vxi11::kNoLockHeldByThisLink) Fail(visa::kVisaErrorNotLocked, "this station holds no lock on the unit");
+    else if (err > 0) Fail(visa::kVisaErrorIo, "the unit's unlock failed: " + Vxi11ErrorText(err));
+    return Status();
+  }
+
+  // The unit drops this link's input and answers; what was read ahead goes too.
+  long Clear() override {
+    ahead_.clear();
+    rpc::Reader reply("");
+    const std::int32_t err = Outcome(rpc::kDeviceClear, GenericArgs(), reply, options_.timeout, true);
+    if (err > 0) Fail(StatusOf(err),
+                      "the unit's device clear failed: " + Vxi11ErrorText(err));
+    return Status();
+  }
+
+  long ReadStatusByte(std::uint8_t& stb) override {
+    rpc::Reader reply("");
+    const std::int32_t err = Outcome(rpc::kDeviceReadStb, GenericArgs(), reply, options_.timeout);
+    if (err == 0) {
+      const std::uint32_t value = reply.U32();
+      if (!reply.ok()) return Broken("a garbled status byte reply from the unit"), Status();
+      stb = static_cast<std::uint8_t>(value & 0xFF);
+    } else if (err > 0) {
+      Fail(StatusOf(err),
+           "the unit's status byte read failed: " + Vxi11ErrorText(err));
+    }
+    return Status();
+  }
+
+  // An interrupt channel the unit connects back to (on the address this end
+  // of the core channel has), then device_enable_srq with this link's handle.
+  long EnableServiceRequest() override {
+    if (interrupt_.IsOpen()) return Succeed(), Status();
+    if (!Linked()) return Status();
+    const std::string local = net::LocalAddress(core_.Descriptor());
+    std::string error;
+    std::uint16_t port = 0;
+    listener_ = net::Listen(local, 0, error, port);
+    std::uint32_t address = 0;
+    for (std::size_t start = 0, n = 0; n < 4; ++n) {  // the dotted address as the 32-bit number RPC carries
+      address = address << 8 | static_cast<std::uint32_t>(std::stoul(local.substr(start)));
+      start = local.find('.', start) + 1;
+    }
+    if (!listener_) return Fail(visa::kVisaErrorIo, "no interrupt channel: " + error), Status();
+    rpc::Writer args;
+    args.U32(address).U32(port).U32(rpc::kDeviceInterrupt).U32(rpc::kVxiVersion).U32(0);  // TCP
+    rpc::Reader reply("");
+    std::int32_t err = Outcome(rpc::kCreateInterruptChannel, args, reply, options_.timeout);
+    if (err > 0) Fail(visa::kVisaErrorIo, "the unit opened no interrupt channel: " + Vxi11ErrorText(err));
+    if (err != 0) return listener_.Reset(), Status();
+    // The unit connected before it replied; its connection waits to be taken.
+    const auto deadline = Clock::now() + options_.timeout;
+    for (;;) {
+      net::Accepted a = net::Accept(listener_.get());
+      if (a.fd) {
+        interrupt_.Adopt(std::move(a.fd), a.peer);
+        break;
+      }
+      if (Clock::now() >= deadline) {
+        listener_.Reset();
+        return Fail(visa::kVisaErrorTimeout, "the unit did not connect its interrupt channel"), Status();
+      }
+      Pause(Millis(5));
+    }
+    listener_.Reset();
+    const std::string handle = "quorvel link " + std::to_string(lid_);
+    rpc::Writer enable;
+    enable.I32(lid_).U32(1).Opaque(handle);
+    err = Outcome(rpc::kDeviceEnableSrq, enable, reply, options_.timeout);
+    if (err > 0) Fail(visa::kVisaErrorIo, "the unit did not enable service requests: " + Vxi11ErrorText(err));
+    if (err != 0) CloseInterruptChannel();
+    return Status();
+  }
+
+  // One service request (device_intr_srq on the interrupt channel) within `wait`.
+  long WaitServiceRequest(Millis wait) override {
+    if (!interrupt_.IsOpen() && EnableServiceRequest() < 0) return Status();
+    const auto deadline = Clock::now() + wait;
+    for (;;) {
+      const Millis left = std::max(Millis(0), std::chrono::duration_cast<Millis>(deadline - Clock::now()));
+      const auto r = rpc::ReceiveRecord(interrupt_, interruptRecord_, left);
+      if (r == TcpConnection::Result::kTimeout)
+        return Fail(visa::kVisaErrorTimeout, "no service request within " + std::to_string(wait.count()) + " ms"), Status();
+      if (r != TcpConnection::Result::kOk) {
+        interrupt_.Close();
+        return Fail(visa::kVisaErrorConnectionLost, "the unit closed its interrupt channel"), Status();
+      }
+      rpc::Reader call(interruptRecord_);
+      const rpc::CallHeader h = rpc::ReadCall(call);
+      if (!call.ok() || !h.IsCall()) continue;
+      rpc::Writer reply;  // the unit may not wait for it; it costs nothing to send
+      reply.StartRecord().Reply(h.xid);
+      interrupt_.SendAll(reply.FinishRecord(), Millis(100));
+      if (h.prog == rpc::kDeviceInterrupt && h.proc == rpc::kDeviceIntrSrq) return Succeed(), Status();
+    }
   }
 
  private:
@@ -171,6 +302,38 @@ class Vxi11Visa : public visa::VisaSessionBase {
   }
 
   static void Pause(Millis ms) { std::this_thread::sleep_for(ms); }
+  static std::uint32_t Ms(Millis ms) { return static_cast<std::uint32_t>(std::clamp<Millis::rep>(ms.count(), 0, 0x7fffffff)); }
+
+  // Trigger, clear and readstb: link, flags, lock time-out, I/O time-out.
+  rpc::Writer GenericArgs() const {
+    rpc::Writer args;
+    args.I32(lid_).I32(0).U32(0).U32(Ms(options_.timeout));
+    return args;
+  }
+
+  // A call whose reply starts with the VXI-11 error: that error (0 with the
+  // status set to success), or -1 when the call failed (status set).  The
+  // writes in flight are collected first; `anyway` goes on past one that failed.
+  std::int32_t Outcome(std::uint32_t proc, const rpc::Writer& args, rpc::Reader& reply, Millis timeout, bool anyway = false) {
+    if (!Linked()) return -1;
+    if (!Collect(0) && !anyway) return -1;
+    if (!linked_) return -1;
+    if (!Call(proc, args, reply, timeout + Millis(1000))) return -1;
+    const std::int32_t err = reply.I32();
+    if (!reply.ok()) return Broken("a garbled reply from the unit"), -1;
+    if (err == vxi11::kNoError) Succeed();
+    return err;
+  }
+
+  void CloseInterruptChannel() {
+    listener_.Reset();
+    if (!interrupt_.IsOpen()) return;
+    interrupt_.Close();
+    if (linked_ && core_.IsOpen()) {
+      rpc::Reader reply("");
+      Call(rpc::kDestroyInterruptChannel, rpc::Writer(), reply, Millis(500));
+    }
+  }
 
   // One RPC on the core channel, within one deadline; replies to earlier
   // calls that timed out are dropped (and do not buy more time).
@@ -229,7 +392,7 @@ class Vxi11Visa : public visa::VisaSessionBase {
       const std::int32_t err = reply.I32();
       if (!reply.ok() || err != vxi11::kNoError) {
         inFlight_.clear();
-        Fail(err == vxi11::kIoTimeout ? visa::kVisaErrorTimeout : visa::kVisaErrorIo, "the unit's write failed: " + Vxi11ErrorText(err));
+        Fail(StatusOf(err), "the unit's write failed: " + Vxi11ErrorText(err));
         return false;
       }
     }
@@ -263,7 +426,7 @@ class Vxi11Visa : public visa::VisaSessionBase {
       if (!Call(rpc::kDeviceWrite, writeArgs_, reply, options_.timeout + Millis(1000))) return;
       const std::int32_t err = reply.I32();
       if (!reply.ok() || err != vxi11::kNoError) {
-        Fail(err == vxi11::kIoTimeout ? visa::kVisaErrorTimeout : visa::kVisaErrorIo, "the unit's write failed: " + Vxi11ErrorText(err));
+        Fail(StatusOf(err), "the unit's write failed: " + Vxi11ErrorText(err));
         return;
       }
     } while (!data.empty());
@@ -316,6 +479,9 @@ class Vxi11Visa : public visa::VisaSessionBase {
 
   TcpConnection core_;
   TcpConnection abort_;  // opened when a call has to be aborted
+  TcpConnection interrupt_;  // the unit's calls of device_intr_srq, once service requests are enabled
+  net::Fd listener_;         // where the unit connects its interrupt channel, while it does
+  std::string interruptRecord_;
   std::string host_;
   std::uint16_t abortPort_ = 0;
   std::string replyBuffer_;

@@ -53,6 +53,7 @@ class Acceptor {
   void Stop();
 
   bool Stopping() const { return stopping_; }
+  const std::atomic<bool>& StopFlag() const { return stopping_; }
   // Waits until fd is readable or the servers stop; false when stopping.
   bool WaitReadable(int fd, int timeoutMs) const;
   void Log(const std::string& line) const;

@@ -1,6 +1,7 @@
 #include "sim/server/Servers.h"
 
 #include "sim/server/Acceptor.h"
+#include "sim/server/DeviceLock.h"
 #include "sim/server/Portmapper.h"
 #include "sim/server/SocketServer.h"
 #include "sim/server/Vxi11Server.h"
@@ -9,7 +10,8 @@ namespace sim {
 
 struct Servers::Parts {
   detail::Acceptor acceptor;
-  detail::Vxi11Server vxi11{acceptor};
+  detail::DeviceLock lock{acceptor.StopFlag()};  // the unit's, whichever server a client comes through
+  detail::Vxi11Server vxi11{acceptor, lock};
   ~Parts() { acceptor.Stop(); }  // the client threads use vxi11: join them first
 };
 
@@ -77,10 +79,11 @@ bool Servers::Start(const Config& config, std::string& error) {
   const std::string unit = config.unit;
   const detail::Vxi11Ports ports{vxi11Port_, abortPort_, portmapperPort_};
   detail::Vxi11Server& vxi11 = parts_->vxi11;
+  detail::DeviceLock& lock = parts_->lock;
   for (const auto& [fd, kind] : loops) {
     switch (kind) {
       case Kind::kSocket:
-        acceptor.Accept(fd, [&acceptor, unit](net::TcpConnection& c) { detail::ServeSocket(acceptor, unit, c); });
+        acceptor.Accept(fd, [&acceptor, &lock, unit](net::TcpConnection& c) { detail::ServeSocket(acceptor, lock, unit, c); });
         break;
       case Kind::kCore:
         acceptor.Accept(fd, [&vxi11, unit, abort = ports.abort](net::TcpConnection& c) {

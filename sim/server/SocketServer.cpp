@@ -12,7 +12,7 @@ namespace {
 constexpr std::size_t kMaxLine = 1u << 20;  // a command line longer than this is garbage
 }  // namespace
 
-void ServeSocket(Acceptor& acceptor, const std::string& unitName, net::TcpConnection& c) {
+void ServeSocket(Acceptor& acceptor, DeviceLock& lock, const std::string& unitName, net::TcpConnection& c) {
   using Clock = Zentrix8::Clock;
   acceptor.Log("socket client " + c.Peer() + " connected");
   auto shared = Zentrix8::Instance(unitName);
@@ -23,6 +23,14 @@ void ServeSocket(Acceptor& acceptor, const std::string& unitName, net::TcpConnec
   std::uintmax_t blockLeft = 0;  // bytes of a firmware block still to come
   bool skipLineFeed = false;     // the line feed that ends a block
   auto lastHeard = Clock::now();
+  // What this client sends waits while a VXI-11 link holds the lock, at most the idle time-out.
+  const auto waitTurn = [&] {
+    if (lock.Holder() == 0) return true;
+    acceptor.Log("socket client " + c.Peer() + " waits: the unit is locked by link " + std::to_string(lock.Holder()));
+    if (lock.WaitFree(0, std::chrono::milliseconds(acceptor.IdleMs())) == DeviceLock::Outcome::kTaken) return true;
+    if (!acceptor.Stopping()) acceptor.Log("socket client " + c.Peer() + " waited too long for the lock; closing");
+    return false;
+  };
   while (!acceptor.Stopping()) {
     // Sleep until the client sends or an answer becomes ready.
     int wait = 200;
@@ -40,6 +48,7 @@ void ServeSocket(Acceptor& acceptor, const std::string& unitName, net::TcpConnec
         if (blockLeft > 0) {
           const std::size_t n = static_cast<std::size_t>(std::min<std::uintmax_t>(blockLeft, input.size()));
           if (n == 0) break;
+          if (!waitTurn()) return;
           unit->Write(std::string_view(input).substr(0, n), false);
           input.erase(0, n);
           blockLeft -= n;
@@ -76,6 +85,7 @@ void ServeSocket(Acceptor& acceptor, const std::string& unitName, net::TcpConnec
         }
         const std::string line = input.substr(0, lf);
         input.erase(0, lf + 1);
+        if (!waitTurn()) return;
         acceptor.Log(c.Peer() + " > " + Shown(line));
         unit->Write(line, true);
       }

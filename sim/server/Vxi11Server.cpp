@@ -21,8 +21,12 @@ constexpr std::uint32_t kMaxRecvSize = 1u << 20;  // what one device_write may c
 struct Vxi11Server::Link {
   int id = 0;
   Zentrix8::Port port;
-  std::atomic<bool> reading{false};
+  std::atomic<bool> waiting{false};  // a read or a lock wait is in progress
   std::atomic<bool> aborted{false};
+  // Service requests: enabled with the client's handle; RQS as last seen.
+  bool srqEnabled = false;
+  std::string srqHandle;
+  bool rqsSeen = false;
   explicit Link(std::shared_ptr<Zentrix8> unit) : port(std::move(unit)) {}
 };
 
@@ -43,7 +47,7 @@ bool Vxi11Server::Abort(int id) {
   std::lock_guard lock(linksMutex_);
   for (const auto& l : links_)
     if (l->id == id) {
-      if (l->reading) l->aborted = true;
+      if (l->waiting) l->aborted = true;
       return true;
     }
   return false;
@@ -56,9 +60,12 @@ class Vxi11Server::CoreChannel {
     acceptor_.Log("VXI-11 client " + c_.Peer() + " connected");
     unit_ = Zentrix8::Instance(unitName_);
   }
-  // The connection's links end with it.
+  // The connection's links end with it, and their lock.
   ~CoreChannel() {
-    for (const auto& l : links_) server_.DropLink(l->id);
+    for (const auto& l : links_) {
+      if (server_.lock_.Unlock(l->id)) acceptor_.Log("link " + std::to_string(l->id) + " gone: the unit is unlocked");
+      server_.DropLink(l->id);
+    }
   }
   CoreChannel(const CoreChannel&) = delete;
   CoreChannel& operator=(const CoreChannel&) = delete;
@@ -79,9 +86,24 @@ class Vxi11Server::CoreChannel {
   Next DeviceRead(std::uint32_t xid, rpc::Reader& call);
   Next DeviceReadStb(std::uint32_t xid, rpc::Reader& call);
   Next DeviceClear(std::uint32_t xid, rpc::Reader& call);
+  Next DeviceLock(std::uint32_t xid, rpc::Reader& call);
+  Next DeviceUnlock(std::uint32_t xid, rpc::Reader& call);
+  Next DeviceEnableSrq(std::uint32_t xid, rpc::Reader& call);
+  Next CreateInterruptChannel(std::uint32_t xid, rpc::Reader& call);
+  Next DestroyInterruptChannel(std::uint32_t xid, rpc::Reader& call);
   Next DestroyLink(std::uint32_t xid, rpc::Reader& call);
   Next Acknowledge(std::uint32_t xid, rpc::Reader& call);
   Next NotSupported(std::uint32_t xid, rpc::Reader& call);
+
+  // Trigger, clear, remote, local and readstb share their arguments; the
+  // link, or null with the error written.
+  Link* GenericCall(rpc::Reader& call);
+  // Whether the link may go on while another may hold the lock: 0, or the
+  // error (11 at once without waitlock, else after its lock time-out).
+  std::int32_t Admit(Link& link, std::int32_t flags, std::uint32_t lockTimeoutMs);
+  // Calls device_intr_srq for each link whose RQS rose since last looked.
+  void CheckServiceRequests();
+  void DropLinkHere(std::int32_t lid);
 
   Link* Find(std::int32_t lid) const {
     for (const auto& l : links_)
@@ -98,11 +120,31 @@ class Vxi11Server::CoreChannel {
   std::vector<std::shared_ptr<Link>> links_;  // this connection's
   std::string record_, data_;
   rpc::Writer reply_;  // kept: a large answer does not allocate anew for every read
+  net::TcpConnection interrupt_;  // to the client's interrupt server, once it asked for one
+  std::uint32_t interruptProgram_ = 0, interruptVersion_ = 0, interruptXid_ = 0;
 };
 
+namespace {
+// How often a connection with service requests enabled looks at the status byte.
+constexpr int kServiceRequestPollMs = 10;
+// A lock time-out or an I/O time-out above an hour is taken as an hour.
+constexpr std::uint32_t kLongestWaitMs = 3600000;
+}  // namespace
+
 void Vxi11Server::CoreChannel::Serve() {
+  auto lastHeard = std::chrono::steady_clock::now();
   while (!acceptor_.Stopping()) {
-    if (!c_.Buffered() && !acceptor_.WaitReadable(c_.Descriptor(), acceptor_.IdleMs())) break;
+    if (!c_.Buffered()) {
+      // With an interrupt channel, the status byte is looked at while the client is quiet.
+      const int wait = interrupt_.IsOpen() ? kServiceRequestPollMs : acceptor_.IdleMs();
+      if (!acceptor_.WaitReadable(c_.Descriptor(), wait)) {
+        if (acceptor_.Stopping() || !interrupt_.IsOpen()) break;
+        CheckServiceRequests();
+        if (std::chrono::steady_clock::now() - lastHeard > std::chrono::milliseconds(acceptor_.IdleMs())) break;
+        continue;
+      }
+    }
+    lastHeard = std::chrono::steady_clock::now();
     // One record within a deadline, however its fragments trickle in.
     if (rpc::ReceiveRecord(c_, record_, net::Millis(5000)) != net::TcpConnection::Result::kOk) break;
     rpc::Reader call(record_);
@@ -138,8 +180,11 @@ Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::Dispatch(std::uint32_t 
       {vxi11::kDeviceClear, &CoreChannel::DeviceClear},
       {vxi11::kDeviceRemote, &CoreChannel::Acknowledge},
       {vxi11::kDeviceLocal, &CoreChannel::Acknowledge},
-      {vxi11::kDeviceLock, &CoreChannel::Acknowledge},
-      {vxi11::kDeviceUnlock, &CoreChannel::Acknowledge},
+      {vxi11::kDeviceLock, &CoreChannel::DeviceLock},
+      {vxi11::kDeviceUnlock, &CoreChannel::DeviceUnlock},
+      {vxi11::kDeviceEnableSrq, &CoreChannel::DeviceEnableSrq},
+      {vxi11::kCreateInterruptChannel, &CoreChannel::CreateInterruptChannel},
+      {vxi11::kDestroyInterruptChannel, &CoreChannel::DestroyInterruptChannel},
       {vxi11::kDestroyLink, &CoreChannel::DestroyLink},
   };
   for (const auto& p : kProcedures)
@@ -152,8 +197,8 @@ Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::Null(std::uint32_t, rpc
 
 Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::CreateLink(std::uint32_t xid, rpc::Reader& call) {
   call.I32();  // client id
-  call.U32();  // lock device
-  call.U32();  // lock timeout
+  const bool lockDevice = call.U32() != 0;
+  const std::uint32_t lockTimeout = call.U32();
   const std::string device(call.Opaque(256));
   if (!call.ok()) {
     reply_.StartRecord().Reply(xid, rpc::kGarbageArguments);
@@ -169,8 +214,19 @@ Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::CreateLink(std::uint32_
   }
   links_.push_back(server_.NewLink(unitName_));
   unit_->Reconnect();
-  const int lid = links_.back()->id;
-  acceptor_.Log(c_.Peer() + " linked to " + device + " as link " + std::to_string(lid));
+  Link& link = *links_.back();
+  const int lid = link.id;
+  if (lockDevice) {
+    link.waiting = true;
+    const auto outcome = server_.lock_.Lock(lid, std::chrono::milliseconds(std::min(lockTimeout, kLongestWaitMs)), &link.aborted);
+    link.waiting = false;
+    if (outcome != DeviceLock::Outcome::kTaken) {
+      DropLinkHere(lid);
+      reply_.I32(vxi11::kDeviceLockedByAnotherLink).I32(0).U32(0).U32(0);
+      return Next::kReply;
+    }
+  }
+  acceptor_.Log(c_.Peer() + " linked to " + device + " as link " + std::to_string(lid) + (lockDevice ? ", locked" : ""));
   reply_.I32(vxi11::kNoError).I32(lid).U32(abortPort_).U32(kMaxRecvSize);
   return Next::kReply;
 }
@@ -178,12 +234,16 @@ Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::CreateLink(std::uint32_
 Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::DeviceWrite(std::uint32_t, rpc::Reader& call) {
   const std::int32_t lid = call.I32();
   call.U32();  // io timeout
-  call.U32();  // lock timeout
+  const std::uint32_t lockTimeout = call.U32();
   const std::int32_t flags = call.I32();
   const std::string_view data = call.Opaque(kMaxRecvSize);
   Link* link = call.ok() ? Find(lid) : nullptr;
   if (!link) {
     reply_.I32(call.ok() ? vxi11::kInvalidLinkIdentifier : vxi11::kParameterError).U32(0);
+    return Next::kReply;
+  }
+  if (const std::int32_t refused = Admit(*link, flags, lockTimeout)) {
+    reply_.I32(refused).U32(0);
     return Next::kReply;
   }
   // The link's port takes the pieces of a message as they come (a
@@ -208,7 +268,7 @@ Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::DeviceRead(std::uint32_
   using Clock = Zentrix8::Clock;
   const std::int32_t lid = call.I32();
   const std::uint32_t requestSize = call.U32(), ioTimeout = call.U32();
-  call.U32();  // lock timeout
+  const std::uint32_t lockTimeout = call.U32();
   const std::int32_t flags = call.I32();
   call.U32();  // term char
   Link* link = call.ok() ? Find(lid) : nullptr;
@@ -216,18 +276,27 @@ Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::DeviceRead(std::uint32_
     reply_.I32(call.ok() ? vxi11::kInvalidLinkIdentifier : vxi11::kParameterError).I32(0).Opaque("");
     return Next::kReply;
   }
+  if (const std::int32_t refused = Admit(*link, flags, lockTimeout)) {
+    reply_.I32(refused).I32(0).Opaque("");
+    return Next::kReply;
+  }
   // Wait for an answer up to the client's time-out, unless the link is aborted.
-  const auto deadline = Clock::now() + std::chrono::milliseconds(std::min<std::uint32_t>(ioTimeout, 3600000));
+  const auto deadline = Clock::now() + std::chrono::milliseconds(std::min(ioTimeout, kLongestWaitMs));
   link->aborted = false;
-  link->reading = true;
+  link->waiting = true;
   bool aborted = false;
+  auto lookedAtStatus = Clock::now();
   for (;;) {
     aborted = link->aborted.exchange(false);
     const auto ready = link->port.AnswerReadyAt();
     if (aborted || (ready && *ready <= Clock::now()) || Clock::now() >= deadline || acceptor_.Stopping()) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (interrupt_.IsOpen() && Clock::now() - lookedAtStatus >= std::chrono::milliseconds(kServiceRequestPollMs)) {
+      CheckServiceRequests();  // an operation may complete while another link waits here
+      lookedAtStatus = Clock::now();
+    }
   }
-  link->reading = false;
+  link->waiting = false;
   if (aborted) {
     reply_.I32(vxi11::kAbort).I32(0).Opaque("");
     return Next::kReply;
@@ -247,21 +316,181 @@ Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::DeviceRead(std::uint32_
   return Next::kReply;
 }
 
-// No service request is ever raised here: the status byte answered is 0.
-Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::DeviceReadStb(std::uint32_t, rpc::Reader&) {
-  reply_.I32(vxi11::kNoError).U32(0);
+Vxi11Server::Link* Vxi11Server::CoreChannel::GenericCall(rpc::Reader& call) {
+  const std::int32_t lid = call.I32();
+  const std::int32_t flags = call.I32();
+  const std::uint32_t lockTimeout = call.U32();
+  call.U32();  // io timeout
+  Link* link = call.ok() ? Find(lid) : nullptr;
+  if (!link) {
+    reply_.I32(call.ok() ? vxi11::kInvalidLinkIdentifier : vxi11::kParameterError);
+    return nullptr;
+  }
+  if (const std::int32_t refused = Admit(*link, flags, lockTimeout)) {
+    reply_.I32(refused);
+    return nullptr;
+  }
+  return link;
+}
+
+std::int32_t Vxi11Server::CoreChannel::Admit(Link& link, std::int32_t flags, std::uint32_t lockTimeoutMs) {
+  const std::uint32_t wait = (flags & rpc::kFlagWaitLock) ? std::min(lockTimeoutMs, kLongestWaitMs) : 0;
+  link.aborted = false;
+  link.waiting = true;
+  const auto outcome = server_.lock_.WaitFree(link.id, std::chrono::milliseconds(wait), &link.aborted);
+  link.waiting = false;
+  switch (outcome) {
+    case DeviceLock::Outcome::kTaken: return vxi11::kNoError;
+    case DeviceLock::Outcome::kAborted: return vxi11::kAbort;
+    default: return vxi11::kDeviceLockedByAnotherLink;
+  }
+}
+
+// The unit's IEEE 488.2 status byte, with this link's MAV.
+Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::DeviceReadStb(std::uint32_t, rpc::Reader& call) {
+  Link* link = GenericCall(call);
+  if (!link) {
+    reply_.U32(0);
+    return Next::kReply;
+  }
+  reply_.I32(vxi11::kNoError).U32(static_cast<std::uint32_t>(unit_->SerialPoll(link->port)));
   return Next::kReply;
 }
 
+// This link's input and answers go, and with them its MAV.
 Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::DeviceClear(std::uint32_t, rpc::Reader& call) {
-  Link* link = Find(call.I32());
-  if (!link) {
-    reply_.I32(vxi11::kInvalidLinkIdentifier);
-    return Next::kReply;
-  }
-  link->port.Clear();  // this link's input and answers only
+  Link* link = GenericCall(call);
+  if (!link) return Next::kReply;
+  link->port.Clear();
+  acceptor_.Log(c_.Peer() + " cleared link " + std::to_string(link->id));
   reply_.I32(vxi11::kNoError);
   return Next::kReply;
+}
+
+Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::DeviceLock(std::uint32_t, rpc::Reader& call) {
+  const std::int32_t lid = call.I32();
+  const std::int32_t flags = call.I32();
+  const std::uint32_t lockTimeout = call.U32();
+  Link* link = call.ok() ? Find(lid) : nullptr;
+  if (!link) {
+    reply_.I32(call.ok() ? vxi11::kInvalidLinkIdentifier : vxi11::kParameterError);
+    return Next::kReply;
+  }
+  const std::uint32_t wait = (flags & rpc::kFlagWaitLock) ? std::min(lockTimeout, kLongestWaitMs) : 0;
+  link->aborted = false;
+  link->waiting = true;
+  const auto outcome = server_.lock_.Lock(lid, std::chrono::milliseconds(wait), &link->aborted);
+  link->waiting = false;
+  if (outcome == DeviceLock::Outcome::kTaken) {
+    acceptor_.Log(c_.Peer() + " locked the unit (link " + std::to_string(lid) + ")");
+    reply_.I32(vxi11::kNoError);
+  } else {
+    reply_.I32(outcome == DeviceLock::Outcome::kAborted ? vxi11::kAbort : vxi11::kDeviceLockedByAnotherLink);
+  }
+  return Next::kReply;
+}
+
+Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::DeviceUnlock(std::uint32_t, rpc::Reader& call) {
+  const std::int32_t lid = call.I32();
+  if (!call.ok() || !Find(lid)) {
+    reply_.I32(call.ok() ? vxi11::kInvalidLinkIdentifier : vxi11::kParameterError);
+    return Next::kReply;
+  }
+  if (!server_.lock_.Unlock(lid)) {
+    reply_.I32(vxi11::kNoLockHeldByThisLink);
+    return Next::kReply;
+  }
+  acceptor_.Log(c_.Peer() + " unlocked the unit (link " + std::to_string(lid) + ")");
+  reply_.I32(vxi11::kNoError);
+  return Next::kReply;
+}
+
+Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::DeviceEnableSrq(std::uint32_t, rpc::Reader& call) {
+  const std::int32_t lid = call.I32();
+  const bool enable = call.U32() != 0;
+  const std::string_view handle = call.Opaque(40);
+  Link* link = call.ok() ? Find(lid) : nullptr;
+  if (!link) {
+    reply_.I32(call.ok() ? vxi11::kInvalidLinkIdentifier : vxi11::kParameterError);
+    return Next::kReply;
+  }
+  link->srqEnabled = enable;
+  link->srqHandle.assign(handle);
+  // Only a rise after this call is a request: one standing now is not sent.
+  link->rqsSeen = enable && (unit_->SerialPoll(link->port) & 64) != 0;
+  reply_.I32(vxi11::kNoError);
+  return Next::kReply;
+}
+
+// The client's interrupt server is called on the address the client connected
+// from (whatever address it names), so a client cannot point the unit elsewhere.
+Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::CreateInterruptChannel(std::uint32_t, rpc::Reader& call) {
+  call.U32();  // host address
+  const std::uint32_t port = call.U32(), program = call.U32(), version = call.U32(), family = call.U32();
+  if (!call.ok()) {
+    reply_.I32(vxi11::kParameterError);
+    return Next::kReply;
+  }
+  if (interrupt_.IsOpen()) {
+    reply_.I32(vxi11::kChannelAlreadyEstablished);
+    return Next::kReply;
+  }
+  if (family != 0 || port == 0 || port > 65535) {  // TCP only
+    reply_.I32(family != 0 ? vxi11::kOperationNotSupported : vxi11::kParameterError);
+    return Next::kReply;
+  }
+  const std::string& peer = c_.Peer();
+  const std::string host = peer.substr(0, peer.rfind(':'));
+  if (!interrupt_.Connect(host, static_cast<std::uint16_t>(port), net::Millis(2000))) {
+    acceptor_.Log("the interrupt channel to " + host + ":" + std::to_string(port) + " failed: " + interrupt_.Error());
+    reply_.I32(vxi11::kChannelNotEstablished);
+    return Next::kReply;
+  }
+  interruptProgram_ = program;
+  interruptVersion_ = version;
+  acceptor_.Log(c_.Peer() + " opened an interrupt channel to port " + std::to_string(port));
+  reply_.I32(vxi11::kNoError);
+  return Next::kReply;
+}
+
+Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::DestroyInterruptChannel(std::uint32_t, rpc::Reader&) {
+  if (!interrupt_.IsOpen()) {
+    reply_.I32(vxi11::kChannelNotEstablished);
+    return Next::kReply;
+  }
+  interrupt_.Close();
+  reply_.I32(vxi11::kNoError);
+  return Next::kReply;
+}
+
+void Vxi11Server::CoreChannel::CheckServiceRequests() {
+  if (!interrupt_.IsOpen()) return;
+  // The client's replies to earlier calls are not waited for; they are taken and dropped here.
+  std::string ignored;
+  while (interrupt_.ReceiveSome(ignored, 4096, net::Millis(0)) == net::TcpConnection::Result::kOk && !ignored.empty())
+    ignored.clear();
+  for (const auto& link : links_) {
+    if (!link->srqEnabled) continue;
+    const bool rqs = (unit_->SerialPoll(link->port) & 64) != 0;
+    if (rqs && !link->rqsSeen) {
+      rpc::Writer call;
+      call.StartRecord().Call(++interruptXid_, interruptProgram_, interruptVersion_, rpc::kDeviceIntrSrq)
+          .Opaque(link->srqHandle);
+      if (interrupt_.SendAll(call.FinishRecord(), net::Millis(500)) != net::TcpConnection::Result::kOk) {
+        acceptor_.Log("the interrupt channel of " + c_.Peer() + " broke: " + interrupt_.Error());
+        interrupt_.Close();
+        return;
+      }
+      acceptor_.Log("service request to " + c_.Peer() + " (link " + std::to_string(link->id) + ")");
+    }
+    link->rqsSeen = rqs;
+  }
+}
+
+void Vxi11Server::CoreChannel::DropLinkHere(std::int32_t lid) {
+  if (server_.lock_.Unlock(lid)) acceptor_.Log("link " + std::to_string(lid) + " destroyed: the unit is unlocked");
+  links_.erase(std::remove_if(links_.begin(), links_.end(), [lid](const auto& l) { return l->id == lid; }), links_.end());
+  server_.DropLink(lid);
 }
 
 Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::DestroyLink(std::uint32_t, rpc::Reader& call) {
@@ -270,15 +499,15 @@ Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::DestroyLink(std::uint32
     reply_.I32(vxi11::kInvalidLinkIdentifier);
     return Next::kReply;
   }
-  links_.erase(std::remove_if(links_.begin(), links_.end(), [lid](const auto& l) { return l->id == lid; }), links_.end());
-  server_.DropLink(lid);
+  DropLinkHere(lid);
   reply_.I32(vxi11::kNoError);
   return Next::kReply;
 }
 
-// Trigger, remote, local, lock and unlock: the unit has nothing they change.
-Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::Acknowledge(std::uint32_t, rpc::Reader&) {
-  reply_.I32(vxi11::kNoError);
+// Trigger, remote and local: the unit has nothing they change, but a link
+// locked out waits or is refused as for any other call.
+Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::Acknowledge(std::uint32_t, rpc::Reader& call) {
+  if (GenericCall(call)) reply_.I32(vxi11::kNoError);
   return Next::kReply;
 }
 
