@@ -12,6 +12,8 @@
 
 #include "TempDir.h"
 #include "sim/server/Servers.h"
+#include "sim/Zentrix8.h"
+#include "visa/Network.h"
 #include "quorvel/Cli.h"
 #include "quorvel/Commands.h"
 
@@ -783,6 +785,9 @@ TEST(QuorvelConventions, CompletionOffersWhatFitsWhereTheCursorIs) {
       {"quorvel measure --sum x", ""},
       {"quorvel --timeout x", ""},
       {"quorvel bur", "burst-search"},
+      {"quorvel --lock id", "idn"},  // --lock's seconds may be left out ...
+      {"quorvel --lock 5 id", "idn"},
+      {"quorvel --lock idn --j", "--json"},  // ... and a command is not taken for them
   };
   std::string script = "source comp.sh\nt() { COMP_WORDS=($1); [[ $1 == *' ' ]] && COMP_WORDS+=('');"
                        " COMP_CWORD=$(( ${#COMP_WORDS[@]} - 1 )); COMPREPLY=(); _quorvel; echo \"${COMPREPLY[*]}\"; }\n";
@@ -801,6 +806,74 @@ TEST(QuorvelConventions, CompletionOffersWhatFitsWhereTheCursorIs) {
     std::getline(out, line);
     EXPECT_EQ(line, c.offered) << c.words;
   }
+}
+
+// --lock holds a VXI-11 unit for the whole command and gives it back on every
+// way out; another station's lock is waited for, then named.
+TEST(QuorvelConventions, LockHoldsTheUnitForTheCommandAndGivesItBack) {
+  TempDir dir;
+  auto model = sim::Zentrix8::Replace("LockedBench");
+  model->SetTimeScale(0);
+  sim::Servers servers;
+  sim::Servers::Config config;
+  config.socketPort = config.vxi11Port = 0;
+  config.portmapperPort = -1;
+  config.unit = "LockedBench";
+  std::string error;
+  ASSERT_TRUE(servers.Start(config, error)) << error;
+  const std::string unit = "TCPIP::127.0.0.1," + std::to_string(servers.Vxi11Port()) + "::inst0::INSTR";
+  const std::string socket = "TCPIP::127.0.0.1::" + std::to_string(servers.SocketPort()) + "::SOCKET";
+
+  // Only a VXI-11 unit has a lock, and only a command that reaches one takes it.
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } refused[] = {
+      {{"--lock", "idn"}, "SIM::Zentrix8::INSTR cannot be locked"},
+      {{"--lock", "2", "idn", "--address", socket}, "cannot be locked"},
+      {{"paths", "--lock"}, "--lock holds a unit, and paths does not reach one"},
+      {{"--lock", "-1", "idn", "--address", unit}, "--lock waits 0 to 3600 seconds"},
+  };
+  for (const auto& c : refused) {
+    std::vector<std::string> args = {"--config", Empty(dir)};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const CliResult r = RunCli(args);
+    EXPECT_EQ(r.status, 2) << c.says;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+  }
+
+  // Another station holds the unit: the tool waits its seconds, then says so.
+  auto other = visa::MakeVxi11Visa();
+  other->SetResourceName(unit);
+  other->Open();
+  ASSERT_EQ(other->LockExclusive(std::chrono::milliseconds(0)), visa::kVisaSuccess);
+  const auto asked = std::chrono::steady_clock::now();
+  CliResult r = RunCli({"--config", Empty(dir), "--lock", "0.3", "idn", "--address", unit});
+  const auto waited = std::chrono::steady_clock::now() - asked;
+  EXPECT_EQ(r.status, 3);
+  EXPECT_TRUE(r.out.empty()) << r.out;
+  EXPECT_NE(r.err.find("another station holds the unit's lock and did not release it within 0.3 s"), std::string::npos)
+      << r.err;
+  EXPECT_GE(waited, std::chrono::milliseconds(290));
+  EXPECT_LT(waited, std::chrono::seconds(3));
+  ASSERT_EQ(other->Unlock(), visa::kVisaSuccess);
+
+  // Free, it is taken for the command and given back after it, also when the
+  // command ends in an error or is given up (--timeout).
+  r = RunCli({"--config", Empty(dir), "--lock", "idn", "-v", "--address", unit});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("locked the unit after"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("unlocked the unit"), std::string::npos) << r.err;
+  EXPECT_EQ(other->LockExclusive(std::chrono::milliseconds(0)), visa::kVisaSuccess);
+  EXPECT_EQ(other->Unlock(), visa::kVisaSuccess);
+  r = RunCli({"--config", Empty(dir), "--lock", "scpi", ":SENS9:FREQ 1e9", "--address", unit});
+  EXPECT_EQ(r.status, 4) << r.err;  // the unit refused it
+  EXPECT_EQ(other->LockExclusive(std::chrono::milliseconds(0)), visa::kVisaSuccess) << "given back after an error";
+  EXPECT_EQ(other->Unlock(), visa::kVisaSuccess);
+  model->SetTimeScale(100);  // a measurement that takes minutes
+  r = RunCli({"--config", Empty(dir), "--lock", "measure", "--timeout", "0.5", "--address", unit});
+  EXPECT_EQ(r.status, 124) << r.err;
+  EXPECT_EQ(other->LockExclusive(std::chrono::milliseconds(2000)), visa::kVisaSuccess) << "given back when given up";
 }
 
 // --timeout bounds a whole command, even one whose unit never completes.

@@ -126,6 +126,9 @@ constexpr OptionInfo kOptions[] = {
      "SIM::<name>::INSTR (the embedded simulator)",
      kGlobal},
     {"--timeout", "SECONDS", "give the whole command up after this long (exit status 124)", kGlobal},
+    {"--lock", "[S]", "hold the unit exclusively for the whole command (a VXI-11 lock, released on every way out), "
+                      "waiting up to S seconds (default 10) for another station's lock; status 3 when it is not released",
+     kGlobal},
     {"-v", "", "log every command and answer with its time to stderr (--verbose)", kGlobal},
     {"--no-sim", "", "a device without a unit is an error (status 3), not the embedded simulator (also QUORVEL_NO_SIM=1)",
      kGlobal},
@@ -295,10 +298,15 @@ std::string BashCompletion() {
   // Options that take a value, and what to offer for it.
   // A flag that takes a value in some commands and none in others (--sum)
   // takes none in the commands listed in `plainIn`.
-  std::string valued, ambiguous, ambiguousValue;
+  // A value in brackets may be left out (--lock [S]): only a number is taken for it.
+  std::string valued, ambiguous, ambiguousValue, optional;
   for (const OptionInfo& o : kOptions) {
     if (o.value.empty()) continue;
     const std::string flag(o.flag);
+    if (o.value.front() == '[') {
+      optional += "      " + flag + ") [[ ${COMP_WORDS[i+1]} =~ ^[0-9.]+$ ]] && skip=1;;\n";
+      continue;
+    }
     std::string plainIn;
     for (const OptionInfo& other : kOptions)
       if (other.flag == o.flag && other.value.empty())
@@ -335,7 +343,7 @@ std::string BashCompletion() {
                   "    w=${COMP_WORDS[i]}\n"
                   "    if [[ $w == = ]]; then skip=1; continue; fi\n"
                   "    if [[ -n $skip ]]; then skip=; continue; fi\n"
-                  "    case $w in\n" + ambiguous +
+                  "    case $w in\n" + ambiguous + optional +
                   "      " + alternatives(valued) + ") skip=1;;\n"
                   "      -*) ;;\n"
                   "      *) [[ -z $cmd ]] && cmd=$w;;\n"

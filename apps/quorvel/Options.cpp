@@ -198,6 +198,12 @@ void Apply(const Given& g, const Command& c, Options& o) {
     if (t <= 0 || t > 86400) Fail("--timeout takes seconds above 0 and at most 86400");
     o.timeout = t;
   }
+  if (const std::string* v = g.Get("--lock")) {
+    const double t = Number("--lock", *v);
+    if (t < 0 || t > 3600) Fail("--lock waits 0 to 3600 seconds for another station's lock, not " + *v);
+    if (!c.connects) Fail("--lock holds a unit, and " + std::string(c.name) + " does not reach one");
+    o.lock = t;
+  }
   if (const std::string* v = g.Get("--address")) {
     if (v->empty()) Fail("option --address needs a VISA resource");
     if (const std::string why = CheckResource(*v); !why.empty()) Fail("--address " + why);
@@ -229,7 +235,28 @@ long PathFromText(const std::string& text) {
   return -1;
 }
 
-bool Parse(const std::vector<std::string>& argsIn, Options& o, std::string& error) {
+namespace {
+
+// "--lock" may stand without its seconds: then it waits the default.
+std::vector<std::string> LockWithItsWait(const std::vector<std::string>& args) {
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--") {
+      out.insert(out.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+      break;
+    }
+    double seconds = 0;
+    if (args[i] != "--lock") out.push_back(args[i]);
+    else if (i + 1 < args.size() && ParseNumber(args[i + 1], seconds)) out.push_back("--lock=" + args[++i]);
+    else out.push_back("--lock=" + vb::Format(Options::kDefaultLockWait, "0"));
+  }
+  return out;
+}
+
+}  // namespace
+
+bool Parse(const std::vector<std::string>& typed, Options& o, std::string& error) {
+  const std::vector<std::string> argsIn = LockWithItsWait(typed);
   const Scan scan = Prescan(argsIn);
   if (scan.command == "help" || scan.help) {
     o.command = "help";

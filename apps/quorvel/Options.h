@@ -30,6 +30,10 @@ struct Options {
   bool verbose = false;                // -v: the SCPI exchange on stderr
   bool noSim = false;                  // --no-sim or QUORVEL_NO_SIM=1: no embedded simulator for a device without a unit
   std::optional<double> timeout;       // --timeout: seconds for the whole command
+  // --lock [S]: hold the unit exclusively (VXI-11 lock) for the whole command,
+  // waiting up to S seconds for another station's lock.
+  std::optional<double> lock;
+  static constexpr double kDefaultLockWait = 10;
   bool force = false;                  // firmware: skip the block header check
   double wait = 60;                    // firmware: seconds for the unit to come back
   std::optional<long> channel;

@@ -101,6 +101,17 @@ bool Session::Open(int& status) {
       return false;
     }
   }
+  if (o_.lock) {
+    // Only a VXI-11 unit can be locked; anything else is refused before it is reached.
+    visa::TcpipResource r;
+    std::string ignored;
+    if (!visa::ParseTcpip(resource, r, ignored) || r.kind != visa::TcpipResource::Kind::kInstr) {
+      Say() << "--lock holds a VXI-11 unit (TCPIP::<host>[::inst0]::INSTR); " << resource << " cannot be locked\n";
+      status = kUsage;
+      return false;
+    }
+    watch_->lock = std::chrono::milliseconds(static_cast<long long>(*o_.lock * 1000));
+  }
   if (!address.empty()) {
     host_->OverrideDeviceValue(name, "Address", address);
     host_->OverrideDeviceValue(name, "Interface", "60");

@@ -48,8 +48,15 @@ class Watched : public visa::IVisaControl {
       Log("open failed: " + e.Reason());
       throw;
     }
+    if (watch_->lock) TakeLock(*watch_->lock);
   }
-  void Close() override { inner_->Close(); }
+  void Close() override {
+    if (locked_) {
+      locked_ = false;
+      Log(inner_->Unlock() == visa::kVisaSuccess ? "unlocked the unit" : "unlock failed: " + inner_->LastErrorText());
+    }
+    inner_->Close();
+  }
   visa::IVisaOptions& Options() override { return inner_->Options(); }
   void Write(std::string_view text) override {
     std::string_view bare = text;
@@ -98,6 +105,26 @@ class Watched : public visa::IVisaControl {
   std::string LastErrorText() const override { return inner_->LastErrorText(); }
 
  private:
+  // Before the first command: the unit for this station alone, or no session.
+  void TakeLock(std::chrono::milliseconds wait) {
+    const auto asked = std::chrono::steady_clock::now();
+    Log("lock the unit (waiting up to " + std::to_string(wait.count()) + " ms for another station's lock)");
+    if (inner_->LockExclusive(wait) == visa::kVisaSuccess) {
+      locked_ = true;
+      const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked);
+      Log("locked the unit after " + std::to_string(waited.count()) + " ms");
+      return;
+    }
+    const bool heldElsewhere = inner_->Status() == visa::kVisaErrorResourceLocked;
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g", static_cast<double>(wait.count()) / 1000);
+    watch_->lastFailure = heldElsewhere ? std::string("another station holds the unit's lock and did not release it within ") +
+                                              seconds + " s (--lock " + seconds + ")"
+                                        : "the unit could not be locked: " + inner_->LastErrorText();
+    Log("lock failed: " + watch_->lastFailure);
+    inner_->Close();
+    vb::Raise(visa::ERROR_VISA_OPEN, "VISA", "VISA Open: " + watch_->lastFailure);
+  }
   bool Pretended() const { return !pretendAnswer_.empty(); }
   std::string Take() {
     pretendStatus_ = true;
@@ -126,6 +153,7 @@ class Watched : public visa::IVisaControl {
 
   std::shared_ptr<visa::IVisaControl> inner_;
   std::shared_ptr<VisaWatch> watch_;
+  bool locked_ = false;
   bool pretendComplete_ = false, pretendErrors_ = false, pretendStatus_ = false;
   std::string pretendAnswer_;  // the answer to a query that was not sent
 };

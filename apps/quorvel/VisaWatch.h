@@ -24,6 +24,9 @@ struct VisaWatch {
   // transfers and its own open (and at most `timeoutMs` when that is set).
   std::optional<std::chrono::steady_clock::time_point> deadline;
   long timeoutMs = 0;
+  // --lock: every session opened takes the unit's exclusive lock, waiting this
+  // long for another station's, and gives it back when it closes.
+  std::optional<std::chrono::milliseconds> lock;
 };
 
 // Wraps `inner` for the tool; `watch` outlives every control made.
