@@ -63,7 +63,8 @@ class Vxi11Server::CoreChannel {
   // The connection's links end with it, and their lock.
   ~CoreChannel() {
     for (const auto& l : links_) {
-      if (server_.lock_.Unlock(l->id)) acceptor_.Log("link " + std::to_string(l->id) + " gone: the unit is unlocked");
+      if (server_.lock_.Unlock(l->id))
+        acceptor_.Log(c_.Peer() + " released the unit's lock: the connection of link " + std::to_string(l->id) + " ended");
       server_.DropLink(l->id);
     }
   }
@@ -226,7 +227,8 @@ Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::CreateLink(std::uint32_
       return Next::kReply;
     }
   }
-  acceptor_.Log(c_.Peer() + " linked to " + device + " as link " + std::to_string(lid) + (lockDevice ? ", locked" : ""));
+  acceptor_.Log(c_.Peer() + " linked to " + device + " as link " + std::to_string(lid));
+  if (lockDevice) acceptor_.Log(c_.Peer() + " locked the unit (link " + std::to_string(lid) + ")");
   reply_.I32(vxi11::kNoError).I32(lid).U32(abortPort_).U32(kMaxRecvSize);
   return Next::kReply;
 }
@@ -488,7 +490,8 @@ void Vxi11Server::CoreChannel::CheckServiceRequests() {
 }
 
 void Vxi11Server::CoreChannel::DropLinkHere(std::int32_t lid) {
-  if (server_.lock_.Unlock(lid)) acceptor_.Log("link " + std::to_string(lid) + " destroyed: the unit is unlocked");
+  if (server_.lock_.Unlock(lid))
+    acceptor_.Log(c_.Peer() + " released the unit's lock: link " + std::to_string(lid) + " destroyed");
   links_.erase(std::remove_if(links_.begin(), links_.end(), [lid](const auto& l) { return l->id == lid; }), links_.end());
   server_.DropLink(lid);
 }
