@@ -63,8 +63,11 @@ class Vxi11Server::CoreChannel {
   // The connection's links end with it, and their lock.
   ~CoreChannel() {
     for (const auto& l : links_) {
-      if (server_.lock_.Unlock(l->id))
+      // Said before it is done, so that the log shows the next holder after this one.
+      if (server_.lock_.Holder() == l->id) {
         acceptor_.Log(c_.Peer() + " released the unit's lock: the connection of link " + std::to_string(l->id) + " ended");
+        server_.lock_.Unlock(l->id);
+      }
       server_.DropLink(l->id);
     }
   }
@@ -398,11 +401,13 @@ Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::DeviceUnlock(std::uint3
     reply_.I32(call.ok() ? vxi11::kInvalidLinkIdentifier : vxi11::kParameterError);
     return Next::kReply;
   }
-  if (!server_.lock_.Unlock(lid)) {
+  // Only this connection can give this link's lock back, so the look and the release cannot be parted.
+  if (server_.lock_.Holder() != lid) {
     reply_.I32(vxi11::kNoLockHeldByThisLink);
     return Next::kReply;
   }
   acceptor_.Log(c_.Peer() + " unlocked the unit (link " + std::to_string(lid) + ")");
+  server_.lock_.Unlock(lid);
   reply_.I32(vxi11::kNoError);
   return Next::kReply;
 }
@@ -490,8 +495,10 @@ void Vxi11Server::CoreChannel::CheckServiceRequests() {
 }
 
 void Vxi11Server::CoreChannel::DropLinkHere(std::int32_t lid) {
-  if (server_.lock_.Unlock(lid))
+  if (server_.lock_.Holder() == lid) {
     acceptor_.Log(c_.Peer() + " released the unit's lock: link " + std::to_string(lid) + " destroyed");
+    server_.lock_.Unlock(lid);
+  }
   links_.erase(std::remove_if(links_.begin(), links_.end(), [lid](const auto& l) { return l->id == lid; }), links_.end());
   server_.DropLink(lid);
 }

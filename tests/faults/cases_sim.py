@@ -544,3 +544,152 @@ def getport_noargs(ctx):
         ctx.m.note("GETPORT garbage refused over TCP and UDP; create_link of '' and 'inst0\\0evil' refused")
     finally:
         sim.end()
+
+
+def abort_link(port, lid):
+    """device_abort on the abort channel: the link's waiting call ends with error 23."""
+    s = socket.create_connection(("127.0.0.1", port), timeout=2)
+    try:
+        reply_stat, stat, r = rpc.rpc_call(s, 1, rpc.DEVICE_ASYNC, rpc.VXI11_VERSION, rpc.DEVICE_ABORT, rpc.i32(lid), 2.0)
+        return r.i32() if reply_stat == rpc.MSG_ACCEPTED and stat == rpc.SUCCESS else None
+    finally:
+        s.close()
+
+
+def timed(fn):
+    t0 = time.monotonic()
+    result = fn()
+    return result, time.monotonic() - t0
+
+
+@case("lock-silent", "a client locks and falls silent: others are refused or wait their lock time-out, "
+                     "an abort ends a wait, the idle time-out (2 s) frees the unit")
+def lock_silent(ctx):
+    sim = ctx.sim("--idle-timeout", "2")
+    clients = []
+    try:
+        holder = rpc.Vxi11Client("127.0.0.1", sim.core_port)
+        clients.append(holder)
+        require(holder.create_link()[0] == 0 and holder.lock(0) == 0, "the first station could not lock the unit")
+        silent_since = time.monotonic()
+        other = rpc.Vxi11Client("127.0.0.1", sim.core_port, timeout=15)
+        clients.append(other)
+        err, lid, abort_port, _ = other.create_link()
+        require(err == 0, "create_link failed with %d" % err)
+        (err, _), dt = timed(lambda: other.write(b"*IDN?\n"))
+        require(err == rpc.DEVICE_LOCKED_BY_ANOTHER_LINK and dt < 0.5,
+                "a write without waitlock: error %d after %.2f s (11 at once expected)" % (err, dt))
+        (err, _), dt = timed(lambda: other.write(b"*IDN?\n", lock_timeout_ms=400))
+        require(err == rpc.DEVICE_LOCKED_BY_ANOTHER_LINK and 0.38 <= dt < 1.2,
+                "a write waiting 400 ms for the lock: error %d after %.2f s" % (err, dt))
+        err, dt = timed(lambda: other.lock(400))
+        require(err == rpc.DEVICE_LOCKED_BY_ANOTHER_LINK and 0.38 <= dt < 1.2,
+                "a lock request waiting 400 ms: error %d after %.2f s" % (err, dt))
+        result = {}
+        waiter = threading.Thread(target=lambda: result.update(err=other.lock(10000)), daemon=True)
+        t0 = time.monotonic()
+        waiter.start()
+        time.sleep(0.2)
+        require(abort_link(abort_port, lid) == 0, "device_abort was not accepted")
+        waiter.join(3)
+        dt = time.monotonic() - t0
+        require(result.get("err") == rpc.ABORTED and dt < 1.0,
+                "an aborted lock request ended with %r after %.2f s (23 at once expected)" % (result.get("err"), dt))
+        # A raw-socket client cannot lock: it waits, and is answered once the silent holder is dropped.
+        c = ScpiClient(sim.socket_port, timeout=5)
+        clients.append(c)
+        answer = c.query("*IDN?", timeout=5)
+        freed = time.monotonic() - silent_since
+        require("Zentrix8" in answer, "the socket client got %r" % short(answer))
+        require(1.8 <= freed <= 3.5, "the unit was free %.2f s after its holder fell silent (idle time-out 2 s)" % freed)
+        require(other.lock(0, wait=False) == 0, "the unit stayed locked after its holder was dropped")
+        ctx.m.time(freed)
+        ctx.m.memory(sim.w.peak_mb())
+        ctx.m.note("refused at once, waits of 400 ms kept, abort ended a wait, free %.2f s after the holder fell silent"
+                   % freed)
+    finally:
+        for c in clients:
+            c.close()
+        sim.end()
+
+
+@case("lock-flood", "30 lock requests wait on a held lock (CPU bounded), then 16 stations lock, set, read back "
+                    "and unlock 30 times each: one holder at a time")
+def lock_flood(ctx, waiting=30, stations=16, rounds=30):
+    sim = ctx.sim()
+    clients = []
+
+    def link():
+        c = rpc.Vxi11Client("127.0.0.1", sim.core_port, timeout=20)
+        clients.append(c)
+        require(c.create_link()[0] == 0, "create_link failed")
+        return c
+
+    try:
+        holder = link()
+        require(holder.lock(0) == 0, "the first lock was refused")
+        waiters = [link() for _ in range(waiting)]
+        got = []
+
+        def wait_and_release(c):
+            err = c.lock(15000)
+            got.append(err)
+            if err == 0:
+                c.unlock()
+
+        threads = [threading.Thread(target=wait_and_release, args=(c,), daemon=True) for c in waiters]
+        for t in threads:
+            t.start()
+        time.sleep(0.3)
+        c0 = cpu_seconds(sim.pid)
+        time.sleep(2.0)
+        c1 = cpu_seconds(sim.pid)
+        require(c0 is not None and c1 is not None, "the simulator died under %d waiting lock requests" % waiting)
+        used = c1 - c0
+        require(used < 0.5, "%.2f s of CPU time in 2 s with %d lock requests waiting" % (used, waiting))
+        require(not got, "a lock request was granted while the lock was held: %r" % got)
+        t0 = time.monotonic()
+        holder.unlock()
+        for t in threads:
+            t.join(10)
+        handed = time.monotonic() - t0
+        require(got.count(0) == waiting, "of %d waiting requests, %d got the lock (%r)" % (waiting, got.count(0), got[:5]))
+
+        tally = Tally()
+
+        def station(i, barrier, tally):
+            c = link()
+            try:
+                barrier.wait(10)
+                for r in range(rounds):
+                    value = 1000000000 + (i * 1000 + r + 1) * 1000  # within the sensor's range
+                    if c.lock(10000) != 0:
+                        tally.problem("lost", "station %d: a lock request timed out" % i)
+                        continue
+                    c.write(b":SENS1:FREQ %d\n" % value)
+                    answer, err = c.query(b":SENS1:FREQ?\n")
+                    c.unlock()
+                    if err or int(float(answer)) != value:
+                        tally.problem("wrong", "station %d read %r back for %d" % (i, answer, value))
+                    else:
+                        tally.ok()
+            except (OSError, rpc.RpcError, ValueError, threading.BrokenBarrierError) as e:
+                tally.problem("errors", "station %d: %s" % (i, e))
+
+        tally, seconds = run_clients(stations, station)
+        summary = "%d stations x %d locked rounds: %d kept, %d broken into, %d lost, %d failed" % (
+            stations, rounds, tally.right, tally.wrong, tally.lost, tally.errors)
+        require(tally.right == stations * rounds, summary + "; first: " + (tally.first or "?"))
+        for c in clients:
+            c.close()
+        clients = []
+        dt = idn_within(sim.socket_port, 2.0)
+        require(dt is not None, "no *IDN? answer within 2 s after the flood")
+        ctx.m.time(seconds)
+        ctx.m.memory(sim.w.peak_mb())
+        ctx.m.note("%d waiting: %.2f s CPU in 2 s, all served %.2f s after the release; %s" % (
+            waiting, used, handed, summary))
+    finally:
+        for c in clients:
+            c.close()
+        sim.end()

@@ -12,8 +12,9 @@ import time
 PORTMAPPER, PORTMAPPER_V2, PMAP_GETPORT = 100000, 2, 3
 DEVICE_CORE, DEVICE_ASYNC, VXI11_VERSION = 0x0607AF, 0x0607B0, 1
 CREATE_LINK, DEVICE_WRITE, DEVICE_READ, DESTROY_LINK = 10, 11, 12, 23
-DEVICE_ABORT = 1
-FLAG_END, FLAG_TERMCHAR = 0x08, 0x80
+DEVICE_ABORT, DEVICE_LOCK, DEVICE_UNLOCK = 1, 18, 19
+FLAG_WAITLOCK, FLAG_END, FLAG_TERMCHAR = 0x01, 0x08, 0x80
+DEVICE_LOCKED_BY_ANOTHER_LINK, NO_LOCK_HELD, ABORTED = 11, 12, 23
 REASON_REQCNT, REASON_CHR, REASON_END = 1, 2, 4
 IPPROTO_TCP_NUMBER = 6
 
@@ -190,10 +191,21 @@ class Vxi11Client:
             self.lid = lid
         return err, lid, abort_port, max_recv
 
-    def write(self, data, io_timeout_ms=2000):
-        r = self.call(DEVICE_WRITE, i32(self.lid) + u32(io_timeout_ms) + u32(0) + i32(FLAG_END) + opaque(data),
-                      timeout=io_timeout_ms / 1000.0 + 1.0)
+    def write(self, data, io_timeout_ms=2000, lock_timeout_ms=None):
+        """Without a lock time-out a locked unit refuses at once; with one, the write waits for the lock."""
+        flags = FLAG_END | (FLAG_WAITLOCK if lock_timeout_ms is not None else 0)
+        r = self.call(DEVICE_WRITE, i32(self.lid) + u32(io_timeout_ms) + u32(lock_timeout_ms or 0) + i32(flags)
+                      + opaque(data), timeout=(io_timeout_ms + (lock_timeout_ms or 0)) / 1000.0 + 1.0)
         return r.i32(), r.u32()
+
+    def lock(self, lock_timeout_ms, wait=True):
+        """device_lock: the error code (0, 11 held elsewhere, 23 aborted)."""
+        r = self.call(DEVICE_LOCK, i32(self.lid) + i32(FLAG_WAITLOCK if wait else 0) + u32(lock_timeout_ms),
+                      timeout=lock_timeout_ms / 1000.0 + 2.0)
+        return r.i32()
+
+    def unlock(self):
+        return self.call(DEVICE_UNLOCK, i32(self.lid)).i32()
 
     def read(self, io_timeout_ms=2000, size=1 << 20):
         r = self.call(DEVICE_READ, i32(self.lid) + u32(size) + u32(io_timeout_ms) + u32(0) + i32(FLAG_TERMCHAR)
