@@ -102,7 +102,12 @@ void Zentrix8::Port::Compose(std::string text, Clock::time_point readyAt) {
     unit_->QueueError(-350, "Queue overflow");
     return;
   }
-  composed_ += (composing_ ? ";" : "") + text;
+  if (composing_) {
+    composed_ += ';';
+    composed_ += text;
+  } else {
+    composed_ = std::move(text);  // the answer of a simple query is not copied
+  }
   composing_ = true;
   composedReady_ = std::max(composedReady_, readyAt);
 }
@@ -115,7 +120,8 @@ void Zentrix8::Port::FinishMessage() {
   }
   if (!composing_) return;
   composing_ = false;
-  std::string answer = std::move(composed_) + "\n";
+  composed_ += '\n';
+  std::string answer = std::move(composed_);
   composed_.clear();
   const auto ready = std::exchange(composedReady_, Clock::time_point{});
   Push(std::move(answer), ready);
@@ -133,6 +139,14 @@ void Zentrix8::Port::Push(std::string text, Clock::time_point readyAt) {
   output_.push_back({std::move(text), readyAt});
 }
 
+std::string Zentrix8::Port::TakeSpare() {
+  std::lock_guard lock(mutex_);
+  std::string room = std::move(spare_);
+  spare_ = std::string();
+  room.clear();
+  return room;
+}
+
 void Zentrix8::Port::AppendOutput(std::string& out, std::size_t max) {
   const std::size_t split = unit_->faults_.splitAnswersAt;
   if (split > 0) max = std::min(max, split);
@@ -146,6 +160,9 @@ void Zentrix8::Port::AppendOutput(std::string& out, std::size_t max) {
     outputRead_ += n;
     if (outputRead_ == front.size()) {
       queued_ -= front.size();
+      std::string& done = output_.front().text;
+      if (done.capacity() >= kSpareFrom && done.capacity() <= kSpareUpTo && done.capacity() > spare_.capacity())
+        spare_ = std::move(done);
       output_.pop_front();
       outputRead_ = 0;
     }

@@ -49,6 +49,7 @@ class QUORVEL_API Zentrix8::Port {
  private:
   friend class Zentrix8;
   void Push(std::string text, Clock::time_point readyAt);  // with the unit's lock held
+  std::string TakeSpare();  // empty, with the room of the last large answer
   // One response message per message: its answers joined by ";" (unit's lock held).
   void Compose(std::string text, Clock::time_point readyAt);
   void FinishMessage();
@@ -75,6 +76,10 @@ class QUORVEL_API Zentrix8::Port {
     Clock::time_point readyAt;
   };
   std::deque<Pending> output_;
+  // The room of the last large answer read out: the next long answer is made in
+  // it, so a list of 200 000 values costs no fresh allocation (nor its page faults).
+  std::string spare_;
+  static constexpr std::size_t kSpareFrom = 64u << 10, kSpareUpTo = kMaxQueuedBytes;
   std::size_t outputRead_ = 0;
   std::size_t queued_ = 0;  // bytes in output_
   std::string stream_;      // an answer that never ends

@@ -229,6 +229,8 @@ Zentrix8::Command Zentrix8::ParseHeader(std::string_view text) {
 
 void Zentrix8::Answer(std::string text) { AnswerAt(std::move(text), Clock::now()); }
 
+std::string Zentrix8::AnswerBuffer() { return current_ ? current_->TakeSpare() : std::string(); }
+
 void Zentrix8::AnswerAt(std::string text, Clock::time_point readyAt) {
   const auto delay = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(faults_.answerDelayS));
   if (current_) current_->Compose(std::move(text), readyAt + delay);

@@ -134,6 +134,8 @@ class QUORVEL_API Zentrix8 {
   static bool KnownHeader(const std::string& text);
   void FinishFirmware(Port& port);
   void Answer(std::string text);
+  // An empty string to make a long answer in: the room of this port's last one.
+  std::string AnswerBuffer();
   void AnswerAt(std::string text, Clock::time_point readyAt);
   void CommonCommand(const std::string& command, bool& opcRequested);
   std::string NextError();

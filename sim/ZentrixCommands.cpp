@@ -253,7 +253,9 @@ const std::map<std::string, Zentrix8::Handler>& Zentrix8::Handlers() {
            }
            out += '\n';
          }
-         z.Answer(r.traceText);
+         std::string out = z.AnswerBuffer();
+         out.assign(r.traceText);
+         z.Answer(std::move(out));
        }},
       {"SENS#:TRAC:MIN", result([](const Result& r) { return Fmt(r.minDbm) + "\n"; })},
       {"SENS#:TRAC:MAX", result([](const Result& r) { return Fmt(r.maxDbm) + "\n"; })},
@@ -305,7 +307,7 @@ const std::map<std::string, Zentrix8::Handler>& Zentrix8::Handlers() {
          long n = 0;
          std::from_chars(a.data(), a.data() + a.size(), n);
          if (n < 1 || n > 2000000) throw ScpiError{-222, "Data out of range"};
-         std::string out;
+         std::string out = z.AnswerBuffer();
          out.reserve(static_cast<std::size_t>(n) * 7);
          char buf[16];
          for (long i = 0; i < n; ++i) {
@@ -313,7 +315,8 @@ const std::map<std::string, Zentrix8::Handler>& Zentrix8::Handlers() {
            const auto r = std::to_chars(buf, buf + sizeof buf, (i % 2 ? -1 : 1) * (1234 + (i * 37) % 9000));
            out.append(buf, r.ptr);
          }
-         z.Answer(out + "\n");
+         out += '\n';
+         z.Answer(std::move(out));
        }},
       {"SYST:VERS",
        [](Z& z, C& c) {

@@ -23,10 +23,12 @@ reference host, with the embedded simulator for a device whose entry names
 no unit.
 """
 
+import array
 import ctypes as C
 import enum
 import os
 import stat
+import struct
 import subprocess
 import sysconfig
 import threading
@@ -294,6 +296,7 @@ class _TypeLibrary:
         self.name = attr.contents.name.decode()
         self.version = (attr.contents.wMajorVerNum, attr.contents.wMinorVerNum)
         self.enums, self.records, self.members = {}, {}, {}
+        self._class = None
         for i in range(v.GetTypeInfoCount(lib)):
             t = C.c_void_p()
             v.GetTypeInfo(lib, i, C.byref(t))
@@ -317,6 +320,15 @@ class _TypeLibrary:
                 params = [(p.name.decode(), p.flags, p.vt) for p in (f.params[j] for j in range(f.cParams))]
                 entry = self.members.setdefault(f.name.decode().lower(), {"name": f.name.decode()})
                 entry[f.invkind] = params
+
+    @property
+    def dispatch_class(self):
+        """Dispatch with the library's members on the class, made once."""
+        if self._class is None:
+            members = {m["name"]: _Member(m["name"], _kind(self, m["name"])) for m in self.members.values()
+                       if not hasattr(Dispatch, m["name"])}
+            self._class = type("Dispatch", (Dispatch,), dict(members, __module__=__name__, __qualname__="Dispatch"))
+        return self._class
 
 
 def _zero(vt):
@@ -375,6 +387,31 @@ def _take_string(bstr):
 
 # --- values across the boundary ----------------------------------------------------
 
+# The array element types the component hands over, as array/memoryview type codes.
+_ITEMS = {A.VT_R8: ("d", 8), A.VT_I4: ("i", 4)}
+_CODES = {"d": (A.VT_R8, 8), "i": (A.VT_I4, 4)}
+if array.array("l").itemsize == 4:
+    _CODES["l"] = (A.VT_I4, 4)
+
+
+def _array_view(a):
+    """A memoryview over a SAFEARRAY's numbers (its memory stays the component's)."""
+    code, size = _ITEMS[a.vt]
+    if not a.cElements:
+        return memoryview(b"").cast(code)
+    return memoryview((C.c_char * (a.cElements * size)).from_address(a.pvData)).cast("B").cast(code)
+
+
+def _numbers_variant(v, vt, size, data, count):
+    """VARIANT v as a new array of `count` numbers copied from the buffer `data`."""
+    array_ = _lib.SafeArrayCreateVector(vt, 0, count)
+    if not array_:
+        raise MemoryError("the component could not make an array of %d values" % count)
+    if count:
+        C.memmove(array_.contents.pvData, data, count * size)
+    v.vt, v.u.parray = A.VT_ARRAY | vt, array_
+
+
 def _to_variant(value, v):
     """Fills VARIANT v from a Python value, with the component's allocator."""
     if isinstance(value, Ref):
@@ -392,20 +429,21 @@ def _to_variant(value, v):
         v.vt, v.u.bstrVal = A.VT_BSTR, _lib.SysAllocStringLen(data, len(data))
     elif isinstance(value, Record):
         items = list(value)
-        array = _lib.SafeArrayCreateVector(A.VT_VARIANT, 0, len(items))
-        v.vt, v.u.rec.pFields, v.u.rec.pRecName = A.VT_RECORD, array, value._name.encode()
-        elems = C.cast(array.contents.pvData, C.POINTER(A.VARIANT))
+        array_ = _lib.SafeArrayCreateVector(A.VT_VARIANT, 0, len(items))
+        v.vt, v.u.rec.pFields, v.u.rec.pRecName = A.VT_RECORD, array_, value._name.encode()
+        elems = C.cast(array_.contents.pvData, C.POINTER(A.VARIANT))
         for k, item in enumerate(items):
             _to_variant(item, elems[k])
-    elif isinstance(value, (list, tuple)):
+    elif isinstance(value, array.array) and value.typecode in _CODES:
+        # numbers in a buffer already: one copy, no Python object per value
+        vt, size = _CODES[value.typecode]
+        address, count = value.buffer_info()
+        _numbers_variant(v, vt, size, address, count)
+    elif isinstance(value, (list, tuple, array.array)):
         whole = all(isinstance(x, int) and not isinstance(x, bool) and -2**31 <= x < 2**31 for x in value)
-        vt, ctype = (A.VT_I4, C.c_int32) if whole and value else (A.VT_R8, C.c_double)
-        array = _lib.SafeArrayCreateVector(vt, 0, len(value))
-        if not array:
-            raise MemoryError("the component could not make an array of %d values" % len(value))
-        if value:
-            C.memmove(array.contents.pvData, (ctype * len(value))(*value), len(value) * C.sizeof(ctype))
-        v.vt, v.u.parray = A.VT_ARRAY | vt, array
+        packed = array.array("i" if whole and value else "d", value)
+        vt, size = _CODES[packed.typecode]
+        _numbers_variant(v, vt, size, packed.buffer_info()[0], len(packed))
     elif isinstance(value, Dispatch):
         A.vtbl(value._pointer, A.IDispatchVtbl).AddRef(value._pointer)
         v.vt, v.u.pdispVal = A.VT_DISPATCH, value._pointer
@@ -416,12 +454,23 @@ def _to_variant(value, v):
 def _from_variant(v, types):
     """The Python value of VARIANT v (which stays the caller's to clear)."""
     vt = v.vt
+    if vt == A.VT_R8:
+        return v.u.dblVal
+    if vt == A.VT_I4:
+        return v.u.lVal
+    if vt == A.VT_BOOL:
+        return v.u.boolVal != 0
+    if vt == A.VT_BSTR:
+        b = v.u.bstrVal
+        return C.string_at(b, _lib.SysStringLen(b)).decode("utf-8", "replace") if b else ""
+    if vt in (A.VT_EMPTY, A.VT_NULL):
+        return None
+    if vt == A.VT_I2:
+        return v.u.iVal
     if vt & A.VT_ARRAY:
         a = v.u.parray.contents
-        if a.vt == A.VT_I4:
-            return list((C.c_int32 * a.cElements).from_address(a.pvData)) if a.cElements else []
-        if a.vt == A.VT_R8:
-            return list((C.c_double * a.cElements).from_address(a.pvData)) if a.cElements else []
+        if a.vt in _ITEMS:
+            return _array_view(a).tolist()
         elems = C.cast(a.pvData, C.POINTER(A.VARIANT))
         return [_from_variant(elems[k], types) for k in range(a.cElements)]
     if vt == A.VT_RECORD:
@@ -435,38 +484,115 @@ def _from_variant(v, types):
             return None
         A.vtbl(p, A.IDispatchVtbl).AddRef(p)
         return Dispatch(_pointer=p, _types=types)
-    return {A.VT_EMPTY: lambda: None, A.VT_NULL: lambda: None, A.VT_I2: lambda: v.u.iVal,
-            A.VT_I4: lambda: v.u.lVal, A.VT_R8: lambda: v.u.dblVal, A.VT_BOOL: lambda: v.u.boolVal != 0,
-            A.VT_BSTR: lambda: C.string_at(v.u.bstrVal, _lib.SysStringLen(v.u.bstrVal)).decode("utf-8", "replace")
-            if v.u.bstrVal else ""}.get(vt, lambda: None)()
+    return None
 
 
-def _write_back(target, value):
-    """Puts a returned by-reference value into the caller's argument."""
+def _write_back(target, v, types):
+    """Puts the by-reference VARIANT v's value into the caller's argument."""
+    if isinstance(target, array.array) and v.vt & A.VT_ARRAY and v.u.parray.contents.vt in _ITEMS:
+        view = _array_view(v.u.parray.contents)
+        del target[:]
+        if _CODES.get(target.typecode, (None,))[0] == v.u.parray.contents.vt:
+            target.frombytes(view.cast("B"))  # one copy, as the numbers lie
+        else:
+            target.extend(view.tolist())
+        return
+    value = _from_variant(v, types)
     if isinstance(target, Ref):
         target.value = value
     elif isinstance(target, list):
         target[:] = value
+    elif isinstance(target, array.array):
+        del target[:]
+        target.extend(value)
     elif isinstance(target, Record) and isinstance(value, Record):
         for n, _ in target._fields:
             setattr(target, n, getattr(value, n))
 
 
+# What a call needs besides its arguments, made once per thread: the component
+# does not call back into Python during a call, and ctypes lets other threads
+# run while one is in the component.
+_MAX_FAST_ARGS = 16
+_NUMBER = struct.Struct("<H6xd")
+_LONG = struct.Struct("<H6xi")
+_VT = struct.Struct("<H")
+_PARAMS = struct.Struct("PPII")  # DISPPARAMS: argument array, named ids, their counts
+
+
+class _Buffers:
+    def __init__(self, n=_MAX_FAST_ARGS):
+        self.slots = (A.VARIANT * n)()
+        self.refs = (A.VARIANT * n)()
+        self.result, self.excep, self.arg_err = A.VARIANT(), A.EXCEPINFO(), C.c_uint32()
+        self.dp, self.put = A.DISPPARAMS(), C.c_int32(A.DISPID_PROPERTYPUT)
+        self.slots_at, self.put_at = C.addressof(self.slots), C.addressof(self.put)
+        self.pointers = (C.byref(self.dp), C.byref(self.result), C.byref(self.excep), C.byref(self.arg_err))
+        self.busy = False
+
+
+class _Scratch(_Buffers, threading.local):
+    """One set of buffers per thread."""
+
+
+_scratch = _Scratch()
+_SIMPLE = (A.VT_EMPTY, A.VT_I4, A.VT_R8, A.VT_BOOL, A.VT_ERROR)  # nothing to free
+
+
 class _IndexedProperty:
     """A property with arguments: ``u.Frequency(1)``, ``u.Frequency[1]``, ``u.Frequency[1] = 2.4e9``."""
+
+    __slots__ = ("_owner", "_name")
 
     def __init__(self, owner, name):
         self._owner, self._name = owner, name
 
     def __call__(self, *args):
-        return self._owner._invoke(self._name, A.DISPATCH_PROPERTYGET | A.DISPATCH_METHOD, args, {})
+        return self._owner._invoke(self._name, A.DISPATCH_PROPERTYGET | A.DISPATCH_METHOD, args, None)
 
     def __getitem__(self, key):
-        return self(*(key if isinstance(key, tuple) else (key,)))
+        return self._owner._invoke(self._name, A.DISPATCH_PROPERTYGET | A.DISPATCH_METHOD,
+                                   key if isinstance(key, tuple) else (key,), None)
 
     def __setitem__(self, key, value):
         keys = key if isinstance(key, tuple) else (key,)
-        self._owner._invoke(self._name, A.DISPATCH_PROPERTYPUT, keys + (value,), {})
+        self._owner._invoke(self._name, A.DISPATCH_PROPERTYPUT, keys + (value,), None)
+
+
+class _Method:
+    __slots__ = ("_owner", "_name")
+
+    def __init__(self, owner, name):
+        self._owner, self._name = owner, name
+
+    def __call__(self, *args, **kwargs):
+        return self._owner._invoke(self._name, A.DISPATCH_METHOD, args, kwargs)
+
+
+def _kind(types, name):
+    """How a member is reached: a plain property, one with arguments, or a method."""
+    get = types.members.get(name.lower(), {}).get(A.DISPATCH_PROPERTYGET)
+    return "get" if get is not None and not get else "indexed" if get else "method"
+
+
+def _member(owner, name, kind):
+    owner._id(name)  # unknown names fail here, with the component's answer
+    if kind == "get":
+        return owner._invoke(name, A.DISPATCH_PROPERTYGET, (), None)
+    return _IndexedProperty(owner, name) if kind == "indexed" else _Method(owner, name)
+
+
+class _Member:
+    """A member of the type library as the class of its objects holds it: found
+    without a failed attribute lookup first (the names as the library spells them)."""
+
+    __slots__ = ("_name", "_kind")
+
+    def __init__(self, name, kind):
+        self._name, self._kind = name, kind
+
+    def __get__(self, owner, cls=None):
+        return self if owner is None else _member(owner, self._name, self._kind)
 
 
 class Dispatch:
@@ -502,7 +628,12 @@ class Dispatch:
                 _types_cache = _TypeLibrary(_pointer)
             _types = _types_cache
         object.__setattr__(self, "_types", _types)
+        object.__setattr__(self, "__class__", _types.dispatch_class)
         object.__setattr__(self, "_ids", {})
+        object.__setattr__(self, "_plans", {})  # (name, flags): dispid, parameters, whether any is by reference
+        vtable = A.vtbl(_pointer, A.IDispatchVtbl)  # the object's functions, looked up once
+        object.__setattr__(self, "_call", vtable.Invoke)
+        object.__setattr__(self, "_names", vtable.GetIDsOfNames)
 
     def __del__(self):
         p = getattr(self, "_pointer", None)
@@ -515,9 +646,7 @@ class Dispatch:
         if key not in self._ids:
             disp = C.c_int32()
             names = (C.c_char_p * 1)(name.encode())
-            result = A.vtbl(self._pointer, A.IDispatchVtbl).GetIDsOfNames(self._pointer, None, names, 1, 0,
-                                                                           C.byref(disp))
-            _check(result, name=name)
+            _check(self._names(self._pointer, None, names, 1, 0, C.byref(disp)), name=name)
             self._ids[key] = disp.value
         return self._ids[key]
 
@@ -525,11 +654,18 @@ class Dispatch:
         entry = self._types.members.get(name.lower(), {})
         return entry.get(kind) or entry.get(A.DISPATCH_METHOD) or entry.get(A.DISPATCH_PROPERTYGET) or []
 
+    def _plan(self, name, flags):
+        plan = self._plans.get((name, flags))
+        if plan is None:
+            params = self._params(name, flags & ~A.DISPATCH_METHOD or A.DISPATCH_METHOD)
+            plan = (self._id(name), params, any(p[1] & A.PARAMFLAG_FOUT for p in params))
+            self._plans[(name, flags)] = plan
+        return plan
+
     def _invoke(self, name, flags, args, kwargs):
-        dispid = self._id(name)
-        params = self._params(name, flags & ~A.DISPATCH_METHOD or A.DISPATCH_METHOD)
-        args = list(args)
+        dispid, params, has_out = self._plan(name, flags)
         if kwargs:  # keywords by parameter name; gaps are left out
+            args = list(args)
             names = [p[0].lower() for p in params]
             for key, value in kwargs.items():
                 if key.lower() not in names:
@@ -539,67 +675,86 @@ class Dispatch:
                 args += [_MISSING] * (k + 1 - len(args))
                 args[k] = value
         n = len(args)
-        slots = (A.VARIANT * max(n, 1))()
-        refs = (A.VARIANT * max(n, 1))()
-        byref = []
+        s = _scratch
+        if s.busy or n > _MAX_FAST_ARGS:  # a call from a signal handler, or many arguments: buffers of its own
+            s = _Buffers(max(n, _MAX_FAST_ARGS))
+        s.busy = True
+        slots, refs, result = s.slots, s.refs, s.result
+        byref, clear = [], False
         try:
             for k, value in enumerate(args):
-                slot = slots[n - 1 - k]  # the last argument comes first
-                if value is _MISSING:
-                    slot.vt, slot.u.scode = A.VT_ERROR, A.DISP_E_PARAMNOTFOUND
-                    continue
-                out = k < len(params) and params[k][1] & A.PARAMFLAG_FOUT
-                if out and isinstance(value, (list, Record, Ref)):
+                at = n - 1 - k  # the last argument comes first
+                kind = type(value)
+                if kind is float:
+                    _NUMBER.pack_into(slots, at * _VARIANT_SIZE, A.VT_R8, value)
+                elif kind is int and -2**31 <= value < 2**31:
+                    _LONG.pack_into(slots, at * _VARIANT_SIZE, A.VT_I4, value)
+                elif value is _MISSING:
+                    _LONG.pack_into(slots, at * _VARIANT_SIZE, A.VT_ERROR, A.DISP_E_PARAMNOTFOUND)
+                elif has_out and k < len(params) and params[k][1] & A.PARAMFLAG_FOUT and isinstance(
+                        value, (list, array.array, Record, Ref)):
                     _to_variant(value, refs[k])
+                    slot = slots[at]
                     slot.vt, slot.u.pvarVal = A.VT_BYREF | A.VT_VARIANT, C.addressof(refs[k])
                     byref.append(k)
+                    clear = True
                 else:
-                    _to_variant(value, slot)
-            put = C.c_int32(A.DISPID_PROPERTYPUT)
-            dp = A.DISPPARAMS(slots if n else None, C.pointer(put) if flags == A.DISPATCH_PROPERTYPUT else None, n,
-                              1 if flags == A.DISPATCH_PROPERTYPUT else 0)
-            result, excep, arg_err = A.VARIANT(), A.EXCEPINFO(), C.c_uint32()
-            hr = A.vtbl(self._pointer, A.IDispatchVtbl).Invoke(self._pointer, dispid, None, 0, flags, C.byref(dp),
-                                                                C.byref(result), C.byref(excep), C.byref(arg_err))
-            if hr == A.DISP_E_PARAMNOTOPTIONAL:
-                # Left out: the first required parameter after those given.
-                missing = [p[0] for p in params[n:] if not p[1] & A.PARAMFLAG_FOPT]
-                _check(hr, name="%s, %s" % (name, missing[0] if missing else "argument %d" % (n + 1)))
-            if hr in (A.DISP_E_TYPEMISMATCH, A.DISP_E_OVERFLOW):
-                k = n - 1 - arg_err.value
-                label = params[k][0] if 0 <= k < len(params) else "argument %d" % (k + 1)
-                _check(hr, name="%s, %s" % (name, label))
-            _check(hr, excep, name)
+                    _to_variant(value, slots[at])
+                    clear = True
+            _PARAMS.pack_into(s.dp, 0, s.slots_at if n else 0, s.put_at if flags == A.DISPATCH_PROPERTYPUT else 0,
+                              n, 1 if flags == A.DISPATCH_PROPERTYPUT else 0)
+            _VT.pack_into(result, 0, A.VT_EMPTY)
+            hr = self._call(self._pointer, dispid, None, 0, flags, *s.pointers)
+            if hr != A.S_OK:
+                self._fail(hr, name, params, n, s)
             for k in byref:
-                _write_back(args[k], _from_variant(refs[k], self._types))
+                _write_back(args[k], refs[k], self._types)
+            vt = result.vt
+            if vt == A.VT_R8:
+                return _NUMBER.unpack_from(result)[1]
+            if vt == A.VT_I4:
+                return _LONG.unpack_from(result)[1]
             value = _from_variant(result, self._types)
-            _lib.VariantClear(C.byref(result))
+            if vt not in _SIMPLE:
+                _lib.VariantClear(C.byref(result))
             return value
         finally:
-            for k in range(n):
-                _lib.VariantClear(C.byref(slots[k]))
-                _lib.VariantClear(C.byref(refs[k]))
+            if clear:
+                for k in range(n):
+                    _lib.VariantClear(C.byref(slots[k]))
+                    _lib.VariantClear(C.byref(refs[k]))
+            s.busy = False
+
+    def _fail(self, hr, name, params, n, s):
+        if hr == A.DISP_E_PARAMNOTOPTIONAL:
+            # Left out: the first required parameter after those given.
+            missing = [p[0] for p in params[n:] if not p[1] & A.PARAMFLAG_FOPT]
+            _check(hr, name="%s, %s" % (name, missing[0] if missing else "argument %d" % (n + 1)))
+        if hr in (A.DISP_E_TYPEMISMATCH, A.DISP_E_OVERFLOW):
+            k = n - 1 - s.arg_err.value
+            label = params[k][0] if 0 <= k < len(params) else "argument %d" % (k + 1)
+            _check(hr, name="%s, %s" % (name, label))
+        excep = A.EXCEPINFO()
+        C.memmove(C.byref(excep), C.byref(s.excep), C.sizeof(excep))
+        C.memset(C.byref(s.excep), 0, C.sizeof(excep))
+        _check(hr, excep, name)
 
     def __getattr__(self, name):
         if name.startswith("__"):
             raise AttributeError(name)
-        self._id(name)  # unknown names fail here, with the component's answer
-        entry = self._types.members.get(name.lower(), {})
-        get = entry.get(A.DISPATCH_PROPERTYGET)
-        if get is not None and not get:
-            return self._invoke(name, A.DISPATCH_PROPERTYGET, (), {})
-        if get:
-            return _IndexedProperty(self, name)
-        return lambda *args, **kwargs: self._invoke(name, A.DISPATCH_METHOD, args, kwargs)
+        return _member(self, name, _kind(self._types, name))  # another spelling of a member
 
     def __setattr__(self, name, value):
-        self._invoke(name, A.DISPATCH_PROPERTYPUT, (value,), {})
+        self._invoke(name, A.DISPATCH_PROPERTYPUT, (value,), None)
 
     def __dir__(self):
         return sorted(m["name"] for m in self._types.members.values())
 
     def __repr__(self):
         return "<quorvel.Dispatch %s at 0x%x>" % (PROGID, self._pointer or 0)
+
+
+_VARIANT_SIZE = C.sizeof(A.VARIANT)
 
 
 _MISSING = object()

@@ -2,10 +2,12 @@
 
 Run by CTest with QUORVEL_TEST_LIBRARY naming the built component."""
 
+import array
 import os
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -212,6 +214,48 @@ class Dispatching(unittest.TestCase):
         self.assertEqual(set(quorvel.enumerations()), {"QuorvelPowerPort", "QuorvelPort", "QuorvelPath",
                                                        "QuorvelAttenuator", "QuorvelErrorStatus"})
         self.assertEqual([n for n, _ in quorvel.MeasuredValue._fields], ["Value", "Unit"])
+
+    def test_lists_come_back_into_a_list_or_an_array(self):
+        u = self.u
+        u.clsDevice_Status = 1
+        u.clsDevice_Initialize()
+        u.SetSampleRate(1000000, 1, True)
+        u.SetMeasTime(0.004999, 1, True)  # 5000 samples
+        u.MeasurementInit(1)
+        values, packed, single = [1.5], array.array("d", [7.0]), array.array("f")
+        u.GetTrace(1, values)
+        u.GetTrace(1, packed)
+        u.GetTrace(1, single)
+        self.assertEqual(len(values), 5000)
+        self.assertTrue(all(isinstance(x, float) for x in values))
+        self.assertEqual(packed.tolist(), values)  # the whole answer, nothing of what was there before
+        self.assertEqual(single.tolist(), [float(array.array("f", [x])[0]) for x in values])
+        # Numbers go in from an array as from a list.
+        u.SetSumPorts(array.array("i", [4, 5]))
+        self.assertEqual(u.GetSumPorts(False), [4, 5])
+        u.SetSumPorts((2, 3))
+        self.assertEqual(u.GetSumPorts(False), [2, 3])
+
+    def test_threads_calling_at_once_keep_their_own_arguments(self):
+        # ctypes lets other threads run while one is in the component: each keeps its own call.
+        wrong = []
+
+        def station(port):
+            o = quorvel.Dispatch("Tavlor_QuorvelUnit.clsQuorvelUnit")
+            o.clsDevice_Name = "Zentrix8"
+            o.SetMeasTime(0.001 * port, port)
+            for k in range(300):
+                frequency = 1e9 + port * 1e6 + k
+                o.Frequency[port] = frequency
+                got = o.Frequency[port]
+                if got != frequency or o.GetMeasTime(port, False) != 0.001 * port:
+                    wrong.append((port, k, got))
+        threads = [threading.Thread(target=station, args=(p,)) for p in range(1, 9)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join(60)
+        self.assertEqual(wrong, [])
 
 
 if __name__ == "__main__":
