@@ -181,15 +181,16 @@ void ScpiLink::RequestCmdValueList(const std::string& query, std::vector<double>
           answer.clear();
           tooLong = false;
           for (;;) {
-            std::string piece = Control().Read(kListPiece);
-            if (Control().Status() < 0) TransferFailed("VISA Cmd: " + query);
-            if (answer.size() + piece.size() > kMaxListAnswerBytes) {
+            // Read straight into the kept buffer: the list is parsed where it landed.
+            const std::size_t before = answer.size();
+            if (Control().ReadAppend(answer, kListPiece) < 0) TransferFailed("VISA Cmd: " + query);
+            if (answer.size() > kMaxListAnswerBytes) {
               // A unit that streams without end: stop collecting, the answer is corrupt.
               tooLong = true;
               answer.clear();
               break;
             }
-            answer += piece;
+            const std::string_view piece = std::string_view(answer).substr(before);
             const std::size_t tail = piece.size() < 5 ? 0 : piece.size() - 5;
             if (piece.empty() || piece.find('\n', tail) != std::string::npos) break;
           }

@@ -55,6 +55,13 @@ class ByteQueue {
     if (head_ == data_.size()) clear();
     return out;
   }
+  // The first n bytes appended to `out` instead (a caller that keeps its buffer).
+  void takeInto(std::string& out, std::size_t n) {
+    n = std::min(n, size());
+    out.append(data_, head_, n);
+    head_ += n;
+    if (head_ == data_.size()) clear();
+  }
   void clear() {
     data_.clear();
     head_ = 0;

@@ -69,6 +69,12 @@ std::string CWVisa::Read(long maxBytes) {
   return {};
 }
 
+long CWVisa::ReadAppend(std::string& out, long maxBytes) {
+  if (impl_) return impl_->ReadAppend(out, maxBytes);
+  NoSession();
+  return status_;
+}
+
 long CWVisa::Status() const { return impl_ ? impl_->Status() : status_; }
 
 // The operations of shared units go to the session, or find none.

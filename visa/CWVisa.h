@@ -27,6 +27,7 @@ class QUORVEL_API CWVisa : public IVisaControl {
   void WriteBlock(std::span<const std::uint8_t> block) override;
   std::string Read() override;
   std::string Read(long maxBytes) override;
+  long ReadAppend(std::string& out, long maxBytes) override;
   long Status() const override;
   void SetBuffer(long mask, long size) override;
   std::string LastErrorText() const override;

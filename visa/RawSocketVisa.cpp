@@ -38,35 +38,60 @@ class RawSocketVisa : public visa::VisaSessionBase {
   }
   std::string Read() override { return Read(1 << 24); }
   std::string Read(long maxBytes) override {
+    std::string out;
+    ReadInto(out, maxBytes);
+    return out;
+  }
+  long ReadAppend(std::string& out, long maxBytes) override {
+    ReadInto(out, maxBytes);
+    return Status();
+  }
+
+ private:
+  // Up to maxBytes appended to `out`, to the line feed when reads end there;
+  // received bytes go straight into `out`, what came beyond the answer waits.
+  void ReadInto(std::string& out, long maxBytes) {
     const std::size_t max = maxBytes > 0 ? static_cast<std::size_t>(maxBytes) : 1;
+    const std::size_t start = out.size();
     const auto deadline = std::chrono::steady_clock::now() + options_.timeout;
-    for (;;) {
+    const auto done = [&] {
+      // Read in part, or more came than this answer: the next message first drops the rest.
+      stale_ = !pending_.empty() || (options_.termChar && (out.size() == start || out.back() != '\n'));
+      Succeed();
+    };
+    if (!pending_.empty()) {
       const std::size_t lf = options_.termChar ? pending_.find('\n') : std::string::npos;
-      if (lf != std::string::npos || pending_.size() >= max || (!options_.termChar && !pending_.empty())) {
-        std::string out = pending_.take(std::min(max, lf != std::string::npos ? lf + 1 : pending_.size()));
-        // Read in part, or more came than this answer: the next message first drops the rest.
-        stale_ = !pending_.empty() || (options_.termChar && (out.empty() || out.back() != '\n'));
-        Succeed();
-        return out;
-      }
+      pending_.takeInto(out, std::min(max, lf != std::string::npos ? lf + 1 : pending_.size()));
+      if (lf != std::string::npos || out.size() - start >= max || !options_.termChar) return done();
+    }
+    for (;;) {
       const auto left = std::chrono::duration_cast<Millis>(deadline - std::chrono::steady_clock::now());
-      std::string got;
+      const std::size_t before = out.size();
       // No more than the caller can take: an endless stream is not read ahead.
-      const auto r = conn_.ReceiveSome(got, std::min(std::size_t{1} << 20, max - pending_.size()), std::max(Millis(0), left));
-      pending_.append(got);
+      const auto r = conn_.ReceiveSome(out, std::min(std::size_t{1} << 20, max - (before - start)), std::max(Millis(0), left));
       if (r != TcpConnection::Result::kOk) {
         if (r == TcpConnection::Result::kTimeout)
           Fail(visa::kVisaErrorTimeout, "no answer from " + conn_.Peer() + " within " +
                                                 std::to_string(options_.timeout.count()) + " ms");
         else
           Fail(visa::kVisaErrorConnectionLost, conn_.Error());
+        out.resize(start);
         pending_.clear();
         stale_ = true;  // the answer may still come
-        return {};
+        return;
       }
+      if (options_.termChar) {
+        const std::size_t lf = out.find('\n', before);
+        if (lf != std::string::npos) {
+          pending_.append(std::string_view(out).substr(lf + 1));  // the start of what comes next
+          out.resize(lf + 1);
+          return done();
+        }
+      }
+      if (out.size() - start >= max || !options_.termChar) return done();
     }
   }
- private:
+
   // A new message: what is left of an earlier answer (here or already on the
   // way) is stale and never becomes the next answer.
   void DropStale() {

@@ -85,6 +85,13 @@ class QUORVEL_API IVisaControl {
   virtual void WriteBlock(std::span<const std::uint8_t> block) = 0;  // 260, a Byte array
   virtual std::string Read() = 0;                                  // 257
   virtual std::string Read(long maxBytes) = 0;                     // 257 with a byte count
+  // The same appended to `out`: a caller that keeps its buffer (a long list)
+  // saves a copy.  Returns Status(); on a failure `out` is as it was.
+  virtual long ReadAppend(std::string& out, long maxBytes) {
+    std::string piece = Read(maxBytes);
+    if (Status() >= 0) out += piece;
+    return Status();
+  }
   virtual long Status() const = 0;                                 // 287
   virtual void SetBuffer(long mask, long size) = 0;                // 300
   // Why the last transfer failed, in words a person can act on ("" when it did not).
