@@ -84,5 +84,7 @@ echo "stopped with status $?"
 after=$(grep -c "unlocked the unit" "$log")
 [ "$after" -gt "$before" ] || fail "Ctrl-C left the lock to the connection's end: $(tail -3 "$work/int.err")"
 out=$(timeout 20 "$quorvel" "${unit[@]}" --lock 0 idn 2>&1) || fail "the unit stayed locked after Ctrl-C: $out"
+# QUORVEL_LOCKS_LOG=FILE keeps the simulator's log.
+[ -n "${QUORVEL_LOCKS_LOG:-}" ] && cp "$log" "$QUORVEL_LOCKS_LOG"
 [ $status = 0 ] && echo "locks: all stations kept their blocks"
 exit $status
