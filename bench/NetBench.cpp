@@ -1,14 +1,12 @@
-// Network figures of the driver against one zentrix8-sim, one phase per
-// process (so one phase's memory does not flatter the next):
+// The driver's link on the network, one phase per process (so one phase's
+// memory does not flatter the next):
 //
-//   quorvel_netbench HOST SOCKETPORT query  socket|vxi11          median us per query
-//   quorvel_netbench HOST SOCKETPORT list   socket|vxi11 VALUES   median ms per list read
-//   quorvel_netbench HOST SOCKETPORT upload socket|vxi11 [COUNT]  MiB/s of a 16 MiB firmware upload
+//   quorvel_netbench query RESOURCE TEXT [N]     median us of N queries (default 2000)
+//   quorvel_netbench list RESOURCE TEXT VALUES   median ms of a list read with its parse
+//   quorvel_netbench upload RESOURCE [COUNT]     median MiB/s of a 16 MiB firmware upload
 //
-// Prints "name value unit" lines; bench/network.sh runs the phases and the
-// floor and prints the ratios.
-#include <sys/resource.h>
-
+// Prints the figure alone; bench/network.sh runs the phases against the C
+// floor's server and zentrix8-sim, pinned to CPUs, and prints the ratios.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -32,60 +30,51 @@ double Median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
-void Print(const std::string& name, double value, const char* unit) { std::printf("%s %.4f %s\n", name.c_str(), value, unit); }
-
-// Page faults of this process so far (minor: memory touched for the first time).
-long Faults() {
-  rusage u{};
-  ::getrusage(RUSAGE_SELF, &u);
-  return u.ru_minflt;
-}
+void Print(double value) { std::printf("%.4f\n", value); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 5) {
-    std::cerr << "usage: quorvel_netbench HOST SOCKETPORT query|list|upload socket|vxi11 [VALUES|COUNT]\n";
+  if (argc < 3) {
+    std::cerr << "usage: quorvel_netbench query RESOURCE TEXT [N] | list RESOURCE TEXT VALUES | upload RESOURCE [COUNT]\n";
     return 2;
   }
   const visa::VisaRegistration transports = visa::RegisterNetworkTransports();
-  const std::string host = argv[1], phase = argv[3], transport = argv[4];
-  const std::string resource =
-      transport == "socket" ? "TCPIP::" + host + "::" + argv[2] + "::SOCKET" : "TCPIP::" + host + "::inst0::INSTR";
-  const std::string name = transport + "_" + phase;
+  const std::string phase = argv[1], resource = argv[2];
 
-  if (phase == "query") {
+  if (phase == "query" && argc >= 4) {
     LinkOnResource l(resource);
+    const int n = argc > 4 ? std::stoi(argv[4]) : 2000;
     std::vector<double> t;
-    for (int i = 0; i < 2000; ++i) {
+    for (int i = 0; i < n; ++i) {
       const auto s = Clock::now();
-      l.link.RequestCmd(":SENS1:FREQ?");
+      l.link.RequestCmd(argv[3]);
       t.push_back(std::chrono::duration<double, std::micro>(Clock::now() - s).count());
     }
-    Print(name, Median(t), "us");
+    Print(Median(t));
     return 0;
   }
-  if (phase == "list") {
-    const long values = argc > 5 ? std::stol(argv[5]) : 200000;
+  if (phase == "list" && argc >= 5) {
+    const long values = std::stol(argv[4]);
     LinkOnResource l(resource);
-    const std::string query = ":SYST:TEST:LIST? " + std::to_string(values);
     std::vector<double> list, t;
     const int rounds = values >= 1000000 ? 7 : values >= 100000 ? 15 : 41;
-    l.link.RequestCmdValueList(query, list, -0.02, 100);  // warm: the buffers as they stay
-    const long faults = Faults();
+    l.link.RequestCmdValueList(argv[3], list, -0.02, 100);  // warm: the buffers as they stay
     for (int i = 0; i < rounds; ++i) {
       const auto s = Clock::now();
       // A wait time of -0.02 s leaves out the driver's fixed pause before the read.
-      l.link.RequestCmdValueList(query, list, -0.02, 100);
+      l.link.RequestCmdValueList(argv[3], list, -0.02, 100);
       t.push_back(std::chrono::duration<double, std::milli>(Clock::now() - s).count());
     }
-    if (static_cast<long>(list.size()) != values) std::cerr << name << ": " << list.size() << " values came back\n";
-    Print(name + "_" + std::to_string(values), Median(t), "ms");
-    Print(name + "_" + std::to_string(values) + "_faults", double(Faults() - faults) / rounds, "per-list");
+    if (static_cast<long>(list.size()) != values) {
+      std::cerr << "list: " << list.size() << " values came back, not " << values << "\n";
+      return 1;
+    }
+    Print(Median(t));
     return 0;
   }
   if (phase == "upload") {
-    const int count = argc > 5 ? std::stoi(argv[5]) : 5;
+    const int count = argc > 3 ? std::stoi(argv[3]) : 5;
     const std::string file = "/tmp/quorvel-netbench-" + std::to_string(::getpid()) + ".fw";
     const std::size_t size = 16u << 20;
     {
@@ -107,10 +96,10 @@ int main(int argc, char** argv) {
       const int result = unit.Transfer_FirmwareFile(file);
       unit.GetFrequency(1, true);  // the unit restarts: the read waits out what is in flight
       rates.push_back(size / 1048576.0 / std::chrono::duration<double>(Clock::now() - s).count());
-      if (result != 1) std::cerr << name << ": the upload returned " << result << "\n";
+      if (result != 1) std::cerr << "the upload returned " << result << "\n";
     }
     std::remove(file.c_str());
-    Print(name, Median(rates), "MiB/s");
+    Print(Median(rates));
     return 0;
   }
   std::cerr << "unknown phase " << phase << "\n";

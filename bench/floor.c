@@ -2,12 +2,21 @@
  * minimal C client on loopback, doing what the driver does with the least
  * code that can do it.
  *
- *   floor serve PORT                      answers "Q?" with a number and
- *                                         "LIST n?" with n values; "SINK n"
- *                                         then takes n bytes and answers "1"
- *   floor query HOST PORT N               median microseconds of N queries
- *   floor list HOST PORT VALUES ROUNDS    median milliseconds of a list read
- *   floor upload HOST PORT BYTES          MiB/s of BYTES in 16 KiB writes
+ *   floor serve PORT                      answers "Q?" with a number,
+ *                                         "LIST n" with n values (made once),
+ *                                         an empty line with an empty line;
+ *                                         "SINK n" then takes n bytes and
+ *                                         answers "1"
+ *   floor rtt HOST PORT N                 median microseconds of N one-byte
+ *                                         round trips: the kernel's loopback
+ *   floor query HOST PORT N [TEXT]        median microseconds of N queries
+ *   floor list HOST PORT VALUES ROUNDS [TEXT]
+ *                                         median milliseconds of a list read
+ *                                         and its parse (an integer loop)
+ *   floor read HOST PORT VALUES ROUNDS [TEXT]
+ *                                         the same without the parse
+ *   floor upload HOST PORT BYTES [CHUNK]  MiB/s of BYTES in CHUNK-byte writes
+ *                                         (default 16 KiB)
  *   floor parse VALUES ROUNDS             MB/s of a strtod loop over a list
  */
 #include <arpa/inet.h>
@@ -46,6 +55,20 @@ static char* make_list(long n, size_t* len) {
   return s;
 }
 
+/* Whole numbers in hundredths, as the unit sends a list: what the driver's parse must approach. */
+static long parse_integers(const char* p, const char* end, double* out) {
+  long k = 0;
+  while (p < end && *p != '\n') {
+    const int negative = *p == '-';
+    p += negative;
+    long v = 0;
+    while (p < end && *p >= '0' && *p <= '9') v = v * 10 + (*p++ - '0');
+    out[k++] = (double)(negative ? -v : v) / 100;
+    if (p < end && *p == ',') ++p;
+  }
+  return k;
+}
+
 static int send_all(int fd, const char* p, size_t n) {
   while (n) {
     ssize_t w = send(fd, p, n, MSG_NOSIGNAL);
@@ -68,7 +91,9 @@ static void* serve_client(void* arg) {
     char* lf;
     while ((lf = memchr(line, '\n', have))) {
       *lf = 0;
-      if (strcmp(line, "Q?") == 0) {
+      if (line[0] == 0) {
+        send_all(fd, "\n", 1);
+      } else if (strcmp(line, "Q?") == 0) {
         send_all(fd, "2400000000\n", 11);
       } else if (strncmp(line, "LIST ", 5) == 0) {
         /* made once per size: the floor measures the transfer, not the making */
@@ -145,40 +170,51 @@ int main(int argc, char** argv) {
       pthread_detach(t);
     }
   }
-  if (argc >= 5 && strcmp(argv[1], "query") == 0) {
+  if (argc >= 5 && (strcmp(argv[1], "query") == 0 || strcmp(argv[1], "rtt") == 0)) {
     int fd = connect_to(argv[2], atoi(argv[3])), n = atoi(argv[4]);
+    char q[256];
+    const int rtt = strcmp(argv[1], "rtt") == 0;
+    int qlen = snprintf(q, sizeof q, "%s\n", rtt ? "" : argc >= 6 ? argv[5] : "Q?");
     double* t = malloc(sizeof(double) * (size_t)n);
     char buf[256];
     for (int i = 0; i < n; ++i) {
       double s = now();
-      send_all(fd, "Q?\n", 3);
+      send_all(fd, q, (size_t)qlen);
       read_answer(fd, buf, sizeof buf);
       t[i] = (now() - s) * 1e6;
     }
     printf("%.3f\n", median(t, n));
     return 0;
   }
-  if (argc >= 6 && strcmp(argv[1], "list") == 0) {
+  if (argc >= 6 && (strcmp(argv[1], "list") == 0 || strcmp(argv[1], "read") == 0)) {
+    const int parse = strcmp(argv[1], "list") == 0;
     int fd = connect_to(argv[2], atoi(argv[3])), rounds = atoi(argv[5]);
     long values = atol(argv[4]);
     size_t cap = (size_t)values * 8 + 64;
     char* buf = malloc(cap);
+    double* out = malloc(sizeof(double) * (size_t)values);
     double* t = malloc(sizeof(double) * (size_t)rounds);
     char cmd[64];
-    int len = snprintf(cmd, sizeof cmd, "LIST %ld\n", values);
+    int len = argc >= 7 ? snprintf(cmd, sizeof cmd, "%s\n", argv[6]) : snprintf(cmd, sizeof cmd, "LIST %ld\n", values);
     for (int i = 0; i < rounds; ++i) {
       double s = now();
       send_all(fd, cmd, (size_t)len);
-      read_answer(fd, buf, cap);
+      size_t got = read_answer(fd, buf, cap);
+      long k = parse ? parse_integers(buf, buf + got, out) : values;
       t[i] = (now() - s) * 1e3;
+      if (k != values) {
+        fprintf(stderr, "floor list: %ld values came, not %ld\n", k, values);
+        return 1;
+      }
     }
     printf("%.4f\n", median(t, rounds));
     return 0;
   }
   if (argc >= 5 && strcmp(argv[1], "upload") == 0) {
     long bytes = atol(argv[4]);
-    static char chunk[16384];
-    memset(chunk, 'f', sizeof chunk);
+    const size_t size = argc >= 6 ? (size_t)atol(argv[5]) : 16384;
+    char* chunk = malloc(size);
+    memset(chunk, 'f', size);
     double rates[5];
     for (int round = 0; round < 5; ++round) {
       int fd = connect_to(argv[2], atoi(argv[3]));
@@ -186,8 +222,8 @@ int main(int argc, char** argv) {
       int len = snprintf(cmd, sizeof cmd, "SINK %ld\n", bytes);
       double s = now();
       send_all(fd, cmd, (size_t)len);
-      for (long left = bytes; left > 0; left -= (long)sizeof chunk)
-        send_all(fd, chunk, left < (long)sizeof chunk ? (size_t)left : sizeof chunk);
+      for (long left = bytes; left > 0; left -= (long)size)
+        send_all(fd, chunk, left < (long)size ? (size_t)left : size);
       read_answer(fd, buf, sizeof buf);
       rates[round] = bytes / 1048576.0 / (now() - s);
       close(fd);
@@ -214,6 +250,7 @@ int main(int argc, char** argv) {
     printf("%.1f\n", len / 1e6 / median(t, rounds));
     return 0;
   }
-  fprintf(stderr, "usage: floor serve PORT | query HOST PORT N | list HOST PORT VALUES ROUNDS | upload HOST PORT BYTES | parse VALUES ROUNDS\n");
+  fprintf(stderr, "usage: floor serve PORT | rtt HOST PORT N | query HOST PORT N [TEXT] | list HOST PORT VALUES ROUNDS [TEXT] "
+          "| read ... | upload HOST PORT BYTES [CHUNK] | parse VALUES ROUNDS\n");
   return 2;
 }

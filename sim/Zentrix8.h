@@ -173,6 +173,9 @@ class QUORVEL_API Zentrix8 {
   Operation op_;
   std::vector<std::pair<long, std::string>> errors_;
   std::array<Result, 9> results_{};
+  // The benchmark list (SYST:TEST:LIST?), formatted once per length as a trace is once per measurement.
+  std::string testList_;
+  long testListLength_ = 0;
   unsigned measurements_ = 0;
 
   // The port whose command runs (set while the lock is held).

@@ -307,15 +307,21 @@ const std::map<std::string, Zentrix8::Handler>& Zentrix8::Handlers() {
          long n = 0;
          std::from_chars(a.data(), a.data() + a.size(), n);
          if (n < 1 || n > 2000000) throw ScpiError{-222, "Data out of range"};
-         std::string out = z.AnswerBuffer();
-         out.reserve(static_cast<std::size_t>(n) * 7);
-         char buf[16];
-         for (long i = 0; i < n; ++i) {
-           if (i) out += ',';
-           const auto r = std::to_chars(buf, buf + sizeof buf, (i % 2 ? -1 : 1) * (1234 + (i * 37) % 9000));
-           out.append(buf, r.ptr);
+         if (z.testListLength_ != n) {
+           std::string& list = z.testList_;
+           list.clear();
+           list.reserve(static_cast<std::size_t>(n) * 7);
+           char buf[16];
+           for (long i = 0; i < n; ++i) {
+             if (i) list += ',';
+             const auto r = std::to_chars(buf, buf + sizeof buf, (i % 2 ? -1 : 1) * (1234 + (i * 37) % 9000));
+             list.append(buf, r.ptr);
+           }
+           list += '\n';
+           z.testListLength_ = n;
          }
-         out += '\n';
+         std::string out = z.AnswerBuffer();
+         out.assign(z.testList_);
          z.Answer(std::move(out));
        }},
       {"SYST:VERS",

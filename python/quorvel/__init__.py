@@ -514,10 +514,12 @@ def _write_back(target, v, types):
 # does not call back into Python during a call, and ctypes lets other threads
 # run while one is in the component.
 _MAX_FAST_ARGS = 16
+# IDispatch::Invoke with every pointer as a plain address.
+_INVOKE = C.CFUNCTYPE(A.HRESULT, C.c_void_p, C.c_int32, C.c_void_p, C.c_uint32, C.c_uint16, C.c_void_p, C.c_void_p,
+                      C.c_void_p, C.c_void_p)
 _NUMBER = struct.Struct("<H6xd")
 _LONG = struct.Struct("<H6xi")
 _VT = struct.Struct("<H")
-_PARAMS = struct.Struct("PPII")  # DISPPARAMS: argument array, named ids, their counts
 
 
 class _Buffers:
@@ -525,18 +527,25 @@ class _Buffers:
         self.slots = (A.VARIANT * n)()
         self.refs = (A.VARIANT * n)()
         self.result, self.excep, self.arg_err = A.VARIANT(), A.EXCEPINFO(), C.c_uint32()
-        self.dp, self.put = A.DISPPARAMS(), C.c_int32(A.DISPID_PROPERTYPUT)
-        self.slots_at, self.put_at = C.addressof(self.slots), C.addressof(self.put)
-        self.pointers = (C.byref(self.dp), C.byref(self.result), C.byref(self.excep), C.byref(self.arg_err))
+        self.put = C.c_int32(A.DISPID_PROPERTYPUT)
+        # Addresses, not byref objects: the quickest arguments ctypes passes.
+        self.rest = tuple(C.addressof(x) for x in (self.result, self.excep, self.arg_err))
+        self.params, self.kept = {}, []  # by argument count (a put's as -count - 1): a DISPPARAMS' address
         self.busy = False
 
+    def params_at(self, n, put):
+        """The address of a DISPPARAMS for n arguments (a put names its value), made once."""
+        dp = A.DISPPARAMS(C.cast(self.slots, C.POINTER(A.VARIANT)) if n else None,
+                          C.pointer(self.put) if put else None, n, 1 if put else 0)
+        self.kept.append(dp)
+        self.params[-n - 1 if put else n] = address = C.addressof(dp)
+        return address
 
-class _Scratch(_Buffers, threading.local):
-    """One set of buffers per thread."""
 
-
-_scratch = _Scratch()
+_per_thread = threading.local()  # .buffers: the thread's own _Buffers (a plain object: quick to use)
 _SIMPLE = (A.VT_EMPTY, A.VT_I4, A.VT_R8, A.VT_BOOL, A.VT_ERROR)  # nothing to free
+_VT_R8, _VT_I4, _PUT = A.VT_R8, A.VT_I4, A.DISPATCH_PROPERTYPUT
+_GET = A.DISPATCH_PROPERTYGET | A.DISPATCH_METHOD  # a property get that may also be a method
 
 
 class _IndexedProperty:
@@ -548,11 +557,10 @@ class _IndexedProperty:
         self._owner, self._name = owner, name
 
     def __call__(self, *args):
-        return self._owner._invoke(self._name, A.DISPATCH_PROPERTYGET | A.DISPATCH_METHOD, args, None)
+        return self._owner._invoke(self._name, _GET, args, None)
 
     def __getitem__(self, key):
-        return self._owner._invoke(self._name, A.DISPATCH_PROPERTYGET | A.DISPATCH_METHOD,
-                                   key if isinstance(key, tuple) else (key,), None)
+        return self._owner._invoke(self._name, _GET, key if type(key) is tuple else (key,), None)
 
     def __setitem__(self, key, value):
         keys = key if isinstance(key, tuple) else (key,)
@@ -592,7 +600,11 @@ class _Member:
         self._name, self._kind = name, kind
 
     def __get__(self, owner, cls=None):
-        return self if owner is None else _member(owner, self._name, self._kind)
+        if owner is None:
+            return self
+        if self._kind == "indexed" and self._name in owner._ids:  # the common case, kept short
+            return _IndexedProperty(owner, self._name)
+        return _member(owner, self._name, self._kind)
 
 
 class Dispatch:
@@ -630,9 +642,12 @@ class Dispatch:
         object.__setattr__(self, "_types", _types)
         object.__setattr__(self, "__class__", _types.dispatch_class)
         object.__setattr__(self, "_ids", {})
-        object.__setattr__(self, "_plans", {})  # (name, flags): dispid, parameters, whether any is by reference
+        # per call kind, by name: dispid, parameters, whether any is by reference
+        object.__setattr__(self, "_plans", {f: {} for f in (A.DISPATCH_METHOD, A.DISPATCH_PROPERTYGET,
+                                                              A.DISPATCH_PROPERTYGET | A.DISPATCH_METHOD,
+                                                              A.DISPATCH_PROPERTYPUT)})
         vtable = A.vtbl(_pointer, A.IDispatchVtbl)  # the object's functions, looked up once
-        object.__setattr__(self, "_call", vtable.Invoke)
+        object.__setattr__(self, "_call", _INVOKE(C.cast(vtable.Invoke, C.c_void_p).value))
         object.__setattr__(self, "_names", vtable.GetIDsOfNames)
 
     def __del__(self):
@@ -642,28 +657,29 @@ class Dispatch:
             _release(p)
 
     def _id(self, name):
-        key = name.lower()
-        if key not in self._ids:
-            disp = C.c_int32()
-            names = (C.c_char_p * 1)(name.encode())
-            _check(self._names(self._pointer, None, names, 1, 0, C.byref(disp)), name=name)
-            self._ids[key] = disp.value
-        return self._ids[key]
+        dispid = self._ids.get(name)
+        if dispid is None:
+            key = name.lower()
+            if key not in self._ids:
+                disp = C.c_int32()
+                names = (C.c_char_p * 1)(name.encode())
+                _check(self._names(self._pointer, None, names, 1, 0, C.byref(disp)), name=name)
+                self._ids[key] = disp.value
+            dispid = self._ids[name] = self._ids[key]
+        return dispid
 
     def _params(self, name, kind):
         entry = self._types.members.get(name.lower(), {})
         return entry.get(kind) or entry.get(A.DISPATCH_METHOD) or entry.get(A.DISPATCH_PROPERTYGET) or []
 
     def _plan(self, name, flags):
-        plan = self._plans.get((name, flags))
-        if plan is None:
-            params = self._params(name, flags & ~A.DISPATCH_METHOD or A.DISPATCH_METHOD)
-            plan = (self._id(name), params, any(p[1] & A.PARAMFLAG_FOUT for p in params))
-            self._plans[(name, flags)] = plan
+        params = self._params(name, flags & ~A.DISPATCH_METHOD or A.DISPATCH_METHOD)
+        plan = self._plans[flags][name] = (self._id(name), params, any(p[1] & A.PARAMFLAG_FOUT for p in params))
         return plan
 
     def _invoke(self, name, flags, args, kwargs):
-        dispid, params, has_out = self._plan(name, flags)
+        plan = self._plans[flags].get(name)
+        dispid, params, has_out = plan if plan is not None else self._plan(name, flags)
         if kwargs:  # keywords by parameter name; gaps are left out
             args = list(args)
             names = [p[0].lower() for p in params]
@@ -675,44 +691,48 @@ class Dispatch:
                 args += [_MISSING] * (k + 1 - len(args))
                 args[k] = value
         n = len(args)
-        s = _scratch
+        try:
+            s = _per_thread.buffers
+        except AttributeError:
+            s = _per_thread.buffers = _Buffers()
         if s.busy or n > _MAX_FAST_ARGS:  # a call from a signal handler, or many arguments: buffers of its own
             s = _Buffers(max(n, _MAX_FAST_ARGS))
         s.busy = True
-        slots, refs, result = s.slots, s.refs, s.result
-        byref, clear = [], False
+        slots, result = s.slots, s.result
+        byref, clear = None, False
         try:
             for k, value in enumerate(args):
-                at = n - 1 - k  # the last argument comes first
+                at = (n - 1 - k) * _VARIANT_SIZE  # the last argument comes first
                 kind = type(value)
                 if kind is float:
-                    _NUMBER.pack_into(slots, at * _VARIANT_SIZE, A.VT_R8, value)
+                    _NUMBER.pack_into(slots, at, _VT_R8, value)
                 elif kind is int and -2**31 <= value < 2**31:
-                    _LONG.pack_into(slots, at * _VARIANT_SIZE, A.VT_I4, value)
+                    _LONG.pack_into(slots, at, _VT_I4, value)
                 elif value is _MISSING:
-                    _LONG.pack_into(slots, at * _VARIANT_SIZE, A.VT_ERROR, A.DISP_E_PARAMNOTFOUND)
+                    _LONG.pack_into(slots, at, A.VT_ERROR, A.DISP_E_PARAMNOTFOUND)
                 elif has_out and k < len(params) and params[k][1] & A.PARAMFLAG_FOUT and isinstance(
                         value, (list, array.array, Record, Ref)):
-                    _to_variant(value, refs[k])
-                    slot = slots[at]
-                    slot.vt, slot.u.pvarVal = A.VT_BYREF | A.VT_VARIANT, C.addressof(refs[k])
-                    byref.append(k)
+                    ref = s.refs[k]
+                    _to_variant(value, ref)
+                    slot = slots[n - 1 - k]
+                    slot.vt, slot.u.pvarVal = A.VT_BYREF | A.VT_VARIANT, C.addressof(ref)
+                    byref = (byref or []) + [k]
                     clear = True
                 else:
-                    _to_variant(value, slots[at])
+                    _to_variant(value, slots[n - 1 - k])
                     clear = True
-            _PARAMS.pack_into(s.dp, 0, s.slots_at if n else 0, s.put_at if flags == A.DISPATCH_PROPERTYPUT else 0,
-                              n, 1 if flags == A.DISPATCH_PROPERTYPUT else 0)
             _VT.pack_into(result, 0, A.VT_EMPTY)
-            hr = self._call(self._pointer, dispid, None, 0, flags, *s.pointers)
-            if hr != A.S_OK:
+            dp = s.params.get(-n - 1 if flags == _PUT else n) or s.params_at(n, flags == _PUT)
+            hr = self._call(self._pointer, dispid, None, 0, flags, dp, *s.rest)
+            if hr:
                 self._fail(hr, name, params, n, s)
-            for k in byref:
-                _write_back(args[k], refs[k], self._types)
-            vt = result.vt
-            if vt == A.VT_R8:
-                return _NUMBER.unpack_from(result)[1]
-            if vt == A.VT_I4:
+            if byref:
+                for k in byref:
+                    _write_back(args[k], s.refs[k], self._types)
+            vt, number = _NUMBER.unpack_from(result)
+            if vt == _VT_R8:
+                return number
+            if vt == _VT_I4:
                 return _LONG.unpack_from(result)[1]
             value = _from_variant(result, self._types)
             if vt not in _SIMPLE:
@@ -722,7 +742,7 @@ class Dispatch:
             if clear:
                 for k in range(n):
                     _lib.VariantClear(C.byref(slots[k]))
-                    _lib.VariantClear(C.byref(refs[k]))
+                    _lib.VariantClear(C.byref(s.refs[k]))
             s.busy = False
 
     def _fail(self, hr, name, params, n, s):
