@@ -100,8 +100,14 @@ class QUORVEL_API TcpConnection {
 
  private:
   Result Fail(Result r, const std::string& why);
+  bool AllowReceiveWait(Millis left);
   Fd fd_;
-  std::string inbuf_;
+  // A connection we made waits for answers in the receive itself (one system
+  // call, as a plain blocking client does) with this much time allowed; an
+  // accepted one stays non-blocking for its server's poll loop.
+  bool waitsInReceive_ = false;
+  Millis receiveWait_{0};
+  ByteQueue inbuf_;  // received beyond what was asked for; taken from the front cheaply
   std::string peer_;
   std::string error_;
 };

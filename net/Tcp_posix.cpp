@@ -78,7 +78,11 @@ bool TcpConnection::Connect(const std::string& host, std::uint16_t port, Millis 
     }
     const int one = 1;
     ::setsockopt(s.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    // Blocking from here on: a send says MSG_DONTWAIT, a receive waits in recv.
+    ::fcntl(s.get(), F_SETFL, ::fcntl(s.get(), F_GETFL) & ~O_NONBLOCK);
     fd_ = std::move(s);
+    waitsInReceive_ = true;
+    receiveWait_ = Millis(0);
     break;
   }
   ::freeaddrinfo(found);
@@ -91,6 +95,7 @@ void TcpConnection::Adopt(Fd fd, std::string peer) {
   inbuf_.clear();
   peer_ = std::move(peer);
   error_.clear();
+  waitsInReceive_ = false;
   if (fd_) {
     ::fcntl(fd_.get(), F_SETFL, ::fcntl(fd_.get(), F_GETFL) | O_NONBLOCK);
     const int one = 1;
@@ -102,7 +107,7 @@ TcpConnection::Result TcpConnection::SendAll(std::string_view data, Millis timeo
   if (!fd_) return Fail(Result::kClosed, "the connection to " + peer_ + " is closed");
   const auto deadline = Clock::now() + timeout;
   while (!data.empty()) {
-    const ssize_t n = ::send(fd_.get(), data.data(), data.size(), MSG_NOSIGNAL);
+    const ssize_t n = ::send(fd_.get(), data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n > 0) {
       data.remove_prefix(static_cast<std::size_t>(n));
       continue;
@@ -121,31 +126,47 @@ TcpConnection::Result TcpConnection::SendAll(std::string_view data, Millis timeo
 
 TcpConnection::Result TcpConnection::ReceiveSome(std::string& out, std::size_t max, Millis timeout) {
   if (!inbuf_.empty()) {
-    const std::size_t n = std::min(max, inbuf_.size());
-    out.append(inbuf_, 0, n);
-    inbuf_.erase(0, n);
+    inbuf_.takeInto(out, max);
     return Result::kOk;
   }
   if (!fd_) return Fail(Result::kClosed, "the connection to " + peer_ + " is closed");
   const auto deadline = Clock::now() + timeout;
   char buf[65536];
   for (;;) {
+    // Wait in recv itself while at least a millisecond is left, else look and poll.
+    const int left = RemainingMs(deadline);
+    const bool wait = waitsInReceive_ && left > 0 && AllowReceiveWait(Millis(left));
     // Read what is there, up to a buffer-full: fewer calls for small records.
-    const ssize_t n = ::recv(fd_.get(), buf, sizeof buf, 0);
+    const ssize_t n = ::recv(fd_.get(), buf, sizeof buf, wait ? 0 : MSG_DONTWAIT);
     if (n > 0) {
       const std::size_t got = static_cast<std::size_t>(n), take = std::min(max, got);
       out.append(buf, take);
-      inbuf_.assign(buf + take, got - take);
+      inbuf_.append(std::string_view(buf + take, got - take));
       return Result::kOk;
     }
     if (n == 0) return Fail(Result::kClosed, peer_ + " closed the connection");
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK)
       return Fail(Result::kError, std::string("receive from ") + peer_ + " failed: " + std::strerror(errno));
+    if (wait) continue;  // the receive's own wait ran out: the deadline decides
     const int w = WaitFor(fd_.get(), POLLIN, deadline);
     if (w == 0) return Fail(Result::kTimeout, "no answer from " + peer_ + " within " + std::to_string(timeout.count()) + " ms");
     if (w < 0) return Fail(Result::kError, std::string("receive from ") + peer_ + " failed: " + std::strerror(errno));
   }
+}
+
+// The receive waits at most `left`: set only when the wait in force could
+// outlast the deadline by more than a little, or is far shorter than needed,
+// so that a run of queries under one time-out sets it once.
+bool TcpConnection::AllowReceiveWait(Millis left) {
+  const Millis slack = std::max(Millis(20), left / 20);
+  if (receiveWait_ > Millis(0) && receiveWait_ <= left + slack && receiveWait_ * 2 >= left) return true;
+  timeval tv{};
+  tv.tv_sec = static_cast<time_t>(left.count() / 1000);
+  tv.tv_usec = static_cast<suseconds_t>(left.count() % 1000 * 1000);
+  if (::setsockopt(fd_.get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return false;  // poll instead
+  receiveWait_ = left;
+  return true;
 }
 
 Fd Listen(const std::string& host, std::uint16_t port, std::string& error, std::uint16_t& bound, bool udp) {

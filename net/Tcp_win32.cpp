@@ -151,9 +151,7 @@ TcpConnection::Result TcpConnection::SendAll(std::string_view data, Millis timeo
 
 TcpConnection::Result TcpConnection::ReceiveSome(std::string& out, std::size_t max, Millis timeout) {
   if (!inbuf_.empty()) {
-    const std::size_t n = std::min(max, inbuf_.size());
-    out.append(inbuf_, 0, n);
-    inbuf_.erase(0, n);
+    inbuf_.takeInto(out, max);
     return Result::kOk;
   }
   if (!fd_) return Fail(Result::kClosed, "the connection to " + peer_ + " is closed");
@@ -165,7 +163,7 @@ TcpConnection::Result TcpConnection::ReceiveSome(std::string& out, std::size_t m
     if (n > 0) {
       const std::size_t got = static_cast<std::size_t>(n), take = std::min(max, got);
       out.append(buf, take);
-      inbuf_.assign(buf + take, got - take);
+      inbuf_.append(std::string_view(buf + take, got - take));
       return Result::kOk;
     }
     if (n == 0) return Fail(Result::kClosed, peer_ + " closed the connection");

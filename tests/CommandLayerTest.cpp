@@ -254,6 +254,35 @@ TEST(ValueLists, PiecesJoinUnreadableFieldsGive999AndEmptyIsCorrupt) {
   }
 }
 
+// The quick reading of whole numbers gives what the general reading gives,
+// and leaves every other form to it.
+TEST(ValueLists, WholeNumbersAndEveryOtherFormReadAlike) {
+  const struct {
+    const char* answer;
+    std::vector<double> values;
+    bool corrupt;
+  } cases[] = {
+      {"1234,-567,0\n", {12.34, -5.67, 0}, false},
+      {"-0,+7,12.5,1E3", {0, 0.07, 0.125, 10}, false},
+      {"123456789012345,1234567890123456", {1234567890123.45, 12345678901234.56}, false},  // 15 digits, then 16
+      {",5,\n", {0, 0.05, 0}, false},
+      {"12\r\n", {0.12}, false},
+      {"abc,5,7x", {999, 0.05, 0.07}, true},
+  };
+  for (const auto& c : cases) {
+    std::vector<double> values;
+    EXPECT_EQ(io::ParseValueList(c.answer, values, 100), c.corrupt) << c.answer;
+    ASSERT_EQ(values.size(), c.values.size()) << c.answer;
+    for (std::size_t i = 0; i < values.size(); ++i) EXPECT_DOUBLE_EQ(values[i], c.values[i]) << c.answer << " #" << i;
+  }
+  // A line feed inside the list is not its end: that field is read as a whole, as before.
+  std::vector<double> values;
+  io::ParseValueList("12\n34,5", values, 1);
+  ASSERT_EQ(values.size(), 2u);
+  EXPECT_EQ(values[0], vb::Val("12\n34"));
+  EXPECT_EQ(values[1], 5);
+}
+
 TEST(ValueLists, ATraceOf200000ValuesIsReadInPiecesWithoutAnAllocationPerValue) {
   Link fx;
   fx.host->traceEnabled = false;
