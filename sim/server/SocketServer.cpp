@@ -10,6 +10,7 @@ namespace sim::detail {
 
 namespace {
 constexpr std::size_t kMaxLine = 1u << 20;  // a command line longer than this is garbage
+constexpr std::size_t kSendPiece = 1u << 20;  // answer bytes sent per turn of the loop (its buffer is kept)
 }  // namespace
 
 void ServeSocket(Acceptor& acceptor, DeviceLock& lock, const std::string& unitName, net::TcpConnection& c) {
@@ -19,7 +20,7 @@ void ServeSocket(Acceptor& acceptor, DeviceLock& lock, const std::string& unitNa
   shared->Reconnect();
   Zentrix8::Port port(shared);  // this connection's own input and answers
   Zentrix8::Port* unit = &port;
-  std::string input;
+  std::string input, out;
   std::uintmax_t blockLeft = 0;  // bytes of a firmware block still to come
   bool skipLineFeed = false;     // the line feed that ends a block
   auto lastHeard = Clock::now();
@@ -99,9 +100,11 @@ void ServeSocket(Acceptor& acceptor, DeviceLock& lock, const std::string& unitNa
       acceptor.Log("dropping " + c.Peer() + " as the fault knob asks");
       return;
     }
-    // Whatever is ready goes out (one piece per turn, so a stream cannot hold the loop).
+    // Whatever is ready goes out, a bounded piece per turn (a stream cannot hold
+    // the loop), from a buffer this connection keeps: a long list in one send.
     if (const auto ready = unit->AnswerReadyAt(); ready && *ready <= Clock::now()) {
-      const std::string out = unit->Read(1 << 16);
+      out.clear();
+      unit->ReadInto(out, kSendPiece, false);
       if (!out.empty()) acceptor.Log(c.Peer() + " < " + Shown(out));
       if (!out.empty() && c.SendAll(out, kSendTimeout) != net::TcpConnection::Result::kOk) {
         acceptor.Log("socket client " + c.Peer() + " takes no answers; closing");
