@@ -55,6 +55,7 @@ class ByteQueue {
     if (head_ == data_.size()) clear();
     return out;
   }
+  std::string_view view() const { return std::string_view(data_).substr(head_); }
   // The first n bytes appended to `out` instead (a caller that keeps its buffer).
   void takeInto(std::string& out, std::size_t n) {
     n = std::min(n, size());
@@ -95,6 +96,7 @@ class QUORVEL_API TcpConnection {
   Result ReceiveExactly(std::string& out, std::size_t n, Millis timeout);
   // Bytes received ahead of what was asked for, waiting to be read.
   bool Buffered() const { return !inbuf_.empty(); }
+  std::string_view BufferedBytes() const { return inbuf_.view(); }
   const std::string& Error() const { return error_; }
   const std::string& Peer() const { return peer_; }
 

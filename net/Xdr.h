@@ -147,6 +147,18 @@ inline std::string Record(std::string_view payload) {
   return w.Bytes() + std::string(payload);
 }
 
+// Whether `bytes` begin with a whole record (all its fragments).
+inline bool HoldsWholeRecord(std::string_view bytes) {
+  while (bytes.size() >= 4) {
+    const std::uint32_t m = Reader(bytes.substr(0, 4)).U32();
+    const std::size_t length = m & 0x7fffffffu;
+    if (bytes.size() - 4 < length) return false;
+    if (m & 0x80000000u) return true;
+    bytes.remove_prefix(4 + length);
+  }
+  return false;
+}
+
 // Reads one whole record (all its fragments) within `timeout` for the whole
 // record: fragments that trickle in (even empty ones) do not buy more time.
 // kError when it is too large.

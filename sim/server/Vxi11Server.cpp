@@ -124,6 +124,7 @@ class Vxi11Server::CoreChannel {
   std::vector<std::shared_ptr<Link>> links_;  // this connection's
   std::string record_, data_;
   rpc::Writer reply_;  // kept: a large answer does not allocate anew for every read
+  std::string replies_;  // answered, waiting for the calls that came with them
   net::TcpConnection interrupt_;  // to the client's interrupt server, once it asked for one
   std::uint32_t interruptProgram_ = 0, interruptVersion_ = 0, interruptXid_ = 0;
 };
@@ -163,9 +164,18 @@ void Vxi11Server::CoreChannel::Serve() {
       if (h.prog == rpc::kDeviceCore) reply_.U32(rpc::kVxiVersion).U32(rpc::kVxiVersion);
     } else {
       reply_.Reply(h.xid);
-      if (Dispatch(h.proc, h.xid, call) == Next::kClose) return;
+      if (Dispatch(h.proc, h.xid, call) == Next::kClose) {
+        if (!replies_.empty()) c_.SendAll(replies_, kSendTimeout);  // what was answered before goes out
+        return;
+      }
     }
-    if (c_.SendAll(reply_.FinishRecord(), kSendTimeout) != net::TcpConnection::Result::kOk) break;
+    // Calls that came together are answered together (a query's write and its
+    // read: one send), as long as the next call is already here whole.
+    replies_ += reply_.FinishRecord();
+    if (rpc::HoldsWholeRecord(c_.BufferedBytes())) continue;
+    const auto sent = c_.SendAll(replies_, kSendTimeout);
+    replies_.clear();
+    if (sent != net::TcpConnection::Result::kOk) break;
   }
   acceptor_.Log("VXI-11 client " + c_.Peer() + " gone");
 }
@@ -262,7 +272,8 @@ Vxi11Server::CoreChannel::Next Vxi11Server::CoreChannel::DeviceWrite(std::uint32
   reply_.I32(vxi11::kNoError).U32(static_cast<std::uint32_t>(data.size()));
   if (unit_->Rebooting()) {
     // The write that completed the firmware is acknowledged; then the unit restarts.
-    c_.SendAll(reply_.FinishRecord(), kSendTimeout);
+    c_.SendAll(replies_ + reply_.FinishRecord(), kSendTimeout);
+    replies_.clear();
     acceptor_.Log("the unit restarts after the firmware update; closing " + c_.Peer());
     return Next::kClose;
   }
