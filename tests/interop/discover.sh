@@ -5,13 +5,8 @@
 set -u
 sim=$1
 quorvel=$2
-if [ "${IN_NAMESPACE:-}" != 1 ]; then
-  if ! unshare --net true 2>/dev/null; then
-    echo "skipped: no network namespaces here (needs root)"
-    exit 77
-  fi
-  IN_NAMESPACE=1 exec unshare --net bash "$0" "$@"
-fi
+. "$(dirname "$0")/namespace.sh"
+enter_namespace "$0" "$@"
 ip link set lo up
 ip link add q0 type veth peer name q1 || { echo "skipped: no veth interfaces"; exit 77; }
 ip link set q1 up

@@ -9,17 +9,9 @@ set -u
 sim=$1
 quorvel=$2
 here=$(cd "$(dirname "$0")" && pwd)
-if [ "${IN_NAMESPACE:-}" != 1 ]; then
-  if ! /usr/bin/python3 -c "import pyvisa, pyvisa_py" 2>/dev/null; then
-    echo "skipped: python3-pyvisa or python3-pyvisa-py missing"
-    exit 77
-  fi
-  if ! unshare --net true 2>/dev/null; then
-    echo "skipped: no network namespaces here (needs root)"
-    exit 77
-  fi
-  IN_NAMESPACE=1 exec unshare --net bash "$0" "$@"
-fi
+. "$here/namespace.sh"
+/usr/bin/python3 -c "import pyvisa, pyvisa_py" 2>/dev/null || skip "python3-pyvisa or python3-pyvisa-py missing"
+enter_namespace "$0" "$@"
 ip link set lo up
 work=$(mktemp -d)
 log=$work/sim.log

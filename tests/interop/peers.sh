@@ -7,17 +7,10 @@ set -u
 sim=$1
 quorvel=$2
 here=$(cd "$(dirname "$0")" && pwd)
-if [ "${IN_NAMESPACE:-}" != 1 ]; then
-  if ! /usr/bin/python3 -c "import pyvisa, pyvisa_py" 2>/dev/null || ! command -v lxi >/dev/null; then
-    echo "skipped: python3-pyvisa, python3-pyvisa-py or lxi-tools missing"
-    exit 77
-  fi
-  if ! unshare --net true 2>/dev/null; then
-    echo "skipped: no network namespaces here (needs root)"
-    exit 77
-  fi
-  IN_NAMESPACE=1 exec unshare --net bash "$0" "$@"
-fi
+. "$here/namespace.sh"
+/usr/bin/python3 -c "import pyvisa, pyvisa_py" 2>/dev/null && command -v lxi >/dev/null ||
+  skip "python3-pyvisa, python3-pyvisa-py or lxi-tools missing"
+enter_namespace "$0" "$@"
 ip link set lo up
 log=$(mktemp)
 "$sim" --socket-port 5025 --portmapper-port 111 >"$log" 2>&1 &

@@ -5,11 +5,9 @@
 set -u
 sim=$1
 quorvel=$2
-if [ "${IN_NAMESPACE:-}" != 1 ]; then
-  command -v rpcbind >/dev/null && command -v rpcinfo >/dev/null || { echo "skipped: rpcbind missing"; exit 77; }
-  unshare --net true 2>/dev/null || { echo "skipped: no network namespaces here (needs root)"; exit 77; }
-  IN_NAMESPACE=1 exec unshare --net bash "$0" "$@"
-fi
+. "$(dirname "$0")/namespace.sh"
+command -v rpcbind >/dev/null && command -v rpcinfo >/dev/null || skip "rpcbind missing"
+enter_namespace "$0" "$@"
 ip link set lo up
 work=$(mktemp -d)
 rpcbind -f >"$work/rpcbind.log" 2>&1 &
