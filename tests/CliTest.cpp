@@ -833,6 +833,8 @@ TEST(QuorvelConventions, LockHoldsTheUnitForTheCommandAndGivesItBack) {
       {{"--lock", "2", "idn", "--address", socket}, "cannot be locked"},
       {{"paths", "--lock"}, "--lock holds a unit, and paths does not reach one"},
       {{"--lock", "-1", "idn", "--address", unit}, "--lock waits 0 to 3600 seconds"},
+      {{"--lock", "nan", "idn", "--address", unit}, "--lock takes a number, not 'nan'"},  // not "unknown command"
+      {{"--lock", "5s", "idn", "--address", unit}, "--lock takes a number, not '5s'"},
   };
   for (const auto& c : refused) {
     std::vector<std::string> args = {"--config", Empty(dir)};
@@ -840,7 +842,9 @@ TEST(QuorvelConventions, LockHoldsTheUnitForTheCommandAndGivesItBack) {
     const CliResult r = RunCli(args);
     EXPECT_EQ(r.status, 2) << c.says;
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("simulator answers"), std::string::npos) << "no word of a simulator it then refuses: " << r.err;
   }
+  EXPECT_EQ(RunCli({"help", "paths"}).out.find("--lock"), std::string::npos) << "offered only where a unit is reached";
 
   // Another station holds the unit: the tool waits its seconds, then says so.
   auto other = visa::MakeVxi11Visa();
@@ -852,10 +856,19 @@ TEST(QuorvelConventions, LockHoldsTheUnitForTheCommandAndGivesItBack) {
   const auto waited = std::chrono::steady_clock::now() - asked;
   EXPECT_EQ(r.status, 3);
   EXPECT_TRUE(r.out.empty()) << r.out;
-  EXPECT_NE(r.err.find("another station holds the unit's lock and did not release it within 0.3 s"), std::string::npos)
+  EXPECT_NE(r.err.find("the unit at " + unit + " stayed locked: another station holds the unit's lock and did not "
+                       "release it within 0.3 s"),
+            std::string::npos)
       << r.err;
   EXPECT_GE(waited, std::chrono::milliseconds(290));
   EXPECT_LT(waited, std::chrono::seconds(3));
+  // --timeout bounds the wait for the lock too, and is the one verdict.
+  const auto given = std::chrono::steady_clock::now();
+  r = RunCli({"--config", Empty(dir), "--lock", "30", "--timeout", "0.5", "idn", "--address", unit});
+  EXPECT_EQ(r.status, 124) << r.err;
+  EXPECT_LT(std::chrono::steady_clock::now() - given, std::chrono::seconds(3));
+  EXPECT_EQ(r.err.find("stayed locked"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("gave up after 0.5 s (--timeout)"), std::string::npos) << r.err;
   ASSERT_EQ(other->Unlock(), visa::kVisaSuccess);
 
   // Free, it is taken for the command and given back after it, also when the

@@ -135,7 +135,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       err << "\nquorvel: gave up after " << Num(*o.timeout) << " s (--timeout)\n";
       return session.Finish(kTimedOut);
     }
-    if (session.host().StopRequested()) err << "\nquorvel: stopped by the user\n";
+    // A command that ended as stopped has said so itself.
+    if (session.host().StopRequested() && result != kInterrupted) err << "\nquorvel: stopped by the user\n";
     return session.Finish(result);
   } catch (const vb::Error& e) {
     err << "\nquorvel: " << Readable(e) << "\n";

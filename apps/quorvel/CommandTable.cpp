@@ -265,7 +265,7 @@ std::string CommandHelp(const Command& c) {
   for (const OptionInfo& o : kOptions)
     if (o.group & c.takes) AddLine(text, FlagHead(o), o.help);
   for (const OptionInfo& o : kOptions)
-    if (o.group == kGlobal) AddLine(text, FlagHead(o), o.help);
+    if (o.group == kGlobal && (c.connects || std::string_view(o.flag) != "--lock")) AddLine(text, FlagHead(o), o.help);
   if (c.channel) text += "\n--channel is " + std::to_string(c.channel) + " unless given.\n";
   return text + "\n" + std::string(kExitStatus);
 }

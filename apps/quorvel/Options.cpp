@@ -200,7 +200,7 @@ void Apply(const Given& g, const Command& c, Options& o) {
   }
   if (const std::string* v = g.Get("--lock")) {
     const double t = Number("--lock", *v);
-    if (t < 0 || t > 3600) Fail("--lock waits 0 to 3600 seconds for another station's lock, not " + *v);
+    if (!(t >= 0 && t <= 3600)) Fail("--lock waits 0 to 3600 seconds for another station's lock, not " + *v);
     if (!c.connects) Fail("--lock holds a unit, and " + std::string(c.name) + " does not reach one");
     o.lock = t;
   }
@@ -237,6 +237,17 @@ long PathFromText(const std::string& text) {
 
 namespace {
 
+// Whether a word after --lock is meant as its seconds: a number, or what
+// could only have been meant as one ("5s", "nan"), which the check then names.
+bool MeantAsSeconds(const std::string& word) {
+  double seconds = 0;
+  if (ParseNumber(word, seconds)) return true;
+  std::string lower;
+  for (char c : word) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return !word.empty() && (std::isdigit(static_cast<unsigned char>(word[0])) || word[0] == '.' || word[0] == '+' ||
+                           lower == "nan" || lower == "inf" || lower == "infinity");
+}
+
 // "--lock" may stand without its seconds: then it waits the default.
 std::vector<std::string> LockWithItsWait(const std::vector<std::string>& args) {
   std::vector<std::string> out;
@@ -245,9 +256,8 @@ std::vector<std::string> LockWithItsWait(const std::vector<std::string>& args) {
       out.insert(out.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
       break;
     }
-    double seconds = 0;
     if (args[i] != "--lock") out.push_back(args[i]);
-    else if (i + 1 < args.size() && ParseNumber(args[i + 1], seconds)) out.push_back("--lock=" + args[++i]);
+    else if (i + 1 < args.size() && MeantAsSeconds(args[i + 1])) out.push_back("--lock=" + args[++i]);
     else out.push_back("--lock=" + vb::Format(Options::kDefaultLockWait, "0"));
   }
   return out;

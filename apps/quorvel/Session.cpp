@@ -85,7 +85,9 @@ bool Session::Open(int& status) {
         return false;
       }
       address = sim::kDefaultResource;
-      if (o_.connects) Say() << "no unit given for " << name << "; the embedded Zentrix8 simulator answers (" << address << ")\n";
+      // (--lock refuses the simulator below: no word of it answering first)
+      if (o_.connects && !o_.lock)
+        Say() << "no unit given for " << name << "; the embedded Zentrix8 simulator answers (" << address << ")\n";
     }
   }
   const std::string resource = address.empty() ? host_->Address(name) : address;
@@ -111,6 +113,11 @@ bool Session::Open(int& status) {
       return false;
     }
     watch_->lock = std::chrono::milliseconds(static_cast<long long>(*o_.lock * 1000));
+    // A little after --timeout runs out: the time-out is then the verdict, said once.
+    if (o_.timeout)
+      watch_->giveUpAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(100) +
+                         std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                             std::chrono::duration<double>(*o_.timeout));
   }
   if (!address.empty()) {
     host_->OverrideDeviceValue(name, "Address", address);
@@ -136,6 +143,7 @@ bool Session::Open(int& status) {
 bool Session::Connect() {
   watch_->readOnly = !o_.resets;
   watch_->lastFailure.clear();
+  watch_->lockedOut = false;
   try {
     unit_->clsDevice_Status(1);
   } catch (const vb::Error& e) {
@@ -154,7 +162,10 @@ bool Session::Connect() {
          << " (Available = 0); nothing was asked of the unit\n";
     return false;
   }
-  Say() << "no unit answered at " << unit_->AddressText();
+  // Stopped (Ctrl-C, --timeout): that is the verdict, said once where the command ends.
+  if (host_->StopRequested()) return false;
+  if (watch_->lockedOut) Say() << "the unit at " << unit_->AddressText() << " stayed locked";
+  else Say() << "no unit answered at " << unit_->AddressText();
   if (!watch_->lastFailure.empty()) err_ << ": " << watch_->lastFailure;
   err_ << "\n";
   return false;

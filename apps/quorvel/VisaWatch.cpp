@@ -108,6 +108,15 @@ class Watched : public visa::IVisaControl {
   // Before the first command: the unit for this station alone, or no session.
   void TakeLock(std::chrono::milliseconds wait) {
     const auto asked = std::chrono::steady_clock::now();
+    // --timeout bounds the wait too.
+    bool cut = false;
+    if (const auto end = watch_->deadline ? watch_->deadline : watch_->giveUpAt) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*end - asked);
+      if (left < wait) {
+        wait = std::max(left, std::chrono::milliseconds(0));
+        cut = true;
+      }
+    }
     Log("lock the unit (waiting up to " + std::to_string(wait.count()) + " ms for another station's lock)");
     if (inner_->LockExclusive(wait) == visa::kVisaSuccess) {
       locked_ = true;
@@ -116,11 +125,14 @@ class Watched : public visa::IVisaControl {
       return;
     }
     const bool heldElsewhere = inner_->Status() == visa::kVisaErrorResourceLocked;
+    watch_->lockedOut = heldElsewhere;
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%g", static_cast<double>(wait.count()) / 1000);
-    watch_->lastFailure = heldElsewhere ? std::string("another station holds the unit's lock and did not release it within ") +
-                                              seconds + " s (--lock " + seconds + ")"
-                                        : "the unit could not be locked: " + inner_->LastErrorText();
+    watch_->lastFailure = !heldElsewhere ? "the unit could not be locked: " + inner_->LastErrorText()
+                          : cut ? std::string("another station holds the unit's lock and did not release it before "
+                                              "--timeout ran out")
+                                : std::string("another station holds the unit's lock and did not release it within ") +
+                                      seconds + " s (--lock " + seconds + ")";
     Log("lock failed: " + watch_->lastFailure);
     inner_->Close();
     vb::Raise(visa::ERROR_VISA_OPEN, "VISA", "VISA Open: " + watch_->lastFailure);

@@ -27,6 +27,9 @@ struct VisaWatch {
   // --lock: every session opened takes the unit's exclusive lock, waiting this
   // long for another station's, and gives it back when it closes.
   std::optional<std::chrono::milliseconds> lock;
+  bool lockedOut = false;  // the last open found the unit locked by another station
+  // --timeout: the wait for the lock ends with it.
+  std::optional<std::chrono::steady_clock::time_point> giveUpAt;
 };
 
 // Wraps `inner` for the tool; `watch` outlives every control made.

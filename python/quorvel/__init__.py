@@ -424,6 +424,10 @@ def _to_variant(value, v):
         v.vt, v.u.lVal = A.VT_I4, int(value)
     elif isinstance(value, (int, float)):
         v.vt, v.u.dblVal = A.VT_R8, float(value)
+    elif hasattr(value, "__index__"):  # a whole number of another kind (numpy.int64, ...)
+        _to_variant(value.__index__(), v)
+    elif hasattr(value, "__float__") and not isinstance(value, complex):  # numpy.float64, Decimal, Fraction
+        _to_variant(float(value), v)
     elif isinstance(value, str):
         data = value.encode("utf-8")
         v.vt, v.u.bstrVal = A.VT_BSTR, _lib.SysAllocStringLen(data, len(data))
@@ -491,11 +495,18 @@ def _write_back(target, v, types):
     """Puts the by-reference VARIANT v's value into the caller's argument."""
     if isinstance(target, array.array) and v.vt & A.VT_ARRAY and v.u.parray.contents.vt in _ITEMS:
         view = _array_view(v.u.parray.contents)
-        del target[:]
         if _CODES.get(target.typecode, (None,))[0] == v.u.parray.contents.vt:
+            del target[:]
             target.frombytes(view.cast("B"))  # one copy, as the numbers lie
-        else:
-            target.extend(view.tolist())
+            return
+        values = view.tolist()
+        try:
+            array.array(target.typecode, values[:1])  # the first tells whether they fit this array
+        except (TypeError, OverflowError):
+            raise QuorvelError(13, "Type mismatch: an array('%s') cannot hold these values (%s): use a list or "
+                                   "array('d')" % (target.typecode, "numbers" if view.format == "d" else "whole numbers"))
+        del target[:]
+        target.extend(values)
         return
     value = _from_variant(v, types)
     if isinstance(target, Ref):
@@ -689,6 +700,8 @@ class Dispatch:
                                     % (name, key, ", ".join(p[0] for p in params)))
                 k = names.index(key.lower())
                 args += [_MISSING] * (k + 1 - len(args))
+                if args[k] is not _MISSING:  # given by position, or twice by name in other cases
+                    raise TypeError("%s got more than one value for parameter %r" % (name, params[k][0]))
                 args[k] = value
         n = len(args)
         try:
@@ -725,7 +738,7 @@ class Dispatch:
             dp = s.params.get(-n - 1 if flags == _PUT else n) or s.params_at(n, flags == _PUT)
             hr = self._call(self._pointer, dispid, None, 0, flags, dp, *s.rest)
             if hr:
-                self._fail(hr, name, params, n, s)
+                self._fail(hr, name, params, args, flags, s)
             if byref:
                 for k in byref:
                     _write_back(args[k], s.refs[k], self._types)
@@ -745,10 +758,14 @@ class Dispatch:
                     _lib.VariantClear(C.byref(s.refs[k]))
             s.busy = False
 
-    def _fail(self, hr, name, params, n, s):
+    def _fail(self, hr, name, params, args, flags, s):
+        n = len(args)
         if hr == A.DISP_E_PARAMNOTOPTIONAL:
-            # Left out: the first required parameter after those given.
-            missing = [p[0] for p in params[n:] if not p[1] & A.PARAMFLAG_FOPT]
+            # Left out: the first required parameter not given (a put's value is its last one).
+            given = list(args[:-1]) if flags == _PUT and args else list(args)
+            leading = params[:-1] if flags == _PUT and params else params
+            missing = [p[0] for i, p in enumerate(leading)
+                       if not p[1] & A.PARAMFLAG_FOPT and (i >= len(given) or given[i] is _MISSING)]
             _check(hr, name="%s, %s" % (name, missing[0] if missing else "argument %d" % (n + 1)))
         if hr in (A.DISP_E_TYPEMISMATCH, A.DISP_E_OVERFLOW):
             k = n - 1 - s.arg_err.value

@@ -230,11 +230,39 @@ class Dispatching(unittest.TestCase):
         self.assertTrue(all(isinstance(x, float) for x in values))
         self.assertEqual(packed.tolist(), values)  # the whole answer, nothing of what was there before
         self.assertEqual(single.tolist(), [float(array.array("f", [x])[0]) for x in values])
+        # An array that cannot hold the numbers is a type mismatch, and keeps what it held.
+        whole = array.array("i", [7])
+        with self.assertRaises(quorvel.QuorvelError) as e:
+            u.GetTrace(1, whole)
+        self.assertEqual(e.exception.number, 13)
+        self.assertEqual(whole.tolist(), [7])
         # Numbers go in from an array as from a list.
         u.SetSumPorts(array.array("i", [4, 5]))
         self.assertEqual(u.GetSumPorts(False), [4, 5])
         u.SetSumPorts((2, 3))
         self.assertEqual(u.GetSumPorts(False), [2, 3])
+
+    def test_arguments_by_name_and_number_kinds(self):
+        import fractions
+
+        class Port:  # a whole number of another kind, as numpy's are
+            def __index__(self):
+                return 4
+
+        u = self.u
+        u.SetFrequency(fractions.Fraction(5, 2) * 10**9, Port())
+        self.assertEqual(u.Frequency[4], 2.5e9)
+        for call in (lambda: u.SetFrequency(5e9, 3, port=4), lambda: u.SetFrequency(6e9, port=4, Port=3)):
+            with self.assertRaises(TypeError):
+                call()
+        self.assertEqual(u.Frequency[4], 2.5e9, "nothing of a refused call was set")
+        # The parameter left out is named, wherever the gap is.
+        for call, missing in ((lambda: u.SetFrequency(port=5), "frq"),
+                              (lambda: setattr(u, "Frequency", 5), "port")):
+            with self.assertRaises(quorvel.QuorvelError) as e:
+                call()
+            self.assertEqual(e.exception.number, 449)
+            self.assertTrue(e.exception.description.endswith(", " + missing), e.exception.description)
 
     def test_threads_calling_at_once_keep_their_own_arguments(self):
         # ctypes lets other threads run while one is in the component: each keeps its own call.
