@@ -41,10 +41,10 @@ expect quorvel-tools /usr/bin/quorvel /usr/bin/quorvel-panel /usr/share/man/man1
 expect zentrix8-sim /usr/bin/zentrix8-sim /usr/lib/systemd/system/zentrix8-sim.service /etc/default/zentrix8-sim
 expect python3-quorvel /usr/lib/python3/dist-packages/quorvel/__init__.py
 for pkg in quorvel-tools zentrix8-sim python3-quorvel libtavlor-quorvelunit-dev; do
-  dpkg-deb -f build/package/"$pkg"_*.deb Depends | grep -q 'libtavlor-quorvelunit24 (= 24\.0' ||
+  grep -q 'libtavlor-quorvelunit24 (= 24\.0' <<<"$(dpkg-deb -f build/package/"$pkg"_*.deb Depends)" ||
     fail "$pkg does not depend on the library of its own version"
 done
-dpkg-deb -f build/package/quorvel-tools_*.deb Depends | grep -q libqt6widgets6 || fail "quorvel-tools lacks Qt's libraries"
+grep -q libqt6widgets6 <<<"$(dpkg-deb -f build/package/quorvel-tools_*.deb Depends)" || fail "quorvel-tools lacks Qt's libraries"
 desktop-file-validate "$(dpkg-deb --fsys-tarfile build/package/quorvel-tools_*.deb |
   tar -xO ./usr/share/applications/quorvel-panel.desktop >"$scratch/panel.desktop"; echo "$scratch/panel.desktop")"
 for script in build/package/_CPack_Packages/*/DEB/*/DEBIAN/{postinst,prerm,postrm}; do
@@ -61,8 +61,10 @@ mkdir -p "$HOME"
 
 step "the programs run from the installed files"
 for program in quorvel quorvel-panel zentrix8-sim; do
-  ! readelf -d "$root/usr/bin/$program" | grep -q 'R.*PATH' || fail "$program carries a library search path"
-  ldd "$root/usr/bin/$program" | grep -q "libTavlor_QuorvelUnit.so.24 => $root$lib/" || fail "$program does not load the installed library"
+  # (grep -q on a pipe would stop the writer early, and pipefail would call that a failure)
+  ! grep -q 'R.*PATH' <<<"$(readelf -d "$root/usr/bin/$program")" || fail "$program carries a library search path"
+  grep -qF "libTavlor_QuorvelUnit.so.24 => $root$lib/" <<<"$(ldd "$root/usr/bin/$program")" ||
+    fail "$program does not load the installed library"
 done
 quorvel run >"$scratch/run.txt" || { cat "$scratch/run.txt"; fail "quorvel run failed"; }
 head -1 "$scratch/run.txt" | grep -q '^Simulator: the embedded Zentrix8 simulator answers' || fail "quorvel run: $(head -1 "$scratch/run.txt")"
@@ -83,7 +85,7 @@ sed "s|/usr/bin/zentrix8-sim|$root/usr/bin/zentrix8-sim|" "$root/usr/lib/systemd
 MANPATH=$root/usr/share/man systemd-analyze verify "$scratch/zentrix8-sim.service" || fail "the service unit"
 for page in quorvel quorvel-panel zentrix8-sim; do
   MANWIDTH=80 man -l "$root/usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null | grep . && fail "man $page warns"
-  MANWIDTH=80 man -l "$root/usr/share/man/man1/$page.1.gz" | grep -q "^NAME" || fail "man $page"
+  grep -q "^NAME" <<<"$(MANWIDTH=80 man -l "$root/usr/share/man/man1/$page.1.gz")" || fail "man $page"
 done
 
 step "every installed header compiles on its own"
